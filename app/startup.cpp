@@ -1,0 +1,21 @@
+#include "app/startup.h"
+
+#include "app/settings.h"
+#include "app/theme.h"
+#include "dialog/updaterdialog.h"
+
+#include <QApplication>
+
+int runUpdater(int &argc, char **argv)
+{
+    QApplication app(argc, argv);
+    loadStyleSheet();
+    // QApplication has taken its own options out of argv, so argv[1] is the version. Without
+    // one the compiled-in "0.0.0" stays, which asks for the full package.
+    if (argc > 1)
+        currentVersion = QString::fromUtf8(argv[1]);
+
+    UpdaterDialog dialog;
+    dialog.show();
+    return app.exec();
+}
