@@ -1,0 +1,52 @@
+#ifndef UPDATERDIALOG_H
+#define UPDATERDIALOG_H
+
+#include <QDialog>
+#include <QString>
+
+class Downloader;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace Ui {
+class UpdaterDialog;
+}
+
+// The program's one window: checks the update manifest, downloads the package with live
+// progress, and installs it when the user agrees.
+class UpdaterDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit UpdaterDialog(QWidget *parent = nullptr);
+    ~UpdaterDialog() override;
+
+private slots:
+    void on_btn_check_clicked();
+    void onCheckReply(QNetworkReply *reply);
+    void on_btn_update_clicked();
+    void on_btn_cancel_clicked();
+    void onDownloadFinished();
+
+private:
+    void showInfo(const QString &text);
+    bool hasNewVersion();
+    void showProgressSize(qint64 received, qint64 total);
+    void showSpeedAndRemaining(qint64 received, qint64 total);
+
+    Ui::UpdaterDialog *ui;
+    Downloader *downloader;
+    QString localVersion;
+    QNetworkAccessManager *networkManager;
+    QString changelog;
+    QString downloadUrl;
+    QString latestVersion;
+    QString fullUrl;
+    QString modifyTime;
+    bool needFull;
+    quint32 startTime;
+    quint64 totalBytes;
+};
+
+#endif // UPDATERDIALOG_H

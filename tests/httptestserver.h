@@ -1,0 +1,1 @@
+// Placeholder; the download engine's test server replaces it.
