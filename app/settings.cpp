@@ -1,8 +1,9 @@
 #include "app/settings.h"
 
 // The host is chosen by the publisher at configure time (UPDATER_SERVER_HOST).
-QString manifestUrl = QStringLiteral(
-        "http://" UPDATER_SERVER_HOST ":1995/Kestrin/deploy/raw/branch/master/Morvane/definitions/updates.json");
+QString manifestUrl
+        = QStringLiteral("http://" UPDATER_SERVER_HOST
+                         ":1995/Kestrin/deploy/raw/branch/master/Morvane/definitions/updates.json");
 QString platformKey = QStringLiteral("windows");
 QString appName = QStringLiteral("Morvane");
 QString currentVersion = QStringLiteral("0.0.0");
