@@ -1,0 +1,22 @@
+# Debian packages of the build, the tests and the demo, and a way to install the missing ones.
+# Sourced by the other scripts.
+
+BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-private-dev python3-qdarkstyle
+    binutils-mingw-w64-x86-64 fonts-dejavu-core)
+DEMO_PACKAGES=(nginx-light xvfb xauth xdotool imagemagick curl)
+
+install_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+            || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]} (run as root, or install them)" >&2
+        return 1
+    fi
+    echo "Installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}

@@ -1,0 +1,66 @@
+// The real start-up, observed from inside: reports what the user would see of the dialog and
+// whether the theme was in force before the dialog was built, then presses "cancel".
+#include "app/startup.h"
+#include "dialog/updaterdialog.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+class FirstDialogEvent : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        Q_UNUSED(event)
+        // The first event a dialog receives arrives while its constructor builds the form.
+        if (!seen && qobject_cast<UpdaterDialog *>(watched)) {
+            seen = true;
+            std::printf("theme-before-dialog=%d\n", !qApp->styleSheet().isEmpty());
+        }
+        return false;
+    }
+    bool seen = false;
+};
+
+void reportAndCancel()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        auto *dialog = qobject_cast<UpdaterDialog *>(window);
+        if (!dialog)
+            continue;
+        std::printf("visible=%d\n", dialog->isVisible());
+        std::printf("version=%s\n",
+                    dialog->findChild<QLineEdit *>(QStringLiteral("versionInput"))
+                            ->text()
+                            .toUtf8()
+                            .constData());
+        const QImage image = dialog->grab().toImage();
+        std::printf("background=%s\n", qPrintable(image.pixelColor(2, image.height() / 2).name()));
+        std::fflush(stdout);
+        dialog->findChild<QPushButton *>(QStringLiteral("btn_cancel"))->click();
+    }
+}
+
+void observeStartup()
+{
+    qApp->installEventFilter(new FirstDialogEvent(qApp));
+    // Queued: runs once the event loop has started, with the dialog shown.
+    QTimer::singleShot(0, qApp, reportAndCancel);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qAddPreRoutine(observeStartup);
+    return runUpdater(argc, argv);
+}
