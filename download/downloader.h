@@ -11,8 +11,9 @@
 class QNetworkAccessManager;
 
 // Fetches one URL into the application directory under the name the server gives in its
-// Content-Disposition header. Bytes go to "<name>.part" as they arrive; a transfer that ends
-// well is renamed to "<name>", one that fails keeps its ".part" name.
+// Content-Disposition header (or, lacking one, the last segment of the URL's path). Bytes go to
+// "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", one that fails
+// keeps its ".part" name.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -21,16 +22,22 @@ public:
     explicit Downloader(QObject *parent);
 
     // Starts a transfer of url, or of the stored address when url is empty. Ignored while a
-    // transfer is under way.
+    // transfer is under way, and when no address is known at all.
     void download(const QString &url);
-    // After doFinished: the final file, by its absolute path in the application directory.
+    // After doFinished: the final file, by its absolute path in the target directory. Whether
+    // it holds the new package tells succeeded().
     QFile *file();
 
-    // How the last finished transfer ended. A package is whole only when there was no error
-    // and the HTTP status was 2xx.
+    // How the last finished transfer ended: the reply's error, its HTTP status (0 without an
+    // answer), and whether the whole body now lies at file(). That needs no error, a 2xx status,
+    // a body that reached the disk and a free final name; nothing else is worth installing.
     QNetworkReply::NetworkError error() const;
     int httpStatus() const;
     bool succeeded() const;
+
+    // Where files land; the application directory unless set. Meant for tests, between
+    // transfers.
+    void setTargetDirectory(const QString &path);
 
 signals:
     void doProgress(qint64, qint64);
@@ -45,6 +52,14 @@ private:
     QString fileName;
     QFile outFile;
     QDir targetDir;
+    QNetworkReply::NetworkError lastError;
+    int lastStatus;
+    bool complete;
+
+    void takeName();
+    bool saveArrived();
+    void finish();
+    QString partPath() const;
 };
 
 #endif // DOWNLOADER_H

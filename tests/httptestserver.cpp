@@ -1,1 +1,192 @@
-// Placeholder; the download engine's test server replaces it.
+#include "httptestserver.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// A prime, so that no piece size divides it.
+constexpr qint64 cycleLength = 1048573;
+// Pieces are queued on the socket only while it holds less than this, so a large body is never
+// buffered whole.
+constexpr qint64 highWater = 1024 * 1024;
+
+const QByteArray &cycle()
+{
+    static const QByteArray bytes = [] {
+        QByteArray b(int(cycleLength), Qt::Uninitialized);
+        quint32 x = 2463534242u; // xorshift32
+        for (char &c : b) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            c = char(x >> 24);
+        }
+        return b;
+    }();
+    return bytes;
+}
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 302:
+        return "Found";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+// One connection: reads a request head, then sends the response piece by piece as the socket
+// drains. It goes with its socket.
+class Exchange : public QObject
+{
+public:
+    using Router = std::function<HttpTestServer::Response(const QString &)>;
+
+    Exchange(QTcpSocket *socket, Router router, QObject *parent)
+        : QObject(parent)
+        , socket(socket)
+        , router(std::move(router))
+    {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, &Exchange::readHead);
+        connect(socket, &QTcpSocket::bytesWritten, this, &Exchange::sendMore);
+        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    }
+
+private:
+    enum class State { Reading, Sending, Pausing, Done };
+
+    void readHead()
+    {
+        if (state != State::Reading)
+            return;
+        head += socket->readAll();
+        if (!head.contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
+        response = router(QString::fromLatin1(requestLine.value(1)));
+        start();
+    }
+
+    void start()
+    {
+        bodySize = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
+        end = response.stopAfter >= 0 ? qMin(response.stopAfter, bodySize) : bodySize;
+
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
+                + reasonPhrase(response.status) + "\r\nConnection: close\r\n";
+        if (response.framing == HttpTestServer::Framing::ContentLength)
+            out += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+        else if (response.framing == HttpTestServer::Framing::Chunked)
+            out += "Transfer-Encoding: chunked\r\n";
+        for (const auto &header : qAsConst(response.headers))
+            out += header.first + ": " + header.second + "\r\n";
+        socket->write(out + "\r\n");
+        state = State::Sending;
+        sendMore();
+    }
+
+    void sendMore()
+    {
+        if (state != State::Sending)
+            return;
+        const bool chunked = response.framing == HttpTestServer::Framing::Chunked;
+        while (sent < end && socket->bytesToWrite() < highWater) {
+            const qint64 size = qMin<qint64>(response.pieceSize, end - sent);
+            const QByteArray piece = response.generatedSize >= 0
+                    ? HttpTestServer::generated(sent, size)
+                    : response.body.mid(int(sent), int(size));
+            socket->write(chunked ? QByteArray::number(size, 16) + "\r\n" + piece + "\r\n" : piece);
+            sent += size;
+            if (response.pauseMs > 0 && sent < end) {
+                state = State::Pausing;
+                QTimer::singleShot(response.pauseMs, this, [this] {
+                    state = State::Sending;
+                    sendMore();
+                });
+                return;
+            }
+        }
+        if (sent < end)
+            return; // more once the socket drains
+        const bool cutShort = end < bodySize;
+        if (cutShort && response.cut == HttpTestServer::Cut::Stall) {
+            state = State::Done;
+            return;
+        }
+        if (chunked && !cutShort)
+            socket->write("0\r\n\r\n");
+        state = State::Done;
+        socket->disconnectFromHost(); // after what is queued has gone out
+    }
+
+    QTcpSocket *socket;
+    Router router;
+    State state = State::Reading;
+    QByteArray head;
+    HttpTestServer::Response response;
+    qint64 bodySize = 0;
+    qint64 end = 0;
+    qint64 sent = 0;
+};
+
+} // namespace
+
+HttpTestServer::HttpTestServer(QObject *parent)
+    : QTcpServer(parent)
+{
+    if (!listen(QHostAddress::LocalHost, 0))
+        qFatal("HttpTestServer: cannot listen on 127.0.0.1: %s", qPrintable(errorString()));
+    connect(this, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = nextPendingConnection())
+            new Exchange(
+                    socket, [this](const QString &path) { return route(path); }, this);
+    });
+}
+
+void HttpTestServer::respond(const QString &path, const Response &response)
+{
+    responses.insert(path, response);
+}
+
+QUrl HttpTestServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path));
+}
+
+QStringList HttpTestServer::requests() const
+{
+    return received;
+}
+
+QByteArray HttpTestServer::generated(qint64 offset, qint64 size)
+{
+    QByteArray out;
+    out.reserve(int(size));
+    while (out.size() < size) {
+        const qint64 at = (offset + out.size()) % cycleLength;
+        out.append(cycle().constData() + at, int(qMin(cycleLength - at, size - out.size())));
+    }
+    return out;
+}
+
+HttpTestServer::Response HttpTestServer::route(const QString &path)
+{
+    received.append(path);
+    if (responses.contains(path))
+        return responses.value(path);
+    Response missing;
+    missing.status = 404;
+    missing.body = "no such path";
+    return missing;
+}
