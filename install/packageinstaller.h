@@ -3,8 +3,9 @@
 
 #include <QString>
 
-// Unpacks an incremental zip package over a target directory, all or nothing: every entry is
-// checked before anything is written, and a failure part-way leaves the directory as it was.
+// Unpacks an incremental zip package over a target directory, all or nothing: every entry is read
+// and checked before anything in the directory changes, and a failure part-way puts back what was
+// already replaced.
 class PackageInstaller
 {
 public:
