@@ -129,9 +129,11 @@ bool isPlainRelativePath(const QString &path)
         if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
             return false;
     }
+    // Besides "." and "..", this refuses names that Windows trims of trailing dots and spaces,
+    // which could meet another entry's name there.
     const QStringList parts = path.split(QLatin1Char('/'));
     for (const QString &part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+        if (part.isEmpty() || part.endsWith(QLatin1Char('.')) || part.endsWith(QLatin1Char(' ')))
             return false;
     }
     return true;

@@ -289,6 +289,7 @@ void tst_PackageInstaller::rejectsPackage_data()
     hostileName("drive letter", { { "C:/x", "x" } });
     hostileName("backslash", { { "a\\..\\..\\x", "x" } });
     hostileName("current folder", { { "./x", "x" } });
+    hostileName("trailing dot", { { "x", "x" }, { "x.", "x" } });
 
     QTest::newRow("write through a link entry")
             << makeZip({ { "sub", "..", ZipEntry::Link }, { "sub/x", "escape" } }) << true
