@@ -1,0 +1,291 @@
+// tools/make-release run for real, its package unpacked by the updater's own installer and its
+// manifest read the way the dialog reads it.
+#include "install/packageinstaller.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <private/qzipreader_p.h>
+
+namespace {
+
+const QString Script = QStringLiteral(UPDATER_SOURCE_DIR "/tools/make-release");
+const QString BaseUrl = QStringLiteral("http://updates.example.com:1995/packages");
+
+bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    QFile::Permissions mode
+            = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (executable)
+        mode |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    return file.setPermissions(mode);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The files of one release: nested folders, an empty one, executables, a binary file, and names
+// with a space and with non-ASCII letters.
+bool makeReleaseFolder(const QString &dir)
+{
+    QByteArray binary;
+    for (int i = 0; i < 70000; ++i)
+        binary.append(char((i * 7919) % 251));
+    return writeFile(dir + "/Morvane.exe", binary, true)
+            && writeFile(dir + "/readme.txt", "Morvane 1.1.0\n")
+            && writeFile(dir + "/bin/helper", "#!/bin/sh\necho helper\n", true)
+            && writeFile(dir + "/data/charts/line chart.json", "{\"kind\": \"line\"}\n")
+            && writeFile(dir + QString::fromUtf8("/data/Übersicht.txt"), "\xc3\x9c\n")
+            && QDir().mkpath(dir + "/plugins/empty");
+}
+
+// Every entry below dir as "path kind", with a file's digest and execute bit: two folders with
+// the same snapshot hold the same files, byte for byte.
+QStringList snapshot(const QString &dir)
+{
+    QStringList lines;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        QString line = QDir(dir).relativeFilePath(path);
+        if (info.isSymLink())
+            line += " link";
+        else if (info.isDir())
+            line += " folder";
+        else
+            line += QStringLiteral(" file %1 %2")
+                            .arg(QString::fromLatin1(
+                                         QCryptographicHash::hash(readFile(path),
+                                                                  QCryptographicHash::Sha256)
+                                                 .toHex()),
+                                 info.permissions() & QFile::ExeOwner ? "exec" : "plain");
+        lines << line;
+    }
+    lines.sort();
+    return lines;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray errors;
+};
+
+Run makeRelease(const QStringList &args)
+{
+    QProcess process;
+    process.start(Script, args);
+    Run run;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.errors = process.readAllStandardError();
+    return run;
+}
+
+// The platform entry as the dialog reads it: "updates", then the platform key, as objects.
+QJsonObject platformEntry(const QString &manifestPath, const QString &platform = "windows")
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(readFile(manifestPath));
+    return doc.object().value("updates").toObject().value(platform).toObject();
+}
+
+} // namespace
+
+class tst_MakeRelease : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void packageInstallsAsTheFolder();
+    void packageEntries();
+    void packageIsTheSameForTheSameFiles();
+    void manifestHoldsTheFiveValues();
+    void nextReleaseUpdatesOnlyItsEntry();
+    void refuses_data();
+    void refuses();
+
+private:
+    QString path(const QString &name) const { return work->filePath(name); }
+    QStringList releaseArgs(const QString &version, const QString &output) const;
+
+    QScopedPointer<QTemporaryDir> work;
+};
+
+void tst_MakeRelease::initTestCase()
+{
+    if (QStandardPaths::findExecutable("python3").isEmpty())
+        QSKIP("python3 is not installed");
+    QVERIFY(QFileInfo(Script).isExecutable());
+}
+
+void tst_MakeRelease::init()
+{
+    work.reset(new QTemporaryDir);
+    QVERIFY(work->isValid());
+    QVERIFY(makeReleaseFolder(path("files")));
+    QVERIFY(writeFile(path("Morvane-setup.exe"), "MZ full installer"));
+}
+
+QStringList tst_MakeRelease::releaseArgs(const QString &version, const QString &output) const
+{
+    return { version,         path("files"), "--changelog", "new charts\nfaster start",
+             "--modify-time", "2024-03-01",  "--base-url",  BaseUrl,
+             "--output",      output };
+}
+
+void tst_MakeRelease::packageInstallsAsTheFolder()
+{
+    const Run run = makeRelease(releaseArgs("1.1.0", path("out")));
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+
+    PackageInstaller installer(path("out/Morvane-1.1.0.zip"), path("app"));
+    QVERIFY(QDir().mkpath(path("app")));
+    QVERIFY2(installer.install(), qPrintable(installer.errorString()));
+    QCOMPARE(snapshot(path("app")), snapshot(path("files")));
+}
+
+void tst_MakeRelease::packageEntries()
+{
+    QVERIFY(makeRelease(releaseArgs("1.1.0", path("out"))).exitCode == 0);
+    QZipReader zip(path("out/Morvane-1.1.0.zip"));
+    QCOMPARE(zip.status(), QZipReader::NoError);
+
+    QStringList names, folders;
+    for (const QZipReader::FileInfo &entry : zip.fileInfoList()) {
+        QVERIFY2(!entry.isSymLink, qPrintable(entry.filePath));
+        QVERIFY2(!entry.filePath.contains('\\'), qPrintable(entry.filePath));
+        // Folders come before what they hold, so the zip can be unpacked front to back.
+        const QString parent = QFileInfo(entry.filePath).path();
+        QVERIFY2(parent == "." || folders.contains(parent), qPrintable(entry.filePath));
+        names << entry.filePath;
+        if (entry.isDir)
+            folders << entry.filePath;
+    }
+    folders.sort();
+    QCOMPARE(folders, QStringList({ "bin", "data", "data/charts", "plugins", "plugins/empty" }));
+    QVERIFY(names.contains(QString::fromUtf8("data/Übersicht.txt")));
+}
+
+void tst_MakeRelease::packageIsTheSameForTheSameFiles()
+{
+    QVERIFY(makeRelease(releaseArgs("1.1.0", path("first"))).exitCode == 0);
+    QVERIFY(makeRelease(releaseArgs("1.1.0", path("second"))).exitCode == 0);
+    const QByteArray first = readFile(path("first/Morvane-1.1.0.zip"));
+    QVERIFY(!first.isEmpty());
+    QCOMPARE(readFile(path("second/Morvane-1.1.0.zip")), first);
+}
+
+void tst_MakeRelease::manifestHoldsTheFiveValues()
+{
+    const Run run = makeRelease(releaseArgs("1.1.0", path("out"))
+                                << "--installer" << path("Morvane-setup.exe") << "--package"
+                                << "update 1.1.0.zip");
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+
+    const QJsonObject entry = platformEntry(path("out/updates.json"));
+    QCOMPARE(entry.value("latest-version").toString(), QStringLiteral("1.1.0"));
+    QCOMPARE(entry.value("download-url").toString(), BaseUrl + "/update%201.1.0.zip");
+    QCOMPARE(entry.value("full-url").toString(), BaseUrl + "/Morvane-setup.exe");
+    QCOMPARE(entry.value("modify-time").toString(), QStringLiteral("2024-03-01"));
+    QCOMPARE(entry.value("changelog").toString(), QStringLiteral("new charts\nfaster start"));
+    QVERIFY(QFile::exists(path("out/update 1.1.0.zip")));
+    QCOMPARE(readFile(path("out/Morvane-setup.exe")), readFile(path("Morvane-setup.exe")));
+}
+
+void tst_MakeRelease::nextReleaseUpdatesOnlyItsEntry()
+{
+    const QString manifest = path("site/updates.json");
+    const QByteArray earlier = R"({
+        "mirror": "kept",
+        "updates": {
+            "linux": {"latest-version": "0.9", "download-url": "http://old/l.zip"},
+            "windows": {"latest-version": "1.0.0", "signed-by": "release team"}
+        }
+    })";
+    QVERIFY(writeFile(manifest, earlier));
+    const QStringList manifestArg { "--manifest", manifest };
+    const QStringList installerArg { "--installer", path("Morvane-setup.exe") };
+    QCOMPARE(makeRelease(releaseArgs("1.1.0", path("out")) + manifestArg + installerArg).exitCode,
+             0);
+    const Run run = makeRelease(releaseArgs("1.2.0", path("out")) << manifestArg);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+
+    const QJsonObject root = QJsonDocument::fromJson(readFile(manifest)).object();
+    QCOMPARE(root.value("mirror").toString(), QStringLiteral("kept"));
+    const QJsonObject linux = platformEntry(manifest, "linux");
+    QCOMPARE(linux.value("latest-version").toString(), QStringLiteral("0.9"));
+    QCOMPARE(linux.value("download-url").toString(), QStringLiteral("http://old/l.zip"));
+    QCOMPARE(linux.size(), 2);
+
+    const QJsonObject windows = platformEntry(manifest);
+    QCOMPARE(windows.value("latest-version").toString(), QStringLiteral("1.2.0"));
+    QCOMPARE(windows.value("download-url").toString(), BaseUrl + "/Morvane-1.2.0.zip");
+    // Without a new installer the earlier one stays the full package.
+    QCOMPARE(windows.value("full-url").toString(), BaseUrl + "/Morvane-setup.exe");
+    QCOMPARE(windows.value("signed-by").toString(), QStringLiteral("release team"));
+    QVERIFY(QFile::exists(path("out/Morvane-1.1.0.zip")));
+    QVERIFY(QFile::exists(path("out/Morvane-1.2.0.zip")));
+}
+
+void tst_MakeRelease::refuses_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("link"); // made in the release folder, pointing at readme.txt
+
+    QTest::newRow("link to a file") << "1.1.0"
+                                    << "readme link.txt";
+    QTest::newRow("link to a folder") << "1.1.0"
+                                      << "data/again";
+    QTest::newRow("letters") << "1.1a"
+                             << "";
+    QTest::newRow("empty part") << "1..1"
+                                << "";
+    QTest::newRow("trailing dot") << "1.1."
+                                  << "";
+    QTest::newRow("leading v") << "v1.1"
+                               << "";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("part beyond 32 bits") << "1.4294967296"
+                                         << "";
+}
+
+void tst_MakeRelease::refuses()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, link);
+    if (!link.isEmpty()) {
+        const QString target = link.startsWith("data/") ? path("files/bin") : "readme.txt";
+        QVERIFY(QFile::link(target, path("files/" + link)));
+    }
+    const QString manifest = path("out/updates.json");
+    const QByteArray before = R"({"updates": {"windows": {"latest-version": "1.0.0"}}})";
+    QVERIFY(writeFile(manifest, before));
+
+    const Run run = makeRelease(releaseArgs(version, path("out")));
+    QVERIFY(run.exitCode > 0);
+    QVERIFY(!run.errors.isEmpty());
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList("updates.json"));
+    QCOMPARE(readFile(manifest), before);
+}
+
+QTEST_GUILESS_MAIN(tst_MakeRelease)
+#include "tst_makerelease.moc"
