@@ -1,13 +1,19 @@
 #include "app/settings.h"
 #include "dialog/updaterdialog.h"
+#include "download/downloader.h"
+#include "httptestserver.h"
 
+#include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpacerItem>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +29,23 @@ private slots:
     void iconKeepsItsSize_data();
     void iconKeepsItsSize();
     void cancelCloses();
+
+    // The check against a manifest served on 127.0.0.1.
+    void versionComparison_data();
+    void versionComparison();
+    void messages();
+    void failedCheckKeepsState_data();
+    void failedCheckKeepsState();
+    void lastReplyWins();
+
+    // The progress display, fed by the download engine's reports.
+    void progressPercentAndSize_data();
+    void progressPercentAndSize();
+    void unknownTotalShowsBusyIndicator();
+    void speedAndRemaining();
+
+private:
+    HttpTestServer server;
 };
 
 namespace {
@@ -32,11 +55,52 @@ template<typename T> T *child(const QObject &parent, const char *name)
     return parent.findChild<T *>(QLatin1String(name));
 }
 
+// A manifest whose packages lie on server.
+QByteArray manifest(const HttpTestServer &server, const QString &latest,
+                    const QString &changelog = QStringLiteral("fixes"))
+{
+    const QJsonObject entry { { "latest-version", latest },
+                              { "download-url", server.url(QStringLiteral("/inc.zip")).toString() },
+                              { "full-url", server.url(QStringLiteral("/full.exe")).toString() },
+                              { "modify-time", "2024-03-01" },
+                              { "changelog", changelog } };
+    return QJsonDocument(QJsonObject { { "updates", QJsonObject { { "windows", entry } } } })
+            .toJson();
+}
+
+HttpTestServer::Response json(const QByteArray &body)
+{
+    HttpTestServer::Response response;
+    response.headers = { { "Content-Type", "application/json" } };
+    response.body = body;
+    return response;
+}
+
+// Presses "check" with version in the field and waits for the outcome in the log.
+QString check(UpdaterDialog &dialog, const QString &version)
+{
+    auto *log = child<QPlainTextEdit>(dialog, "show");
+    log->clear();
+    child<QLineEdit>(dialog, "versionInput")->setText(version);
+    QTest::mouseClick(child<QPushButton>(dialog, "btn_check"), Qt::LeftButton);
+    if (!QTest::qWaitFor([log] { return !log->toPlainText().isEmpty(); }, 10000))
+        return QStringLiteral("<no answer>");
+    return log->toPlainText();
+}
+
+// Starts an update as the update button would, and hands back the dialog's download engine.
+Downloader *pressUpdate(UpdaterDialog &dialog)
+{
+    QMetaObject::invokeMethod(&dialog, "on_btn_update_clicked");
+    return dialog.findChild<Downloader *>();
+}
+
 } // namespace
 
 void tst_UpdaterDialog::init()
 {
     currentVersion = QStringLiteral("1.4.2");
+    manifestUrl = server.url(QStringLiteral("/updates.json")).toString();
 }
 
 void tst_UpdaterDialog::afterConstruction()
@@ -154,6 +218,245 @@ void tst_UpdaterDialog::cancelCloses()
     QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(!dialog.isVisible());
+}
+
+void tst_UpdaterDialog::versionComparison_data()
+{
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<QString>("latest");
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<bool>("needFull");
+
+    QTest::newRow("empty field reads 0.0") << ""
+                                           << "1.0.0" << true << true;
+    QTest::newRow("all zeros") << "0.0.0"
+                               << "0.0.0" << false << true;
+    QTest::newRow("00 is not 0") << "00.0"
+                                 << "1.0" << true << false;
+    QTest::newRow("equal") << "1.2.3"
+                           << "1.2.3" << false << false;
+    QTest::newRow("numeric, not textual") << "1.2.3"
+                                          << "1.2.10" << true << false;
+    QTest::newRow("older latest") << "1.10.0"
+                                  << "1.9.0" << false << false;
+    QTest::newRow("any greater part") << "2.0.0"
+                                      << "1.5.0" << true << false;
+    QTest::newRow("fewer local parts") << "1.2"
+                                       << "1.2.0" << true << false;
+    QTest::newRow("more local parts") << "1.2.3"
+                                      << "1.2" << true << false;
+    QTest::newRow("not a number reads 0") << "1.x"
+                                          << "1.0" << false << false;
+    QTest::newRow("empty part reads 0") << "1..2"
+                                        << "1.0.2" << false << false;
+    QTest::newRow("beyond 32 bits reads 0") << "1.0"
+                                            << "1.4294967296" << false << false;
+}
+
+void tst_UpdaterDialog::versionComparison()
+{
+    QFETCH(QString, local);
+    QFETCH(QString, latest);
+    QFETCH(bool, offered);
+    QFETCH(bool, needFull);
+
+    server.respond(QStringLiteral("/updates.json"), json(manifest(server, latest)));
+    UpdaterDialog dialog;
+    const QString text = check(dialog, local);
+    QCOMPARE(text.startsWith(QLatin1String("current version is : v")), offered);
+    QCOMPARE(child<QPushButton>(dialog, "btn_update")->isEnabled(), offered);
+
+    // needFull shows in what the update asks the server for.
+    const int before = server.requests().size();
+    Downloader *downloader = pressUpdate(dialog);
+    QTRY_COMPARE(server.requests().size(), before + 1);
+    QCOMPARE(server.requests().last(),
+             needFull ? QStringLiteral("/full.exe") : QStringLiteral("/inc.zip"));
+    QCOMPARE(child<QPlainTextEdit>(dialog, "show")
+                     ->toPlainText()
+                     .contains(QLatin1String("\nneed full")),
+             needFull);
+    QTRY_VERIFY(!downloader->succeeded()
+                && child<QPlainTextEdit>(dialog, "show")
+                           ->toPlainText()
+                           .endsWith(QLatin1String("download failed")));
+}
+
+void tst_UpdaterDialog::messages()
+{
+    server.respond(QStringLiteral("/updates.json"),
+                   json(manifest(server, QStringLiteral("1.3.0"), QStringLiteral("new charts"))));
+    UpdaterDialog dialog;
+    QCOMPARE(check(dialog, QStringLiteral("1.2.3")),
+             QStringLiteral("current version is : v1.2.3\nlatest version : v1.3.0\nmodify time : "
+                            "2024-03-01\n"
+                            "changelog: new charts\nclick update button to update"));
+    QCOMPARE(check(dialog, QStringLiteral("1.3.0")),
+             QStringLiteral("current software is up-to-date\nversion: v1.3.0\nclick cancel button "
+                            "to quit"));
+    QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
+    // An empty field is compared as 0.0, and said so; the field itself stays empty.
+    QVERIFY(check(dialog, QString()).startsWith(QLatin1String("current version is : v0.0\n")));
+    QCOMPARE(child<QLineEdit>(dialog, "versionInput")->text(), QString());
+
+    // A manifest without this platform's entry reads as empty values: one empty part against three.
+    server.respond(QStringLiteral("/updates.json"),
+                   json(R"({"updates": {"linux": {"latest-version": "9.0.0"}}, "other": 1})"));
+    QCOMPARE(check(dialog, QStringLiteral("1.2.3")),
+             QStringLiteral("current version is : v1.2.3\nlatest version : v\nmodify time : \n"
+                            "changelog: \nclick update button to update"));
+}
+
+void tst_UpdaterDialog::failedCheckKeepsState_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("404") << "/missing.json" << 404 << QByteArray("{}") << "check error";
+    QTest::newRow("refused") << "refused" << 0 << QByteArray() << "check error";
+    QTest::newRow("empty body") << "/empty.json" << 200 << QByteArray() << "reply doc is null";
+    QTest::newRow("not json") << "/html.json" << 200 << QByteArray("<html>moved</html>")
+                              << "reply doc is null";
+}
+
+void tst_UpdaterDialog::failedCheckKeepsState()
+{
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+
+    server.respond(QStringLiteral("/updates.json"),
+                   json(manifest(server, QStringLiteral("1.3.0"))));
+    UpdaterDialog dialog;
+    check(dialog, QStringLiteral("0.0"));
+    QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
+
+    if (path == QLatin1String("refused")) {
+        // A port that was free a moment ago refuses the connection.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        manifestUrl = QStringLiteral("http://127.0.0.1:%1/updates.json").arg(closed.serverPort());
+    } else {
+        HttpTestServer::Response response = json(body);
+        response.status = status;
+        server.respond(path, response);
+        manifestUrl = server.url(path).toString();
+    }
+    QCOMPARE(check(dialog, QStringLiteral("1.3.0")), message);
+    QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
+
+    // The earlier values stay: the update still asks for the full package of the last manifest.
+    const int before = server.requests().size();
+    pressUpdate(dialog);
+    QTRY_COMPARE(server.requests().size(), before + 1);
+    QCOMPARE(server.requests().last(), QStringLiteral("/full.exe"));
+}
+
+void tst_UpdaterDialog::lastReplyWins()
+{
+    HttpTestServer::Response slow = json(manifest(server, QStringLiteral("9.0.0")));
+    slow.pieceSize = 8;
+    slow.pauseMs = 20;
+    server.respond(QStringLiteral("/slow.json"), slow);
+    server.respond(QStringLiteral("/updates.json"),
+                   json(manifest(server, QStringLiteral("1.2.3"))));
+
+    UpdaterDialog dialog;
+    auto *log = child<QPlainTextEdit>(dialog, "show");
+    child<QLineEdit>(dialog, "versionInput")->setText(QStringLiteral("1.2.3"));
+    manifestUrl = server.url(QStringLiteral("/slow.json")).toString();
+    QTest::mouseClick(child<QPushButton>(dialog, "btn_check"), Qt::LeftButton);
+    manifestUrl = server.url(QStringLiteral("/updates.json")).toString();
+    QTest::mouseClick(child<QPushButton>(dialog, "btn_check"), Qt::LeftButton);
+
+    QTRY_VERIFY(log->toPlainText().startsWith(QLatin1String("current software is up-to-date")));
+    QTRY_VERIFY_WITH_TIMEOUT(
+            log->toPlainText().startsWith(QLatin1String("current version is : v1.2.3")), 10000);
+    QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
+}
+
+void tst_UpdaterDialog::progressPercentAndSize_data()
+{
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("sizeLine");
+
+    const qint64 mib = 1048576;
+    QTest::newRow("bytes") << qint64(512) << qint64(800) << 64
+                           << "Downloading updates (512 bytes of 800 bytes)";
+    QTest::newRow("a third") << qint64(1) << qint64(3) << 33
+                             << "Downloading updates (1 bytes of 3 bytes)";
+    QTest::newRow("KB") << qint64(1536) << mib - 1 << 0 << "Downloading updates (1 KB of 1023 KB)";
+    QTest::newRow("MB") << mib * 3 / 2 << 12 * mib << 12 << "Downloading updates (1.5 MB of 12 MB)";
+    QTest::newRow("complete") << 10 * mib + 1 << 10 * mib + 1 << 100
+                              << "Downloading updates (10 MB of 10 MB)";
+    QTest::newRow("size not announced")
+            << qint64(2048) << qint64(-1) << 0 << "Downloading updates (2 KB of -1 bytes)";
+}
+
+void tst_UpdaterDialog::progressPercentAndSize()
+{
+    QFETCH(qint64, received);
+    QFETCH(qint64, total);
+    QFETCH(int, percent);
+    QFETCH(QString, sizeLine);
+
+    UpdaterDialog dialog;
+    Downloader *downloader = pressUpdate(dialog);
+    QVERIFY(downloader);
+    emit downloader->doProgress(received, total);
+    QCOMPARE(child<QProgressBar>(dialog, "progressBar")->maximum(), 100);
+    QCOMPARE(child<QProgressBar>(dialog, "progressBar")->value(), percent);
+    QCOMPARE(child<QLabel>(dialog, "label_2")->text(), sizeLine);
+}
+
+void tst_UpdaterDialog::unknownTotalShowsBusyIndicator()
+{
+    UpdaterDialog dialog;
+    Downloader *downloader = pressUpdate(dialog);
+    emit downloader->doProgress(100, 200);
+    const QString sizeLine = child<QLabel>(dialog, "label_2")->text();
+    emit downloader->doProgress(0, 0);
+    emit downloader->doProgress(0, 0);
+
+    auto *bar = child<QProgressBar>(dialog, "progressBar");
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 0);
+    QCOMPARE(child<QPlainTextEdit>(dialog, "show")->toPlainText(),
+             QStringLiteral("Downloading Updates...\nDownloading Updates..."));
+    QCOMPARE(child<QLabel>(dialog, "label_2")->text(), sizeLine);
+}
+
+void tst_UpdaterDialog::speedAndRemaining()
+{
+    UpdaterDialog dialog;
+    // Start early in a second, so that the next report falls within the same whole second.
+    QVERIFY(QTest::qWaitFor([] { return QDateTime::currentMSecsSinceEpoch() % 1000 < 300; }, 2000));
+    Downloader *downloader = pressUpdate(dialog);
+    auto *speedLine = child<QLabel>(dialog, "label_3");
+    const qint64 mib = 1048576;
+
+    emit downloader->doProgress(0, 3 * mib);
+    QVERIFY(!child<QLabel>(dialog, "label_2")->text().isEmpty());
+    QCOMPARE(speedLine->text(), QString());
+
+    // 1 MiB in e whole seconds leaves 2 MiB: 2e seconds at the average rate.
+    QTest::qWait(1100);
+    emit downloader->doProgress(mib, 3 * mib);
+    const QRegularExpression pattern(
+            QStringLiteral("^speed: (\\S+) kb/s  Time remaining: (2|4) seconds$"));
+    const QRegularExpressionMatch match = pattern.match(speedLine->text());
+    QVERIFY2(match.hasMatch(), qPrintable(speedLine->text()));
+    QVERIFY(match.captured(1).toDouble() > 0);
+
+    // Fewer bytes than seconds gives no rate to divide by: the line keeps its text.
+    const QString before = speedLine->text();
+    emit downloader->doProgress(0, 3 * mib);
+    QCOMPARE(speedLine->text(), before);
 }
 
 QTEST_MAIN(tst_UpdaterDialog)
