@@ -248,39 +248,44 @@ void tst_MakeRelease::nextReleaseUpdatesOnlyItsEntry()
 void tst_MakeRelease::refuses_data()
 {
     QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("link"); // made in the release folder, pointing at readme.txt
-
-    QTest::newRow("link to a file") << "1.1.0"
-                                    << "readme link.txt";
-    QTest::newRow("link to a folder") << "1.1.0"
-                                      << "data/again";
-    QTest::newRow("letters") << "1.1a"
-                             << "";
-    QTest::newRow("empty part") << "1..1"
-                                << "";
-    QTest::newRow("trailing dot") << "1.1."
-                                  << "";
-    QTest::newRow("leading v") << "v1.1"
-                               << "";
-    QTest::newRow("empty") << ""
-                           << "";
-    QTest::newRow("part beyond 32 bits") << "1.4294967296"
-                                         << "";
+    QTest::addColumn<QString>("link"); // made in the release folder
+    QTest::addColumn<QString>("installer"); // made beside it and passed with --installer
+    const auto row = [](const char *name, const char *version, const char *link = "",
+                        const char *installer = "") {
+        QTest::newRow(name) << version << link << installer;
+    };
+    row("link to a file", "1.1.0", "readme link.txt");
+    row("link to a folder", "1.1.0", "data/again");
+    row("letters", "1.1a");
+    row("empty part", "1..1");
+    row("trailing dot", "1.1.");
+    row("leading v", "v1.1");
+    row("empty", "");
+    row("part beyond 32 bits", "1.4294967296");
+    // The updater would look for Morvane-setup-1.exe.
+    row("installer with two dots", "1.1.0", "", "Morvane-setup-1.1.exe");
+    row("installer not an .exe", "1.1.0", "", "Morvane-setup.msi");
 }
 
 void tst_MakeRelease::refuses()
 {
     QFETCH(QString, version);
     QFETCH(QString, link);
+    QFETCH(QString, installer);
     if (!link.isEmpty()) {
         const QString target = link.startsWith("data/") ? path("files/bin") : "readme.txt";
         QVERIFY(QFile::link(target, path("files/" + link)));
+    }
+    QStringList args = releaseArgs(version, path("out"));
+    if (!installer.isEmpty()) {
+        QVERIFY(writeFile(path(installer), "MZ"));
+        args << "--installer" << path(installer);
     }
     const QString manifest = path("out/updates.json");
     const QByteArray before = R"({"updates": {"windows": {"latest-version": "1.0.0"}}})";
     QVERIFY(writeFile(manifest, before));
 
-    const Run run = makeRelease(releaseArgs(version, path("out")));
+    const Run run = makeRelease(args);
     QVERIFY(run.exitCode > 0);
     QVERIFY(!run.errors.isEmpty());
     QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList("updates.json"));
