@@ -1,5 +1,6 @@
+#include "proberun.h"
+
 #include <QColor>
-#include <QProcess>
 #include <QTest>
 
 // Runs the real start-up in a child process and reads what it reports of the dialog.
@@ -12,37 +13,7 @@ private slots:
     void versionArgument();
     void themeAppliedBeforeDialog();
     void missingTheme();
-
-private:
-    struct Run
-    {
-        int exitCode = -1;
-        QStringList lines;
-        QString value(const QString &key) const
-        {
-            for (const QString &line : lines) {
-                if (line.startsWith(key + QLatin1Char('=')))
-                    return line.mid(key.size() + 1);
-            }
-            return QStringLiteral("<missing>");
-        }
-    };
-    static Run runProbe(const QString &program, const QStringList &arguments);
 };
-
-tst_Startup::Run tst_Startup::runProbe(const QString &program, const QStringList &arguments)
-{
-    QProcess probe;
-    probe.setProcessChannelMode(QProcess::SeparateChannels);
-    probe.start(program, arguments);
-    Run run;
-    if (!probe.waitForFinished(60000) || probe.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = probe.exitCode();
-    run.lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
-    run.lines.removeAll(QString());
-    return run;
-}
 
 void tst_Startup::versionArgument_data()
 {
@@ -63,7 +34,7 @@ void tst_Startup::versionArgument()
     QFETCH(QStringList, arguments);
     QFETCH(QString, version);
 
-    const Run run = runProbe(QStringLiteral(STARTUP_PROBE), arguments);
+    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE), arguments);
     QCOMPARE(run.exitCode, 0); // "cancel" ends the event loop normally
     QCOMPARE(run.value(QStringLiteral("visible")), QStringLiteral("1"));
     QCOMPARE(run.value(QStringLiteral("version")), version);
@@ -71,7 +42,7 @@ void tst_Startup::versionArgument()
 
 void tst_Startup::themeAppliedBeforeDialog()
 {
-    const Run run = runProbe(QStringLiteral(STARTUP_PROBE), { "1.0.0" });
+    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE), { "1.0.0" });
     QCOMPARE(run.value(QStringLiteral("theme-before-dialog")), QStringLiteral("1"));
     QVERIFY(!run.lines.contains(QStringLiteral("Unable to set stylesheet, file not found")));
     const QColor background(run.value(QStringLiteral("background")));
@@ -81,7 +52,7 @@ void tst_Startup::themeAppliedBeforeDialog()
 
 void tst_Startup::missingTheme()
 {
-    const Run run = runProbe(QStringLiteral(STARTUP_PROBE_NOTHEME), { "1.0.0" });
+    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE_NOTHEME), { "1.0.0" });
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.lines.count(QStringLiteral("Unable to set stylesheet, file not found")), 1);
     QCOMPARE(run.lines.first(), QStringLiteral("Unable to set stylesheet, file not found"));
