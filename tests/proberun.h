@@ -15,6 +15,7 @@ struct ProbeRun
     static ProbeRun run(const QString &program, const QStringList &arguments,
                         const QString &workingDirectory = QString())
     {
+        qRegisterMetaType<QProcess::ExitStatus>();
         QProcess probe;
         probe.setWorkingDirectory(workingDirectory);
         QSignalSpy finished(&probe, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));

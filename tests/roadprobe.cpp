@@ -1,0 +1,90 @@
+// Drives the update dialog as a user would, from inside a copy of this program that the tests
+// place in a temporary application directory:
+//   roadprobe <manifest url> <installed version> <yes|no>
+// It presses "check", then "update" when it is offered, answers the question, and reports what
+// the dialog showed. Exit status: 0 when the updater quit by itself, 3 when the dialog stayed
+// open at the end of the road, 4 when nothing happened in time.
+#include "app/settings.h"
+#include "dialog/updaterdialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void report(const UpdaterDialog &dialog)
+{
+    const auto text = [&dialog](const char *name) {
+        return dialog.findChild<QLabel *>(QLatin1String(name))->text();
+    };
+    std::printf("label_2=%s\n", qPrintable(text("label_2")));
+    std::printf("label_3=%s\n", qPrintable(text("label_3")));
+    std::printf("progress=%d\n", dialog.findChild<QProgressBar *>()->value());
+    const QString log = dialog.findChild<QPlainTextEdit *>()->toPlainText();
+    for (const QString &line : log.split(QLatin1Char('\n')))
+        std::printf("log=%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+// The end of a road on which the dialog stays open.
+bool stayedOpen(const QString &log, bool questionAnswered, bool answeredNo)
+{
+    return log.contains(QLatin1String("download failed"))
+            || log.contains(QLatin1String("update package rejected"))
+            || log.contains(QLatin1String("update could not be started"))
+            || (questionAnswered && answeredNo);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 4)
+        return 2;
+    manifestUrl = QString::fromUtf8(argv[1]);
+    currentVersion = QString::fromUtf8(argv[2]);
+    const bool answerYes = qstrcmp(argv[3], "yes") == 0;
+
+    UpdaterDialog dialog;
+    dialog.show();
+    auto *log = dialog.findChild<QPlainTextEdit *>();
+    auto *update = dialog.findChild<QPushButton *>(QStringLiteral("btn_update"));
+
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btn_check")), Qt::LeftButton);
+    if (!QTest::qWaitFor([log] { return !log->toPlainText().isEmpty(); }, 10000))
+        return 4;
+    std::printf("update-offered=%d\n", update->isEnabled());
+    if (!update->isEnabled()) {
+        report(dialog);
+        return 3;
+    }
+
+    bool questionAnswered = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, &dialog, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("question=%s|%s\n", qPrintable(box->windowTitle()),
+                        qPrintable(box->text().replace(QLatin1Char('\n'), QLatin1Char('|'))));
+            questionAnswered = true;
+            box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
+        } else if (stayedOpen(log->toPlainText(), questionAnswered, !answerYes)) {
+            QCoreApplication::exit(3);
+        }
+    });
+    watcher.start(20);
+    QTimer::singleShot(60000, &dialog, [] { QCoreApplication::exit(4); });
+    QTimer::singleShot(0, update, [update] { QTest::mouseClick(update, Qt::LeftButton); });
+
+    const int status = QApplication::exec();
+    report(dialog);
+    return status;
+}
