@@ -197,5 +197,5 @@ void tst_Resources::onlyTheStyleSheetIsCompressed()
     QVERIFY(entries >= 1 + 26 * 8 + 2);
 }
 
-QTEST_MAIN(tst_Resources)
+QTEST_GUILESS_MAIN(tst_Resources)
 #include "tst_resources.moc"
