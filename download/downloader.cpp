@@ -11,7 +11,7 @@ namespace {
 
 // What the reply may hold between two reads. Unbounded, Qt lets hundreds of MiB pile up on a fast
 // link; a few MiB keep the disk busy without holding the package in memory.
-constexpr qint64 readBufferSize = 4 * 1024 * 1024;
+constexpr qint64 readBufferSize = 2 * 1024 * 1024;
 
 // Only the last path component of a name from the server is used, so the file stays in the
 // target directory. ':' counts as a separator too: on Windows "C:x.exe" is drive-relative and
