@@ -109,9 +109,11 @@ void UpdaterDialog::on_btn_update_clicked()
             ui->label_3->setText(ProgressText::summary(totalTime, averageSpeed));
             // A package that did not arrive whole is never offered for installation.
             if (!downloader->succeeded()) {
-                if (downloader->error() == QNetworkReply::NoError)
-                    ui->show->appendPlainText(
-                            QStringLiteral("HTTP %1").arg(downloader->httpStatus()));
+                // A network error has been logged by its name already; a status that is
+                // not a success (a redirect, which is not followed) has not.
+                const int status = downloader->httpStatus();
+                if (downloader->error() == QNetworkReply::NoError && (status < 200 || status > 299))
+                    ui->show->appendPlainText(QStringLiteral("HTTP %1").arg(status));
                 ui->show->appendPlainText(QStringLiteral("download failed"));
                 return;
             }

@@ -132,7 +132,9 @@ void Downloader::takeName()
     // With no usable name at all the earlier one stays.
     if (!name.isEmpty())
         fileName = name;
-    outFile.setFileName(targetDir.filePath(fileName));
+    // Renaming an open QFile closes it, and the next write would start the file afresh.
+    if (!outFile.isOpen())
+        outFile.setFileName(targetDir.filePath(fileName));
 }
 
 // Writes what the reply holds to the partial file; false when the disk refuses it.

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtGui/private/qzipwriter_p.h>
@@ -191,17 +192,20 @@ void tst_UpdateRoad::failedDownload_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<qint64>("stopAfter");
+    QTest::addColumn<bool>("emptyBody");
     QTest::addColumn<QString>("logged");
 
-    QTest::newRow("not found") << 404 << qint64(-1) << "ContentNotFoundError";
-    QTest::newRow("cut short") << 200 << qint64(5000) << "RemoteHostClosedError";
-    QTest::newRow("redirect") << 302 << qint64(-1) << "HTTP 302";
+    QTest::newRow("not found") << 404 << qint64(-1) << false << "ContentNotFoundError";
+    QTest::newRow("cut short") << 200 << qint64(5000) << false << "RemoteHostClosedError";
+    QTest::newRow("redirect") << 302 << qint64(-1) << false << "HTTP 302";
+    QTest::newRow("empty") << 200 << qint64(-1) << true << "download failed";
 }
 
 void tst_UpdateRoad::failedDownload()
 {
     QFETCH(int, status);
     QFETCH(qint64, stopAfter);
+    QFETCH(bool, emptyBody);
     QFETCH(QString, logged);
 
     HttpTestServer::Response package;
@@ -210,6 +214,8 @@ void tst_UpdateRoad::failedDownload()
                         { "Location", "/elsewhere.zip" } };
     package.body
             = zip({ { "Morvane.exe", companion("1.1.0") }, { "big.bin", QByteArray(20000, 'b') } });
+    if (emptyBody)
+        package.body.clear();
     package.stopAfter = stopAfter;
     server->respond(QStringLiteral("/Morvane-1.1.0.zip"), package);
 
@@ -219,6 +225,9 @@ void tst_UpdateRoad::failedDownload()
     QVERIFY2(log.contains(logged), qPrintable(log.join(QLatin1Char('|'))));
     QCOMPARE(log.last(), QStringLiteral("download failed"));
     QVERIFY(!log.contains(QStringLiteral("download finished")));
+    // A status line only where the status itself was the failure.
+    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^HTTP "))).size(),
+             logged.startsWith(QLatin1String("HTTP ")) ? 1 : 0);
     QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
     QVERIFY(!QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
     QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), companion("1.0.0"));
