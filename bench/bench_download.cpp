@@ -2,122 +2,36 @@
 // with and without Content-Length, checks the SHA-256 of every copy and prints the median times,
 // their ratio and the peak resident memory of both.
 //
-//     bench_download [--size BYTES] [--runs N] [--dir DIRECTORY]
+//     bench_download [--size BYTES] [--runs N] [--dir DIRECTORY] [--rows FILE]
 
+#include "benchsupport.h"
 #include "download/downloader.h"
-#include "httptestserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
-#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
-
-#include <unistd.h>
-
-#include <algorithm>
 
 namespace {
 
 struct Mode
 {
     const char *label;
+    const char *row;
     const char *path;
     HttpTestServer::Framing framing;
 };
 
 const Mode modes[] = {
-    { "Content-Length", "/sized", HttpTestServer::Framing::ContentLength },
-    { "chunked, no Content-Length", "/chunked", HttpTestServer::Framing::Chunked },
+    { "Content-Length", "download, Content-Length, in-process server", "/sized",
+      HttpTestServer::Framing::ContentLength },
+    { "chunked, no Content-Length", "download, chunked, in-process server", "/chunked",
+      HttpTestServer::Framing::Chunked },
 };
 
 QTextStream out(stdout);
-
-// Serves from its own thread, so that serving shares no event loop with the Downloader.
-class ServingThread : public QThread
-{
-public:
-    explicit ServingThread(qint64 size)
-        : size(size)
-    { }
-    // Starts serving; the address of the server's root.
-    QUrl serve()
-    {
-        start();
-        ready.acquire();
-        return root;
-    }
-
-protected:
-    void run() override
-    {
-        HttpTestServer server;
-        for (const Mode &mode : modes) {
-            HttpTestServer::Response response;
-            response.generatedSize = size;
-            response.framing = mode.framing;
-            response.pieceSize = 256 * 1024;
-            response.headers = { { "Content-Disposition", "attachment; filename=\"bench.bin\"" } };
-            server.respond(QString::fromLatin1(mode.path), response);
-        }
-        root = server.url(QStringLiteral("/"));
-        ready.release();
-        exec();
-    }
-
-private:
-    const qint64 size;
-    QUrl root;
-    QSemaphore ready;
-};
-
-QByteArray sha256(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "unreadable";
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    qint64 length;
-    while ((length = file.read(buffer.data(), buffer.size())) > 0)
-        hash.addData(buffer.constData(), int(length));
-    return hash.result().toHex();
-}
-
-QByteArray expectedSha256(qint64 size)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    const qint64 piece = 1 << 20;
-    for (qint64 at = 0; at < size; at += piece)
-        hash.addData(HttpTestServer::generated(at, qMin(piece, size - at)));
-    return hash.result().toHex();
-}
-
-// Peak resident memory of this process in KiB; resetPeak() starts a new peak from what is
-// resident now.
-qint64 peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
-}
 
 struct Run
 {
@@ -125,19 +39,9 @@ struct Run
     QByteArray sha;
 };
 
-// Checks the copy and removes it, then writes back what the removal left dirty, so that the next
-// run starts with a quiet disk.
-QByteArray checkAndRemove(const QString &path, bool ok)
-{
-    const QByteArray sha = ok ? sha256(path) : QByteArray("failed");
-    QFile::remove(path);
-    sync();
-    return sha;
-}
-
 Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak)
 {
-    resetPeak();
+    bench::resetPeak();
     Downloader downloader(nullptr);
     downloader.setTargetDirectory(dir);
     QEventLoop loop;
@@ -147,36 +51,16 @@ Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak)
     downloader.download(url.toString());
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
-    *peak = qMax(*peak, peakKiB());
-    return { seconds, checkAndRemove(downloader.file()->fileName(), downloader.succeeded()) };
+    *peak = qMax(*peak, bench::peakKiB());
+    return { seconds,
+             bench::checkAndRemove(downloader.file()->fileName(), downloader.succeeded()) };
 }
 
-// curl runs under /usr/bin/time, which reports curl's own peak: a child of this process would
-// count the memory of the fork it started from.
 Run viaCurl(const QUrl &url, const QString &dir, qint64 *peak)
 {
-    const QString path = dir + QStringLiteral("/curl.bin");
-    const QString peakFile = dir + QStringLiteral("/curl.peak");
-    QProcess curl;
-    curl.setProcessChannelMode(QProcess::ForwardedChannels);
-    QElapsedTimer timer;
-    timer.start();
-    curl.start(QStringLiteral("/usr/bin/time"),
-               { "-f", "%M", "-o", peakFile, "curl", "-sS", "-o", path, url.toString() });
-    curl.waitForFinished(-1);
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    QFile peakOut(peakFile);
-    if (peakOut.open(QIODevice::ReadOnly))
-        *peak = qMax(*peak, peakOut.readAll().trimmed().toLongLong());
-    const bool ok = curl.exitStatus() == QProcess::NormalExit && curl.exitCode() == 0;
-    return { seconds, checkAndRemove(path, ok) };
-}
-
-double median(QVector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    const bench::CurlRun run = bench::curl(url, dir + QStringLiteral("/curl.bin"));
+    *peak = qMax(*peak, run.peakKiB);
+    return { run.seconds, run.sha };
 }
 
 } // namespace
@@ -188,8 +72,9 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     parser.addOptions({
             { "size", "Body size in bytes (default 1 GiB).", "bytes", "1073741824" },
-            { "runs", "Downloads per client and mode (default 5).", "n", "5" },
+            { "runs", "Downloads per client and mode (default 3).", "n", "3" },
             { "dir", "Where the copies are written (default: a temporary directory).", "dir" },
+            { "rows", "Append the result rows for bench/run's table to this file.", "file" },
     });
     parser.process(app);
     const qint64 size = parser.value("size").toLongLong();
@@ -202,8 +87,17 @@ int main(int argc, char **argv)
 
     out << "body: " << size << " bytes, " << runs << " runs per client and mode, in " << tmp.path()
         << Qt::endl;
-    const QByteArray expected = expectedSha256(size);
-    ServingThread serving(size);
+    const QByteArray expected = bench::generatedSha256(size);
+    bench::ServingThread serving([size](HttpTestServer &server) {
+        for (const Mode &mode : modes) {
+            HttpTestServer::Response response;
+            response.generatedSize = size;
+            response.framing = mode.framing;
+            response.pieceSize = 256 * 1024;
+            response.headers = { { "Content-Disposition", "attachment; filename=\"bench.bin\"" } };
+            server.respond(QString::fromLatin1(mode.path), response);
+        }
+    });
     const QUrl root = serving.serve();
 
     bool allMatch = true;
@@ -230,15 +124,15 @@ int main(int argc, char **argv)
             ours << a.seconds;
             curls << b.seconds;
         }
+        const double ourMedian = bench::median(ours), curlMedian = bench::median(curls);
         out << QString::asprintf(
                 "%-27s median Downloader %.3f s, curl %.3f s, ratio %.2f; "
                 "peak RSS this process (Downloader and server) %.1f MiB, curl %.1f MiB",
-                mode.label, median(ours), median(curls), median(ours) / median(curls),
-                ourPeak / 1024.0, curlPeak / 1024.0)
+                mode.label, ourMedian, curlMedian, ourMedian / curlMedian, ourPeak / 1024.0,
+                curlPeak / 1024.0)
             << Qt::endl;
+        bench::appendRow(parser.value("rows"), QString::fromLatin1(mode.row), ourMedian, curlMedian,
+                         QStringLiteral("curl"), ourPeak, curlPeak);
     }
-
-    serving.quit();
-    serving.wait();
     return allMatch ? 0 : 1;
 }

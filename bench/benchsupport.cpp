@@ -1,0 +1,148 @@
+#include "benchsupport.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QTextStream>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace bench {
+
+QByteArray sha256(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "unreadable";
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 length;
+    while ((length = file.read(buffer.data(), buffer.size())) > 0)
+        hash.addData(buffer.constData(), int(length));
+    return hash.result().toHex();
+}
+
+QByteArray generatedSha256(qint64 size)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint64 piece = 1 << 20;
+    for (qint64 at = 0; at < size; at += piece)
+        hash.addData(HttpTestServer::generated(at, qMin(piece, size - at)));
+    return hash.result().toHex();
+}
+
+bool writeGenerated(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const qint64 piece = 1 << 20;
+    for (qint64 at = 0; at < size; at += piece) {
+        const QByteArray bytes = HttpTestServer::generated(at, qMin(piece, size - at));
+        if (file.write(bytes) != bytes.size())
+            return false;
+    }
+    return file.flush();
+}
+
+QByteArray checkAndRemove(const QString &path, bool ok)
+{
+    const QByteArray sha = ok ? sha256(path) : QByteArray("failed");
+    QFile::remove(path);
+    sync();
+    return sha;
+}
+
+qint64 peakKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
+}
+
+double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const int n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+CurlRun curl(const QUrl &url, const QString &path)
+{
+    QTemporaryFile peakFile;
+    peakFile.open();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(
+            QStringLiteral("/usr/bin/time"),
+            { "-f", "%M", "-o", peakFile.fileName(), "curl", "-sS", "-o", path, url.toString() });
+    process.waitForFinished(-1);
+    CurlRun run;
+    run.seconds = timer.nsecsElapsed() / 1e9;
+    peakFile.seek(0);
+    run.peakKiB = peakFile.readAll().trimmed().toLongLong();
+    const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    run.sha = checkAndRemove(path, ok);
+    return run;
+}
+
+ServingThread::ServingThread(Setup setup)
+    : setup(std::move(setup))
+{ }
+
+ServingThread::~ServingThread()
+{
+    quit();
+    wait();
+}
+
+QUrl ServingThread::serve()
+{
+    start();
+    ready.acquire();
+    return root;
+}
+
+void ServingThread::run()
+{
+    HttpTestServer server;
+    setup(server);
+    root = server.url(QStringLiteral("/"));
+    ready.release();
+    exec();
+}
+
+void appendRow(const QString &rowsFile, const QString &label, double ours, double reference,
+               const QString &referenceName, qint64 oursKiB, qint64 referenceKiB)
+{
+    if (rowsFile.isEmpty())
+        return;
+    QFile file(rowsFile);
+    if (!file.open(QIODevice::Append | QIODevice::Text))
+        return;
+    QTextStream(&file) << label << '\t' << QString::number(ours, 'f', 4) << '\t'
+                       << QString::number(reference, 'f', 4) << '\t' << referenceName << '\t'
+                       << oursKiB << '\t' << referenceKiB << '\n';
+}
+
+} // namespace bench
