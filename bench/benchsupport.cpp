@@ -15,6 +15,14 @@ namespace bench {
 
 QByteArray sha256(const QString &path)
 {
+    // OpenSSL's digest uses the CPU's SHA instructions where there are any, three times as fast
+    // as QCryptographicHash here; the checks take most of a run's time.
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), { "dgst", "-sha256", "-r", path });
+    if (openssl.waitForFinished(-1) && openssl.exitStatus() == QProcess::NormalExit
+        && openssl.exitCode() == 0)
+        return openssl.readAllStandardOutput().left(64);
+
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return "unreadable";

@@ -1,9 +1,10 @@
-// A child of bench_firstpaint: starts up, and at the first paint of its dialog prints the moment
-// (CLOCK_MONOTONIC, shared by all processes, so the parent can subtract its own start stamp) and
-// its peak memory, then quits.
+// A child of bench_firstpaint: starts up, and at the first paint of its dialog prints the moments
+// it passed on the way (CLOCK_MONOTONIC, shared by all processes, so the parent can subtract its
+// own start stamp) and its peak memory, then quits.
 //
-// Built twice: with PAINT_UPDATER it is the real start-up (runUpdater, compiled-in theme and
-// images, the UpdaterDialog); without, a bare QDialog and nothing else.
+// Built three times: with PAINT_UPDATER it is the real start-up (runUpdater, the UpdaterDialog,
+// the compiled-in images, with or without the compiled-in theme); without, a bare QDialog and
+// nothing else.
 #ifdef PAINT_UPDATER
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
@@ -49,19 +50,32 @@ bool isTheDialog(QObject *object)
 #endif
 }
 
+// Stamps the way to the first paint: the application object made (the libraries and the
+// platform plugin loaded), the dialog being built, shown, and painted.
 class FirstPaint : public QObject
 {
 public:
-    using QObject::QObject;
+    FirstPaint(QObject *parent, qint64 appNs)
+        : QObject(parent)
+        , appNs(appNs)
+    { }
+
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (!seen && event->type() == QEvent::Paint && isTheDialog(watched)) {
-            seen = true;
-            const qint64 paint = monotonicNs();
+        if (paintNs || !isTheDialog(watched))
+            return false;
+        // The first event the dialog gets comes while its form is being built.
+        if (!builtNs)
+            builtNs = monotonicNs();
+        if (event->type() == QEvent::Show && !shownNs)
+            shownNs = monotonicNs();
+        if (event->type() == QEvent::Paint) {
+            paintNs = monotonicNs();
             // The children and the flush to the screen follow in the same repaint; the next turn
             // of the event loop comes after all of it.
-            QTimer::singleShot(0, qApp, [paint] {
-                std::printf("paint=%lld\nframe=%lld\npeak=%lld\n", paint, monotonicNs(), peakKiB());
+            QTimer::singleShot(0, qApp, [this] {
+                std::printf("app=%lld\nbuilt=%lld\nshown=%lld\npaint=%lld\nframe=%lld\npeak=%lld\n",
+                            appNs, builtNs, shownNs, paintNs, monotonicNs(), peakKiB());
                 std::fflush(stdout);
                 QCoreApplication::quit();
             });
@@ -70,13 +84,16 @@ public:
     }
 
 private:
-    bool seen = false;
+    const qint64 appNs;
+    qint64 builtNs = 0;
+    qint64 shownNs = 0;
+    qint64 paintNs = 0;
 };
 
 // Runs as the application object is made, before any window exists.
 void watchFirstPaint()
 {
-    qApp->installEventFilter(new FirstPaint(qApp));
+    qApp->installEventFilter(new FirstPaint(qApp, monotonicNs()));
 }
 
 } // namespace
