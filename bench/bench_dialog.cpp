@@ -142,6 +142,7 @@ struct DialogRun
     int reports = 0;
     int paints = 0;
     qint64 peakKiB = 0;
+    QString cpu;
 };
 
 // A dated backup the Downloader made of an earlier copy, or the copy itself, would change what the
@@ -175,6 +176,7 @@ DialogRun viaDialog(const Options &options)
     QElapsedTimer clock;
     QuestionWatch watch(clock);
     QEventLoop loop;
+    const QMap<QString, double> cpuBefore = bench::threadCpuSeconds();
     clock.start();
     update->click();
     // The dialog made its Downloader in that click; the download has not begun to report yet.
@@ -188,6 +190,7 @@ DialogRun viaDialog(const Options &options)
     QTimer::singleShot(600000, &loop, &QEventLoop::quit);
     loop.exec();
 
+    run.cpu = bench::cpuSpent(cpuBefore, bench::threadCpuSeconds());
     run.seconds = watch.shownAt;
     run.paints = watch.paints;
     run.peakKiB = bench::peakKiB();
@@ -299,6 +302,7 @@ int main(int argc, char **argv)
                                  a.paints, a.peakKiB / 1024.0, b.seconds,
                                  b.sha == expected ? "sha256 ok" : "SHA256 MISMATCH")
             << Qt::endl;
+        out << "    CPU: " << a.cpu << Qt::endl;
         allMatch = allMatch && a.sha == expected && b.sha == expected;
         ours << a.seconds;
         curls << b.seconds;

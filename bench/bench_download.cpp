@@ -37,6 +37,7 @@ struct Run
 {
     double seconds;
     QByteArray sha;
+    QString cpu;
 };
 
 Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak)
@@ -46,21 +47,23 @@ Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak)
     downloader.setTargetDirectory(dir);
     QEventLoop loop;
     QObject::connect(&downloader, &Downloader::doFinished, &loop, &QEventLoop::quit);
+    const QMap<QString, double> cpuBefore = bench::threadCpuSeconds();
     QElapsedTimer timer;
     timer.start();
     downloader.download(url.toString());
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
+    const QString cpu = bench::cpuSpent(cpuBefore, bench::threadCpuSeconds());
     *peak = qMax(*peak, bench::peakKiB());
-    return { seconds,
-             bench::checkAndRemove(downloader.file()->fileName(), downloader.succeeded()) };
+    return { seconds, bench::checkAndRemove(downloader.file()->fileName(), downloader.succeeded()),
+             cpu };
 }
 
 Run viaCurl(const QUrl &url, const QString &dir, qint64 *peak)
 {
     const bench::CurlRun run = bench::curl(url, dir + QStringLiteral("/curl.bin"));
     *peak = qMax(*peak, run.peakKiB);
-    return { run.seconds, run.sha };
+    return { run.seconds, run.sha, QString() };
 }
 
 } // namespace
@@ -120,6 +123,7 @@ int main(int argc, char **argv)
                                      a.sha == expected ? "sha256 ok" : "SHA256 MISMATCH", b.seconds,
                                      b.sha == expected ? "sha256 ok" : "SHA256 MISMATCH")
                 << Qt::endl;
+            out << "    Downloader CPU: " << a.cpu << Qt::endl;
             allMatch = allMatch && a.sha == expected && b.sha == expected;
             ours << a.seconds;
             curls << b.seconds;

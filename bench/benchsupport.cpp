@@ -1,6 +1,7 @@
 #include "benchsupport.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace bench {
 
@@ -91,6 +93,44 @@ double median(QVector<double> values)
     std::sort(values.begin(), values.end());
     const int n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QMap<QString, double> threadCpuSeconds()
+{
+    static const double ticks = double(sysconf(_SC_CLK_TCK));
+    QMap<QString, double> seconds;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // "tid (name) state ...": the name may hold spaces, so split around the parentheses.
+        const int open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        // utime and stime are fields 14 and 15, counted from 1 with tid and name as 1 and 2.
+        if (open < 0 || close < open || fields.size() < 13)
+            continue;
+        const QString name = QString::fromUtf8(line.mid(open + 1, close - open - 1));
+        seconds[name + QStringLiteral(" user")] += fields.at(11).toLongLong() / ticks;
+        seconds[name + QStringLiteral(" system")] += fields.at(12).toLongLong() / ticks;
+    }
+    return seconds;
+}
+
+QString cpuSpent(const QMap<QString, double> &before, const QMap<QString, double> &after)
+{
+    QVector<QPair<double, QString>> spent;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        const double used = it.value() - before.value(it.key());
+        if (used > 0)
+            spent.append({ used, it.key() });
+    }
+    std::sort(spent.begin(), spent.end(), std::greater<>());
+    QStringList parts;
+    for (const auto &thread : qAsConst(spent))
+        parts << QStringLiteral("%1 %2 s").arg(thread.second).arg(thread.first, 0, 'f', 2);
+    return parts.join(QStringLiteral(", "));
 }
 
 CurlRun curl(const QUrl &url, const QString &path)

@@ -7,6 +7,7 @@
 #include "httptestserver.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QSemaphore>
 #include <QString>
 #include <QThread>
@@ -33,6 +34,12 @@ qint64 peakKiB();
 void resetPeak();
 
 double median(QVector<double> values);
+
+// CPU seconds that the threads of this process have used so far, in user mode and in the kernel,
+// by thread name ("QThread user", "QThread system"); threads of the same name are summed.
+QMap<QString, double> threadCpuSeconds();
+// What was used between two readings, as "main system 0.42 s, main user 0.10 s", most first.
+QString cpuSpent(const QMap<QString, double> &before, const QMap<QString, double> &after);
 
 struct CurlRun
 {
