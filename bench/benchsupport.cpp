@@ -67,18 +67,6 @@ QByteArray checkAndRemove(const QString &path, bool ok)
     return sha;
 }
 
-qint64 peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 void resetPeak()
 {
     QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));

@@ -5,6 +5,7 @@
 // client, a server in its own thread, and the result rows that bench/run gathers into its table.
 
 #include "httptestserver.h"
+#include "peakmemory.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -28,9 +29,7 @@ bool writeGenerated(const QString &path, qint64 size);
 // the next run starts with a quiet disk. "failed" when not ok.
 QByteArray checkAndRemove(const QString &path, bool ok);
 
-// Peak resident memory of this process in KiB (VmHWM); resetPeak() starts a new peak from what is
-// resident now.
-qint64 peakKiB();
+// Starts a new peak (peakKiB()) from what is resident now.
 void resetPeak();
 
 double median(QVector<double> values);

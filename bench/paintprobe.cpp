@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
 #endif
+#include "peakmemory.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -27,18 +28,6 @@ qint64 monotonicNs()
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-qint64 peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 bool isTheDialog(QObject *object)
@@ -75,7 +64,7 @@ public:
             // of the event loop comes after all of it.
             QTimer::singleShot(0, qApp, [this] {
                 std::printf("app=%lld\nbuilt=%lld\nshown=%lld\npaint=%lld\nframe=%lld\npeak=%lld\n",
-                            appNs, builtNs, shownNs, paintNs, monotonicNs(), peakKiB());
+                            appNs, builtNs, shownNs, paintNs, monotonicNs(), bench::peakKiB());
                 std::fflush(stdout);
                 QCoreApplication::quit();
             });
