@@ -196,6 +196,8 @@ private slots:
     void rollsBackFailedMove();
 
 private:
+    void expectRefusal(const QString &expectedError);
+
     std::unique_ptr<QTemporaryDir> root;
     QString app;
     QString package;
@@ -273,6 +275,21 @@ void tst_PackageInstaller::permissions()
     QCOMPARE(snapshot(app).value("tool"), fileState(expectedMode, "new"));
 }
 
+// Installing the package fails with expectedError, and nothing under the temporary root (the
+// target and its parent) has changed in any way.
+void tst_PackageInstaller::expectRefusal(const QString &expectedError)
+{
+    const Tree before = snapshot(root->path());
+
+    PackageInstaller installer(package, app);
+    QVERIFY(!installer.install());
+    QVERIFY2(installer.errorString().startsWith(expectedError),
+             qPrintable(installer.errorString()));
+    const Tree after = snapshot(root->path());
+    QCOMPARE(after.keys(), before.keys());
+    QCOMPARE(after, before);
+}
+
 void tst_PackageInstaller::rejectsPackage_data()
 {
     QTest::addColumn<QByteArray>("zip");
@@ -338,15 +355,7 @@ void tst_PackageInstaller::rejectsPackage()
     QVERIFY(writeFile(app + "/keep", "existing keep"));
     if (present)
         QVERIFY(writeFile(package, zip));
-    const Tree before = snapshot(root->path());
-
-    PackageInstaller installer(package, app);
-    QVERIFY(!installer.install());
-    QVERIFY2(installer.errorString().startsWith(expectedError),
-             qPrintable(installer.errorString()));
-    const Tree after = snapshot(root->path());
-    QCOMPARE(after.keys(), before.keys());
-    QCOMPARE(after, before);
+    expectRefusal(expectedError);
 }
 
 void tst_PackageInstaller::existingLinks_data()
@@ -405,15 +414,7 @@ void tst_PackageInstaller::rollsBackFailedMove()
     QVERIFY(writeFile(
             package,
             makeZip({ { "a.txt", "new a" }, { "fresh/deep/new.txt", "new" }, { entry, "late" } })));
-    const Tree before = snapshot(root->path());
-
-    PackageInstaller installer(package, app);
-    QVERIFY(!installer.install());
-    QVERIFY2(installer.errorString().startsWith(expectedError),
-             qPrintable(installer.errorString()));
-    const Tree after = snapshot(root->path());
-    QCOMPARE(after.keys(), before.keys());
-    QCOMPARE(after, before);
+    expectRefusal(expectedError);
 }
 
 QTEST_GUILESS_MAIN(tst_PackageInstaller)
