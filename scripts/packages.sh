@@ -1,8 +1,10 @@
 # Debian packages of the build, the tests and the demo, and a way to install the missing ones.
 # Sourced by the other scripts.
 
-BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-private-dev python3-qdarkstyle
-    binutils-mingw-w64-x86-64 fonts-dejavu-core)
+BUILD_PACKAGES=(cmake make g++ qtbase5-dev python3-qdarkstyle libarchive-dev libssl-dev
+    binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix fonts-dejavu-core minisign)
+FUZZ_PACKAGES=(clang libfuzzer-14-dev)
+BENCH_PACKAGES=(libarchive-tools unzip)
 DEMO_PACKAGES=(nginx-light xvfb xauth xdotool imagemagick curl)
 
 install_packages() {
