@@ -1,0 +1,92 @@
+#include "dialog/manifest.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+namespace {
+
+const QString ellipsis = QStringLiteral("\u2026");
+
+// The first n characters of text, one fewer where n would split a surrogate pair.
+QString head(const QString &text, int from, int n)
+{
+    if (n < text.size() - from && n > 0 && text.at(from + n).isLowSurrogate())
+        --n;
+    return text.mid(from, n);
+}
+
+// At most maxLines lines of at most maxLine characters and maxTotal characters in all; what is
+// cut is marked, so a reader knows there was more.
+QString cutForDisplay(const QString &text, int maxTotal, int maxLines, int maxLine)
+{
+    QString shown;
+    int lines = 0;
+    int start = 0;
+    bool cut = false;
+    while (start <= text.size()) {
+        int end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        if (lines == maxLines || shown.size() >= maxTotal) {
+            cut = true;
+            break;
+        }
+        QString line = head(text, start, qMin(end - start, maxLine));
+        if (end - start > maxLine)
+            line += ellipsis;
+        if (lines > 0)
+            shown += QLatin1Char('\n');
+        shown += line;
+        ++lines;
+        start = end + 1;
+    }
+    if (shown.size() > maxTotal) {
+        shown = head(shown, 0, maxTotal);
+        cut = true;
+    }
+    if (cut)
+        shown += ellipsis;
+    return shown;
+}
+
+} // namespace
+
+Manifest::Status Manifest::read(const QByteArray &body, const QString &platformKey)
+{
+    error.clear();
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (doc.isNull()) {
+        error = QStringLiteral("not a JSON document");
+        return Status::NotJson;
+    }
+
+    // Missing members and members of other types read as empty values.
+    const QJsonObject entry
+            = doc.object().value(QLatin1String("updates")).toObject().value(platformKey).toObject();
+    const auto text
+            = [&entry](const char *key) { return entry.value(QLatin1String(key)).toString(); };
+    const QString full = text("full-url");
+    const QString download = text("download-url");
+    const QString latest = text("latest-version");
+    if (latest.size() > maxVersionCharacters) {
+        error = QStringLiteral("latest-version has %1 characters, more than %2")
+                        .arg(latest.size())
+                        .arg(maxVersionCharacters);
+        return Status::Unusable;
+    }
+    if (qMax(full.size(), download.size()) > maxUrlCharacters) {
+        error = QStringLiteral("a package address has more than %1 characters")
+                        .arg(maxUrlCharacters);
+        return Status::Unusable;
+    }
+
+    fullUrl = full;
+    changelog = cutForDisplay(text("changelog"), maxChangelogCharacters, maxChangelogLines,
+                              maxLineCharacters);
+    downloadUrl = download;
+    latestVersion = latest;
+    modifyTime = cutForDisplay(text("modify-time"), maxModifyTimeCharacters, 1,
+                               maxModifyTimeCharacters);
+    return Status::Read;
+}

@@ -1,0 +1,41 @@
+#ifndef MANIFEST_H
+#define MANIFEST_H
+
+#include <QByteArray>
+#include <QString>
+
+// The five values of this platform's entry in an update manifest, read from bytes that came off
+// the network, so everything here is bounded before the dialog shows or compares it.
+class Manifest
+{
+public:
+    enum class Status {
+        Read, // the values hold the entry (empty where it had none)
+        NotJson, // the body is empty or no JSON object or array
+        Unusable // a version or an address longer than anything a publisher writes
+    };
+
+    // Longer texts are cut for display, so that no manifest can keep the window from painting.
+    static constexpr int maxChangelogCharacters = 16 * 1024;
+    static constexpr int maxChangelogLines = 400;
+    static constexpr int maxLineCharacters = 500;
+    static constexpr int maxModifyTimeCharacters = 100;
+    // Longer ones are refused: a version or an address is not shown cut short.
+    static constexpr int maxVersionCharacters = 64;
+    static constexpr int maxUrlCharacters = 2048;
+
+    Status read(const QByteArray &body, const QString &platformKey);
+    // Why the last read() did not give Read, for the log.
+    QString errorString() const { return error; }
+
+    QString fullUrl;
+    QString changelog;
+    QString downloadUrl;
+    QString latestVersion;
+    QString modifyTime;
+
+private:
+    QString error;
+};
+
+#endif // MANIFEST_H
