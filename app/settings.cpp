@@ -7,3 +7,5 @@ QString manifestUrl
 QString platformKey = QStringLiteral("windows");
 QString appName = QStringLiteral("Morvane");
 QString currentVersion = QStringLiteral("0.0.0");
+// Checked at configure time; the dialog parses it again and refuses to update on a bad one.
+QString publicKey = QStringLiteral(UPDATER_PUBLIC_KEY);

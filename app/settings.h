@@ -4,10 +4,12 @@
 #include <QString>
 
 // Program-wide settings, compiled in. Start-up writes currentVersion once, before the dialog
-// exists; nothing writes the others.
+// exists; nothing writes the others (tests excepted).
 extern QString manifestUrl;
 extern QString platformKey;
 extern QString appName;
 extern QString currentVersion;
+// The publisher's minisign public key string (UPDATER_PUBLIC_KEY); empty in an unsigned build.
+extern QString publicKey;
 
 #endif // SETTINGS_H
