@@ -1,4 +1,4 @@
-#include "proberun.h"
+#include "testsupport.h"
 
 #include <QColor>
 #include <QTest>

@@ -1,7 +1,6 @@
 #include "httptestserver.h"
-#include "proberun.h"
+#include "testsupport.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonDocument>
@@ -9,7 +8,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtGui/private/qzipwriter_p.h>
 
 // The whole update road, driven as a user would through a copy of the dialog that lives in a
 // temporary application directory, against packages served from 127.0.0.1.
@@ -63,16 +61,11 @@ bool writeFile(const QString &path, const QByteArray &data, bool executable = fa
 
 QByteArray zip(const QList<QPair<QString, QByteArray>> &entries)
 {
-    QByteArray archive;
-    QBuffer buffer(&archive);
-    buffer.open(QIODevice::WriteOnly);
-    QZipWriter writer(&buffer);
-    // Stored, so that the tests can find and damage an entry's bytes.
-    writer.setCompressionPolicy(QZipWriter::NeverCompress);
+    QVector<testsupport::ZipEntry> files;
     for (const auto &entry : entries)
-        writer.addFile(entry.first, entry.second);
-    writer.close();
-    return archive;
+        files.append({ entry.first, entry.second });
+    // Stored, so that the tests can find and damage an entry's bytes.
+    return testsupport::makeZip(files, testsupport::Compression::Store);
 }
 
 // Every file below dir with its contents, by relative path.

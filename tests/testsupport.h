@@ -1,0 +1,279 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+// Helpers shared by the test suites: files, tree snapshots, zip builders, manifests and the
+// child-program runner. Header-only, so each suite takes what it uses.
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStringList>
+#include <QVector>
+#include <QtEndian>
+
+// A child program run to its end while this process's event loop keeps going (so that servers
+// living here go on answering), with its "key=value" lines of standard output.
+struct ProbeRun
+{
+    int exitCode = -1;
+    QStringList lines;
+
+    static ProbeRun run(const QString &program, const QStringList &arguments,
+                        const QString &workingDirectory = QString())
+    {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QProcess probe;
+        probe.setWorkingDirectory(workingDirectory);
+        QSignalSpy finished(&probe, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        probe.start(program, arguments);
+        ProbeRun result;
+        if (!finished.wait(90000) || probe.exitStatus() != QProcess::NormalExit) {
+            probe.kill();
+            probe.waitForFinished();
+            return result;
+        }
+        result.exitCode = probe.exitCode();
+        result.lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
+        result.lines.removeAll(QString());
+        return result;
+    }
+
+    // The value of the first line for key, or "<missing>".
+    QString value(const QString &key) const
+    {
+        const QStringList all = values(key);
+        return all.isEmpty() ? QStringLiteral("<missing>") : all.first();
+    }
+
+    QStringList values(const QString &key) const
+    {
+        QStringList all;
+        for (const QString &line : lines) {
+            if (line.startsWith(key + QLatin1Char('=')))
+                all << line.mid(key.size() + 1);
+        }
+        return all;
+    }
+};
+
+namespace testsupport {
+
+// ---- files ----
+
+inline QFile::Permissions permissionsOf(int mode)
+{
+    return QFile::Permissions(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
+}
+
+inline int modeOf(QFile::Permissions permissions)
+{
+    const int bits = int(permissions);
+    return ((bits >> 6) & 0700) | ((bits >> 1) & 070) | (bits & 07);
+}
+
+// The one rule for a file that is not there: "<missing>", which no test writes as content.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Writes data with the given Unix mode, creating the folders on the way.
+inline bool writeFile(const QString &path, const QByteArray &data, int mode = 0644)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+            && file.write(data) == data.size() && file.setPermissions(permissionsOf(mode));
+}
+
+// ---- tree snapshots ----
+
+// Everything under root without following links, by relative path: "folder", "link to X", or a
+// file's octal mode, a space and its bytes.
+using Tree = QMap<QString, QByteArray>;
+
+inline QByteArray fileState(int mode, const QByteArray &content)
+{
+    return QByteArray::number(mode, 8) + ' ' + content;
+}
+
+inline Tree snapshot(const QString &root)
+{
+    Tree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        QByteArray &value = tree[path.mid(root.size() + 1)];
+        if (info.isSymLink())
+            value = "link to " + info.symLinkTarget().toUtf8();
+        else if (info.isDir())
+            value = "folder";
+        else
+            value = fileState(modeOf(info.permissions()), readFile(path));
+    }
+    return tree;
+}
+
+// ---- zip builders ----
+
+struct ZipEntry
+{
+    enum Kind { File, Dir, Link };
+    QString name;
+    QByteArray data; // a link's destination for a link
+    Kind kind = File;
+    int mode = 0600; // Unix mode written into the archive
+};
+
+enum class Compression { Deflate, Store };
+
+// An honest zip written by libarchive, UTF-8 names, Unix modes from the entries.
+inline QByteArray makeZip(const QVector<ZipEntry> &entries,
+                          Compression compression = Compression::Deflate)
+{
+    QByteArray zip;
+    archive *writer = archive_write_new();
+    archive_write_set_format_zip(writer);
+    archive_write_set_options(writer,
+                              compression == Compression::Store
+                                      ? "zip:compression=store,zip:hdrcharset=UTF-8"
+                                      : "zip:compression=deflate,zip:hdrcharset=UTF-8");
+    // No padding of the last block: the bytes are the archive and nothing else.
+    archive_write_set_bytes_in_last_block(writer, 1);
+    const auto append = [](archive *, void *sink, const void *data, size_t size) -> la_ssize_t {
+        static_cast<QByteArray *>(sink)->append(static_cast<const char *>(data), int(size));
+        return la_ssize_t(size);
+    };
+    archive_write_open(writer, &zip, nullptr, append, nullptr);
+    for (const ZipEntry &entry : entries) {
+        archive_entry *header = archive_entry_new();
+        archive_entry_set_pathname_utf8(header, entry.name.toUtf8().constData());
+        archive_entry_set_mtime(header, 1700000000, 0);
+        switch (entry.kind) {
+        case ZipEntry::File:
+            archive_entry_set_filetype(header, AE_IFREG);
+            archive_entry_set_size(header, entry.data.size());
+            break;
+        case ZipEntry::Dir:
+            archive_entry_set_filetype(header, AE_IFDIR);
+            break;
+        case ZipEntry::Link:
+            archive_entry_set_filetype(header, AE_IFLNK);
+            archive_entry_set_symlink_utf8(header, entry.data.constData());
+            break;
+        }
+        archive_entry_set_perm(header, mode_t(entry.kind == ZipEntry::Dir ? 0755 : entry.mode));
+        archive_write_header(writer, header);
+        if (entry.kind == ZipEntry::File)
+            archive_write_data(writer, entry.data.constData(), size_t(entry.data.size()));
+        archive_entry_free(header);
+    }
+    archive_write_close(writer);
+    archive_write_free(writer);
+    return zip;
+}
+
+// Byte patching of a finished zip, for the damaged and hostile ones.
+inline quint16 read16(const QByteArray &zip, int at)
+{
+    return qFromLittleEndian<quint16>(zip.constData() + at);
+}
+inline quint32 read32(const QByteArray &zip, int at)
+{
+    return qFromLittleEndian<quint32>(zip.constData() + at);
+}
+inline void write16(QByteArray &zip, int at, quint16 value)
+{
+    qToLittleEndian(value, zip.data() + at);
+}
+inline void write32(QByteArray &zip, int at, quint32 value)
+{
+    qToLittleEndian(value, zip.data() + at);
+}
+
+inline int endRecord(const QByteArray &zip)
+{
+    return zip.lastIndexOf("PK\x05\x06");
+}
+
+// Offsets of the central headers, in the order of the entries.
+inline QVector<int> centralHeaders(const QByteArray &zip)
+{
+    const int end = endRecord(zip);
+    QVector<int> headers;
+    int at = int(read32(zip, end + 16));
+    for (int i = 0; i < read16(zip, end + 10); ++i) {
+        headers.append(at);
+        at += 46 + read16(zip, at + 28) + read16(zip, at + 30) + read16(zip, at + 32);
+    }
+    return headers;
+}
+
+// Names the builder would never write, put over stand-ins of the same length in both the local
+// and the central header. A name ending in '/' makes a folder entry.
+inline QByteArray zipWithRawNames(const QVector<QPair<QByteArray, QByteArray>> &raw)
+{
+    QVector<ZipEntry> standIns;
+    for (int i = 0; i < raw.size(); ++i) {
+        const bool isDir = raw.at(i).first.endsWith('/');
+        standIns.append({ QString(raw.at(i).first.size() - isDir, QChar('a' + i)), raw.at(i).second,
+                          isDir ? ZipEntry::Dir : ZipEntry::File });
+    }
+    QByteArray zip = makeZip(standIns);
+    const QVector<int> headers = centralHeaders(zip);
+    for (int i = 0; i < raw.size(); ++i) {
+        const QByteArray &name = raw.at(i).first;
+        zip.replace(headers.at(i) + 46, name.size(), name);
+        zip.replace(int(read32(zip, headers.at(i) + 42)) + 30, name.size(), name);
+    }
+    return zip;
+}
+
+// Every entry of a zip as libarchive reads it, in archive order: path, and "folder", "link" or
+// "file".
+inline QVector<QPair<QString, QString>> zipListing(const QString &path)
+{
+    QVector<QPair<QString, QString>> listing;
+    archive *reader = archive_read_new();
+    archive_read_support_format_zip(reader);
+    if (archive_read_open_filename(reader, QFile::encodeName(path).constData(), 65536)
+        == ARCHIVE_OK) {
+        archive_entry *entry = nullptr;
+        while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+            const auto type = archive_entry_filetype(entry);
+            listing.append({ QString::fromUtf8(archive_entry_pathname_utf8(entry)),
+                             type == AE_IFDIR           ? QStringLiteral("folder")
+                                     : type == AE_IFLNK ? QStringLiteral("link")
+                                                        : QStringLiteral("file") });
+        }
+    }
+    archive_read_free(reader);
+    return listing;
+}
+
+// ---- manifests ----
+
+// The update manifest the dialog reads, with one entry for platform.
+inline QByteArray manifest(const QJsonObject &entry,
+                           const QString &platform = QStringLiteral("windows"))
+{
+    return QJsonDocument(QJsonObject { { QStringLiteral("updates"),
+                                         QJsonObject { { platform, entry } } } })
+            .toJson();
+}
+
+} // namespace testsupport
+
+#endif // TESTSUPPORT_H
