@@ -1,0 +1,281 @@
+// Minisign keys and signatures made by the real minisign program, checked by the verifier.
+#include "verify/blake2b512.h"
+#include "verify/minisignkey.h"
+#include "verify/minisignsignature.h"
+#include "verify/signatureverifier.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+const QByteArray Payload = QByteArray("Morvane 1.2.0 package\n").repeated(5000);
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+bool minisign(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("minisign"), arguments);
+    process.closeWriteChannel();
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+}
+
+// The base64 line of a .minisig with its decoded bytes changed by `change`.
+QByteArray alterLine(const QByteArray &minisig, int line,
+                     const std::function<void(QByteArray &)> &change)
+{
+    QList<QByteArray> lines = minisig.split('\n');
+    QByteArray bytes = QByteArray::fromBase64(lines[line]);
+    change(bytes);
+    lines[line] = bytes.toBase64();
+    return lines.join('\n');
+}
+
+} // namespace
+
+class tst_Verify : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void keyStrings_data();
+    void keyStrings();
+    void signatures_data();
+    void signatures();
+    void namesFile_data();
+    void namesFile();
+
+private:
+    // Makes key pair `name` (no password): its public key string is returned, the secret key
+    // stays in the folder.
+    QString makeKeys(const QString &name);
+    // The .minisig that minisign writes for `bytes` saved as `fileName`.
+    QByteArray sign(const QString &keyName, const QString &fileName, const QByteArray &bytes,
+                    const QStringList &extra = {});
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    QString keyA, keyB;
+};
+
+QString tst_Verify::makeKeys(const QString &name)
+{
+    if (!minisign({ "-G", "-W", "-p", path(name + ".pub"), "-s", path(name + ".key") }))
+        return QString();
+    return QString::fromLatin1(readFile(path(name + ".pub")).split('\n').value(1));
+}
+
+QByteArray tst_Verify::sign(const QString &keyName, const QString &fileName,
+                            const QByteArray &bytes, const QStringList &extra)
+{
+    const QString file = path(fileName);
+    if (!writeFile(file, bytes)
+        || !minisign(QStringList { "-S", "-s", path(keyName + ".key"), "-m", file } + extra))
+        return QByteArray();
+    return readFile(file + ".minisig");
+}
+
+void tst_Verify::initTestCase()
+{
+    if (QStandardPaths::findExecutable("minisign").isEmpty())
+        QSKIP("minisign is not installed (scripts/packages.sh installs it)");
+    QVERIFY(dir.isValid());
+    keyA = makeKeys("a");
+    keyB = makeKeys("b");
+    QVERIFY(!keyA.isEmpty() && !keyB.isEmpty());
+}
+
+void tst_Verify::keyStrings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("refusal"); // empty: the key parses
+
+    QTest::newRow("key from minisign -G") << keyA << "";
+    QTest::newRow("one character short") << keyA.chopped(1) << "56";
+    QTest::newRow("one character more") << keyA + "A"
+                                        << "56";
+    QTest::newRow("trailing newline") << keyA + "\n"
+                                      << "56";
+    QTest::newRow("whole .pub file") << QString::fromLatin1(readFile(path("a.pub"))) << "56";
+    QTest::newRow("not in the alphabet") << QString(keyA).replace(10, 1, "-") << "base64";
+    QTest::newRow("non-Latin-1 character")
+            << QString(keyA).replace(10, 1, QChar(0x263a)) << "base64";
+    QByteArray signatureAlgorithm = QByteArray::fromBase64(keyA.toLatin1());
+    signatureAlgorithm[1] = 'D';
+    QTest::newRow("algorithm ED of signatures")
+            << QString::fromLatin1(signatureAlgorithm.toBase64()) << "Ed25519";
+    QTest::newRow("empty") << QString() << "56";
+}
+
+void tst_Verify::keyStrings()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, refusal);
+    QString why;
+    const MinisignKey key = MinisignKey::fromString(text, &why);
+    QCOMPARE(key.isNull(), !refusal.isEmpty());
+    QVERIFY2(why.contains(refusal), qPrintable(why));
+    if (key.isNull())
+        return;
+    // minisign names the key id in the comment of the .pub file the same way.
+    const QByteArray comment = readFile(path("a.pub")).split('\n').value(0);
+    QVERIFY2(comment.endsWith(" " + key.printableKeyId().toLatin1()), comment.constData());
+    QCOMPARE(key.keyBytes().size(), 32);
+}
+
+void tst_Verify::signatures_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("minisig");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("refusal"); // empty: the signature holds
+
+    const QByteArray good = sign("a", "package.zip", Payload);
+    const QByteArray byB = sign("b", "package.zip", Payload);
+    QVERIFY(!good.isEmpty() && !byB.isEmpty());
+    QByteArray changed = Payload;
+    changed[Payload.size() / 2] = changed[Payload.size() / 2] ^ 1;
+    const QByteArray keyIdA = MinisignKey::fromString(keyA).keyId();
+
+    QTest::newRow("good") << Payload << good << keyA << "";
+    QTest::newRow("one byte of the file changed") << changed << good << keyA << "match the file";
+    QTest::newRow("file cut by one byte") << Payload.chopped(1) << good << keyA << "match the file";
+    QTest::newRow("key id mismatch") << Payload << byB << keyA << "expected key";
+    QTest::newRow("another key under this key's id")
+            << Payload << alterLine(byB, 1, [&](QByteArray &b) { b.replace(2, 8, keyIdA); }) << keyA
+            << "match the file";
+    QTest::newRow("legacy Ed") << Payload << sign("a", "legacy.zip", Payload, { "-l" }) << keyA
+                               << "legacy";
+    QTest::newRow("trusted comment changed")
+            << Payload << QByteArray(good).replace("file:package.zip", "file:package.ZIP") << keyA
+            << "global signature";
+    QTest::newRow("global signature changed")
+            << Payload << alterLine(good, 3, [](QByteArray &b) { b[0] = b[0] ^ 1; }) << keyA
+            << "global signature";
+    QTest::newRow("empty file signed") << QByteArray() << sign("a", "empty", {}) << keyA << "";
+    QTest::newRow("empty file against another")
+            << QByteArray("x") << sign("a", "empty", {}) << keyA << "match the file";
+
+    // What the parser accepts and refuses.
+    QTest::newRow("CRLF line ends")
+            << Payload << QByteArray(good).replace("\n", "\r\n") << keyA << "";
+    QTest::newRow("no final line end") << Payload << good.chopped(1) << keyA << "";
+    QTest::newRow("truncated") << Payload << good.left(good.size() - 20) << keyA << "64 bytes";
+    QTest::newRow("three lines") << Payload << good.left(good.lastIndexOf('\n', -2)) << keyA
+                                 << "3 lines";
+    QTest::newRow("empty .minisig") << Payload << QByteArray() << keyA << "empty";
+    QTest::newRow("non-base64") << Payload << QByteArray(good).replace('+', '.').replace('/', '.')
+                                << keyA << "base64";
+    QTest::newRow("extra line") << Payload << good + "untrusted comment: more\n"
+                                << keyA << "5 lines";
+    QTest::newRow("blank line at the end") << Payload << good + "\n" << keyA << "5 lines";
+    QTest::newRow("space before base64")
+            << Payload << QByteArray(good).replace("\nRU", "\n RU") << keyA << "base64";
+    QTest::newRow("no trusted comment prefix")
+            << Payload << QByteArray(good).replace("trusted comment: ", "trusted: ") << keyA
+            << "trusted comment";
+    QTest::newRow("over the size limit")
+            << Payload
+            << QByteArray(good).replace("untrusted comment: ",
+                                        "untrusted comment: " + QByteArray(64 * 1024, 'x'))
+            << keyA << "larger";
+}
+
+void tst_Verify::signatures()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, minisig);
+    QFETCH(QString, key);
+    QFETCH(QString, refusal);
+
+    QString why;
+    const MinisignSignature signature = MinisignSignature::parse(minisig, &why);
+    bool valid = !signature.isNull();
+    if (valid) {
+        const SignatureVerifier verifier(MinisignKey::fromString(key), signature);
+        valid = verifier.verifyData(data, &why);
+        // Streamed in uneven pieces, the digest gives the same answer.
+        Blake2b512 hash;
+        for (int at = 0; at < data.size(); at += 4093)
+            hash.addData(data.constData() + at, qMin(4093, data.size() - at));
+        QCOMPARE(verifier.verifyDigest(hash.result()), valid);
+    }
+    QVERIFY2(valid == refusal.isEmpty(), qPrintable(why));
+    QVERIFY2(why.contains(refusal), qPrintable(why));
+}
+
+void tst_Verify::namesFile_data()
+{
+    QTest::addColumn<QString>("signedName");
+    QTest::addColumn<QString>("trustedComment"); // empty: minisign's default
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("names");
+
+    QTest::newRow("same name") << "Morvane-1.2.0.zip"
+                               << ""
+                               << "Morvane-1.2.0.zip" << true;
+    QTest::newRow("name with spaces") << "Morvane 1.2.0.zip"
+                                      << ""
+                                      << "Morvane 1.2.0.zip" << true;
+    QTest::newRow("prefix of the name") << "Morvane-1.2.0.zip"
+                                        << ""
+                                        << "Morvane-1.2.0" << false;
+    QTest::newRow("suffix of the name") << "Morvane-1.2.0.zip"
+                                        << ""
+                                        << "1.2.0.zip" << false;
+    QTest::newRow("older release") << "Morvane-1.1.0.zip"
+                                   << ""
+                                   << "Morvane-1.2.0.zip" << false;
+    QTest::newRow("other case") << "Morvane-1.2.0.zip"
+                                << ""
+                                << "morvane-1.2.0.zip" << false;
+    QTest::newRow("name reaching into the next token") << "Morvane-1.2.0.zip"
+                                                       << ""
+                                                       << "Morvane-1.2.0.zip\thashed" << false;
+    QTest::newRow("empty name") << "Morvane-1.2.0.zip"
+                                << ""
+                                << "" << false;
+    QTest::newRow("custom comment without the token") << "Morvane-1.2.0.zip"
+                                                      << "release Morvane-1.2.0.zip"
+                                                      << "Morvane-1.2.0.zip" << false;
+    QTest::newRow("token inside a longer one") << "x"
+                                               << "release\tnotfile:Morvane-1.2.0.zip"
+                                               << "Morvane-1.2.0.zip" << false;
+    QTest::newRow("non-ASCII name") << QString::fromUtf8("Morvane-Übersicht.zip") << ""
+                                    << QString::fromUtf8("Morvane-Übersicht.zip") << true;
+}
+
+void tst_Verify::namesFile()
+{
+    QFETCH(QString, signedName);
+    QFETCH(QString, trustedComment);
+    QFETCH(QString, name);
+    QFETCH(bool, names);
+    const QStringList extra
+            = trustedComment.isEmpty() ? QStringList() : QStringList { "-t", trustedComment };
+    const MinisignSignature signature
+            = MinisignSignature::parse(sign("a", signedName, "bytes", extra));
+    QVERIFY(!signature.isNull());
+    QCOMPARE(signature.namesFile(name), names);
+}
+
+QTEST_GUILESS_MAIN(tst_Verify)
+#include "tst_verify.moc"
