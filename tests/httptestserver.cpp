@@ -34,6 +34,8 @@ QByteArray reasonPhrase(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 206:
+        return "Partial Content";
     case 302:
         return "Found";
     case 404:
@@ -50,7 +52,7 @@ QByteArray reasonPhrase(int status)
 class Exchange : public QObject
 {
 public:
-    using Router = std::function<HttpTestServer::Response(const QString &)>;
+    using Router = std::function<HttpTestServer::Response(const QByteArray &)>;
 
     Exchange(QTcpSocket *socket, Router router, QObject *parent)
         : QObject(parent)
@@ -73,9 +75,11 @@ private:
         head += socket->readAll();
         if (!head.contains("\r\n\r\n"))
             return;
-        const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
-        response = router(QString::fromLatin1(requestLine.value(1)));
-        start();
+        response = router(head.left(head.indexOf("\r\n\r\n")));
+        if (response.silent)
+            state = State::Done;
+        else
+            start();
     }
 
     void start()
@@ -150,7 +154,7 @@ HttpTestServer::HttpTestServer(QObject *parent)
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection())
             new Exchange(
-                    socket, [this](const QString &path) { return route(path); }, this);
+                    socket, [this](const QByteArray &head) { return route(head); }, this);
     });
 }
 
@@ -180,8 +184,20 @@ QByteArray HttpTestServer::generated(qint64 offset, qint64 size)
     return out;
 }
 
-HttpTestServer::Response HttpTestServer::route(const QString &path)
+QByteArray HttpTestServer::lastRequestHeader(const QByteArray &name) const
 {
+    const QByteArray prefix = name.toLower() + ':';
+    for (const QByteArray &line : lastHead.split('\n')) {
+        if (line.toLower().startsWith(prefix))
+            return line.mid(prefix.size()).trimmed();
+    }
+    return QByteArray();
+}
+
+HttpTestServer::Response HttpTestServer::route(const QByteArray &head)
+{
+    lastHead = head;
+    const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
     received.append(path);
     if (responses.contains(path))
         return responses.value(path);

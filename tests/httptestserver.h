@@ -52,6 +52,7 @@ public:
         int pauseMs = 0; // after each piece but the last
         qint64 stopAfter = -1; // when >= 0, only this many body bytes are sent, then the cut
         Cut cut = Cut::Close;
+        bool silent = false; // accepts the connection and reads the request, then says nothing
     };
 
     explicit HttpTestServer(QObject *parent = nullptr);
@@ -62,16 +63,19 @@ public:
     QUrl url(const QString &path) const;
     // The paths of all requests received so far, in order of arrival.
     QStringList requests() const;
+    // The value of a header of the latest request (case-insensitive name), empty without one.
+    QByteArray lastRequestHeader(const QByteArray &name) const;
 
     // Bytes [offset, offset + size) of the endless generated body: a pseudo-random cycle whose
     // prime length no piece size divides, so a lost or repeated piece changes what follows.
     static QByteArray generated(qint64 offset, qint64 size);
 
 private:
-    Response route(const QString &path);
+    Response route(const QByteArray &head);
 
     QHash<QString, Response> responses;
     QStringList received;
+    QByteArray lastHead;
 };
 
 #endif // HTTPTESTSERVER_H

@@ -1,0 +1,142 @@
+#include "download/transferwatch.h"
+
+#include "download/networklimits.h"
+
+#include <QNetworkReply>
+#include <QUrl>
+
+namespace {
+
+// The drip window is checked this many times over, so a drip ends at most a tenth of a window
+// late.
+constexpr int paceChecksPerWindow = 10;
+
+QString secondsText(int ms)
+{
+    return QString::number(ms / 1000.0) + QStringLiteral(" s");
+}
+
+// A header value from the server, made safe to show: printable ASCII, short.
+QString shown(const QByteArray &value)
+{
+    QString text;
+    for (const char c : value.left(40))
+        text += c >= 0x20 && c < 0x7f ? QLatin1Char(c) : QLatin1Char('?');
+    return text;
+}
+
+} // namespace
+
+TransferWatch::TransferWatch(QNetworkReply *reply, qint64 maxBytes)
+    : QObject(reply)
+    , reply(reply)
+    , maxBytes(maxBytes)
+{
+    stall.setSingleShot(true);
+    stall.setInterval(NetworkLimits::stallTimeoutMs);
+    connect(&stall, &QTimer::timeout, this, [this] {
+        giveUp(QStringLiteral("no data for ") + secondsText(NetworkLimits::stallTimeoutMs));
+    });
+    pace.setInterval(qMax(1, NetworkLimits::dripWindowMs / paceChecksPerWindow));
+    connect(&pace, &QTimer::timeout, this, &TransferWatch::checkPace);
+
+    connect(reply, &QNetworkReply::metaDataChanged, this, &TransferWatch::headersArrived);
+    connect(reply, &QNetworkReply::downloadProgress, this,
+            [this](qint64 received, qint64) { bytesArrived(received); });
+    connect(reply, &QNetworkReply::finished, this, [this] {
+        stall.stop();
+        pace.stop();
+    });
+    if (reply->isFinished())
+        return;
+    clock.start();
+    samples.emplace_back(0, 0);
+    stall.start();
+    pace.start();
+}
+
+QString TransferWatch::reason() const
+{
+    return why;
+}
+
+QNetworkRequest TransferWatch::request(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    // Asking for identity ourselves also stops Qt from asking for gzip and inflating it.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    return request;
+}
+
+bool TransferWatch::isWebAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid() && !url.host().isEmpty()
+            && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+QString TransferWatch::sizeText(qint64 bytes)
+{
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return QString::number(bytes / (1024 * 1024)) + QStringLiteral(" MiB");
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return QString::number(bytes / 1024) + QStringLiteral(" KiB");
+    return QString::number(bytes)
+            + (bytes == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+}
+
+void TransferWatch::headersArrived()
+{
+    stall.start();
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity") {
+        giveUp(QStringLiteral("compressed answer refused (Content-Encoding: %1)")
+                       .arg(shown(encoding)));
+        return;
+    }
+    bool known = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && maxBytes >= 0 && length > maxBytes)
+        giveUp(QStringLiteral("larger than ") + sizeText(maxBytes));
+}
+
+void TransferWatch::bytesArrived(qint64 received)
+{
+    if (received == this->received)
+        return;
+    this->received = received;
+    stall.start();
+    if (maxBytes >= 0 && received > maxBytes)
+        giveUp(QStringLiteral("larger than ") + sizeText(maxBytes));
+}
+
+void TransferWatch::checkPace()
+{
+    const qint64 now = clock.elapsed();
+    const qint64 windowStart = now - NetworkLimits::dripWindowMs;
+    samples.emplace_back(now, received);
+    // Keep the newest sample at or before the window's start, and everything after it.
+    while (samples.size() > 1 && samples[1].first <= windowStart)
+        samples.pop_front();
+    if (samples.front().first > windowStart)
+        return; // not one whole window yet
+    if (received - samples.front().second < NetworkLimits::dripMinBytes)
+        giveUp(QStringLiteral("too slow: less than %1 in %2")
+                       .arg(sizeText(NetworkLimits::dripMinBytes),
+                            secondsText(NetworkLimits::dripWindowMs)));
+}
+
+void TransferWatch::giveUp(const QString &why)
+{
+    if (!this->why.isEmpty())
+        return;
+    this->why = why;
+    stall.stop();
+    pace.stop();
+    // Qt reports the last bytes after the reply counts as finished but before finished(): a
+    // body that came whole, over the cap, is refused all the same.
+    if (!reply->isFinished())
+        reply->abort();
+}

@@ -1,0 +1,144 @@
+#include "download/networklimits.h"
+#include "download/transferwatch.h"
+#include "httptestserver.h"
+
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTest>
+
+Q_DECLARE_METATYPE(HttpTestServer::Response)
+
+class tst_TransferWatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void hostileServers_data();
+    void hostileServers();
+    void requestAsksForIdentityAndStaysPut();
+    void webAddresses_data();
+    void webAddresses();
+};
+
+void tst_TransferWatch::initTestCase()
+{
+    NetworkLimits::stallTimeoutMs = 300;
+    NetworkLimits::dripWindowMs = 600;
+    NetworkLimits::dripMinBytes = 1024;
+}
+
+void tst_TransferWatch::hostileServers_data()
+{
+    QTest::addColumn<HttpTestServer::Response>("response");
+    QTest::addColumn<qint64>("cap");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("minMs"); // the earliest the watch may give up
+
+    HttpTestServer::Response fine;
+    fine.generatedSize = 64 * 1024;
+    fine.pieceSize = 4096;
+    fine.pauseMs = 5; // within every limit, and longer than one drip window in all
+    QTest::newRow("within limits") << fine << qint64(64 * 1024) << QString() << 0;
+
+    HttpTestServer::Response big;
+    big.generatedSize = 64 * 1024 + 1;
+    big.stopAfter = 0;
+    big.cut = HttpTestServer::Cut::Stall;
+    QTest::newRow("Content-Length over the cap")
+            << big << qint64(64 * 1024) << "larger than 64 KiB" << 0;
+    big.framing = HttpTestServer::Framing::Chunked;
+    big.stopAfter = -1;
+    QTest::newRow("chunked over the cap") << big << qint64(64 * 1024) << "larger than 64 KiB" << 0;
+
+    HttpTestServer::Response silent;
+    silent.silent = true;
+    QTest::newRow("silent after accept") << silent << qint64(-1) << "no data for 0.3 s" << 300;
+
+    HttpTestServer::Response stalled;
+    stalled.generatedSize = 1024 * 1024;
+    stalled.stopAfter = 0;
+    stalled.cut = HttpTestServer::Cut::Stall;
+    QTest::newRow("stall after headers") << stalled << qint64(-1) << "no data for 0.3 s" << 300;
+    stalled.stopAfter = 100000;
+    QTest::newRow("stall mid-body") << stalled << qint64(-1) << "no data for 0.3 s" << 300;
+
+    HttpTestServer::Response drip;
+    drip.generatedSize = 1024 * 1024;
+    drip.pieceSize = 16;
+    drip.pauseMs = 40; // 400 bytes a second: never silent for long, but below the floor
+    QTest::newRow("drip") << drip << qint64(-1) << "too slow: less than 1 KiB in 0.6 s" << 600;
+
+    HttpTestServer::Response gzip;
+    gzip.body = QByteArray::fromHex("1f8b0800000000000003030000000000000000");
+    gzip.headers = { { "Content-Encoding", "gzip" } };
+    QTest::newRow("gzip body") << gzip << qint64(-1)
+                               << "compressed answer refused (Content-Encoding: gzip)" << 0;
+}
+
+void tst_TransferWatch::hostileServers()
+{
+    QFETCH(HttpTestServer::Response, response);
+    QFETCH(qint64, cap);
+    QFETCH(QString, reason);
+    QFETCH(int, minMs);
+    HttpTestServer server;
+    server.respond("/x", response);
+    QNetworkAccessManager manager;
+    QElapsedTimer clock;
+    clock.start();
+    QNetworkReply *reply = manager.get(TransferWatch::request(server.url("/x")));
+    auto *watch = new TransferWatch(reply, cap);
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
+
+    QCOMPARE(watch->reason(), reason);
+    QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
+    // Given up within a few checks of the limit, not at the test's own timeout.
+    QVERIFY2(clock.elapsed() < minMs + 3000, qPrintable(QString::number(clock.elapsed())));
+    if (reason.isEmpty()) {
+        QCOMPARE(reply->error(), QNetworkReply::NoError);
+        QCOMPARE(reply->readAll().size(), 64 * 1024);
+    }
+    delete reply;
+}
+
+void tst_TransferWatch::requestAsksForIdentityAndStaysPut()
+{
+    HttpTestServer server;
+    HttpTestServer::Response moved;
+    moved.status = 302;
+    moved.headers = { { "Location", "/elsewhere" } };
+    server.respond("/x", moved);
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(TransferWatch::request(server.url("/x")));
+    QTRY_VERIFY(reply->isFinished());
+
+    QCOMPARE(server.lastRequestHeader("accept-encoding"), QByteArray("identity"));
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 302);
+    QCOMPARE(server.requests(), QStringList("/x"));
+    delete reply;
+}
+
+void tst_TransferWatch::webAddresses_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("web");
+    QTest::newRow("http") << "http://example.org/pkg.zip" << true;
+    QTest::newRow("https") << "https://example.org:8443/pkg.zip" << true;
+    QTest::newRow("file") << "file:///usr/bin/true" << false;
+    QTest::newRow("ftp") << "ftp://example.org/pkg.zip" << false;
+    QTest::newRow("no host") << "http:///pkg.zip" << false;
+    QTest::newRow("relative") << "pkg.zip" << false;
+    QTest::newRow("data") << "data:text/plain,x" << false;
+}
+
+void tst_TransferWatch::webAddresses()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, web);
+    QCOMPARE(TransferWatch::isWebAddress(QUrl(address)), web);
+}
+
+QTEST_GUILESS_MAIN(tst_TransferWatch)
+#include "tst_transferwatch.moc"
