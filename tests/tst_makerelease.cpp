@@ -1,6 +1,9 @@
 // tools/make-release run for real, its package unpacked by the updater's own installer and its
 // manifest read the way the dialog reads it.
 #include "install/packageinstaller.h"
+#include "verify/minisignkey.h"
+#include "verify/minisignsignature.h"
+#include "verify/signatureverifier.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -119,6 +122,7 @@ private slots:
     void packageIsTheSameForTheSameFiles();
     void manifestHoldsTheFiveValues();
     void nextReleaseUpdatesOnlyItsEntry();
+    void signedReleaseVerifies();
     void refuses_data();
     void refuses();
 
@@ -245,14 +249,48 @@ void tst_MakeRelease::nextReleaseUpdatesOnlyItsEntry()
     QVERIFY(QFile::exists(path("out/Morvane-1.2.0.zip")));
 }
 
+void tst_MakeRelease::signedReleaseVerifies()
+{
+    if (QStandardPaths::findExecutable("minisign").isEmpty())
+        QSKIP("minisign is not installed (scripts/packages.sh installs it)");
+    QCOMPARE(
+            QProcess::execute("minisign",
+                              { "-G", "-W", "-p", path("release.pub"), "-s", path("release.key") }),
+            0);
+    const QString keyText = QString::fromLatin1(readFile(path("release.pub")).split('\n').value(1));
+    const MinisignKey key = MinisignKey::fromString(keyText);
+    QVERIFY(!key.isNull());
+
+    const Run run = makeRelease(releaseArgs("1.1.0", path("out"))
+                                << "--installer" << path("Morvane-setup.exe") << "--sign"
+                                << path("release.key"));
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    for (const QString name : { "Morvane-1.1.0.zip", "Morvane-setup.exe", "updates.json" }) {
+        const QString file = path("out/" + name);
+        QString why;
+        const MinisignSignature signature
+                = MinisignSignature::parse(readFile(file + ".minisig"), &why);
+        QVERIFY2(SignatureVerifier(key, signature).verifyData(readFile(file), &why),
+                 qPrintable(name + ": " + why));
+        QVERIFY2(signature.namesFile(name), signature.trustedComment().constData());
+        QCOMPARE(QProcess::execute("minisign", { "-V", "-q", "-P", keyText, "-m", file }), 0);
+    }
+
+    // An unsigned release over a signed one leaves no signature that no longer matches.
+    QCOMPARE(makeRelease(releaseArgs("1.2.0", path("out"))).exitCode, 0);
+    QVERIFY(!QFile::exists(path("out/updates.json.minisig")));
+    QVERIFY(QFile::exists(path("out/Morvane-1.1.0.zip.minisig")));
+}
+
 void tst_MakeRelease::refuses_data()
 {
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("link"); // made in the release folder
     QTest::addColumn<QString>("installer"); // made beside it and passed with --installer
+    QTest::addColumn<QByteArray>("secretKey"); // written beside it and passed with --sign
     const auto row = [](const char *name, const char *version, const char *link = "",
-                        const char *installer = "") {
-        QTest::newRow(name) << version << link << installer;
+                        const char *installer = "", const QByteArray &secretKey = {}) {
+        QTest::newRow(name) << version << link << installer << secretKey;
     };
     row("link to a file", "1.1.0", "readme link.txt");
     row("link to a folder", "1.1.0", "data/again");
@@ -263,6 +301,10 @@ void tst_MakeRelease::refuses_data()
     row("empty", "");
     row("part beyond 32 bits", "1.4294967296");
     row("installer not an .exe", "1.1.0", "", "Morvane-setup.msi");
+    // The package and the manifest are written by then: a key that minisign cannot use
+    // must still publish nothing.
+    if (!QStandardPaths::findExecutable("minisign").isEmpty())
+        row("secret key minisign cannot read", "1.1.0", "", "", "untrusted comment: no key\n");
 }
 
 void tst_MakeRelease::refuses()
@@ -270,6 +312,7 @@ void tst_MakeRelease::refuses()
     QFETCH(QString, version);
     QFETCH(QString, link);
     QFETCH(QString, installer);
+    QFETCH(QByteArray, secretKey);
     if (!link.isEmpty()) {
         const QString target = link.startsWith("data/") ? path("files/bin") : "readme.txt";
         QVERIFY(QFile::link(target, path("files/" + link)));
@@ -279,6 +322,10 @@ void tst_MakeRelease::refuses()
         QVERIFY(writeFile(path(installer), "MZ"));
         args << "--installer" << path(installer);
     }
+    if (!secretKey.isEmpty()) {
+        QVERIFY(writeFile(path("release.key"), secretKey));
+        args << "--sign" << path("release.key");
+    }
     const QString manifest = path("out/updates.json");
     const QByteArray before = R"({"updates": {"windows": {"latest-version": "1.0.0"}}})";
     QVERIFY(writeFile(manifest, before));
@@ -286,7 +333,8 @@ void tst_MakeRelease::refuses()
     const Run run = makeRelease(args);
     QVERIFY(run.exitCode > 0);
     QVERIFY(!run.errors.isEmpty());
-    QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList("updates.json"));
+    QCOMPARE(QDir(path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList("updates.json"));
     QCOMPARE(readFile(manifest), before);
 }
 
