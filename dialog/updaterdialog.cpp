@@ -3,12 +3,12 @@
 
 #include "app/settings.h"
 #include "dialog/progresstext.h"
+#include "dialog/versionrule.h"
 #include "download/downloader.h"
 #include "install/packageinstaller.h"
 #include "platform/launcher.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,8 +25,10 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , downloader(nullptr)
     , networkManager(nullptr)
     , needFull(false)
-    , startTime(0)
-    , totalBytes(0)
+    , downloading(false)
+    , receivedBytes(0)
+    , lastReportMs(0)
+    , lastReportBytes(0)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Updater"));
@@ -97,51 +99,71 @@ void UpdaterDialog::on_btn_update_clicked()
 {
     if (!downloader) {
         downloader = new Downloader(this);
-        connect(downloader, &Downloader::onError, this, [this](QNetworkReply::NetworkError code) {
-            const QMetaObject &meta = QNetworkReply::staticMetaObject;
-            const QMetaEnum errors = meta.enumerator(meta.indexOfEnumerator("NetworkError"));
-            ui->show->appendPlainText(QString::fromLatin1(errors.valueToKey(code)));
-        });
-        connect(downloader, &Downloader::doFinished, this, [this] {
-            const double totalTime
-                    = quint32(quint32(QDateTime::currentSecsSinceEpoch()) - startTime);
-            const double averageSpeed = double(totalBytes) / 1024.0 / totalTime;
-            ui->label_3->setText(ProgressText::summary(totalTime, averageSpeed));
-            // A package that did not arrive whole is never offered for installation.
-            if (!downloader->succeeded()) {
-                // A network error has been logged by its name already; a status that is
-                // not a success (a redirect, which is not followed) has not.
-                const int status = downloader->httpStatus();
-                if (downloader->error() == QNetworkReply::NoError && (status < 200 || status > 299))
-                    ui->show->appendPlainText(QStringLiteral("HTTP %1").arg(status));
-                ui->show->appendPlainText(QStringLiteral("download failed"));
-                return;
-            }
-            ui->show->appendPlainText(QStringLiteral("download finished"));
-            onDownloadFinished();
-        });
-        connect(downloader, &Downloader::doProgress, this, [this](qint64 received, qint64 total) {
-            totalBytes = quint64(total);
-            ui->progressBar->setMinimum(0);
-            if (total != 0) {
-                ui->progressBar->setMaximum(100);
-                ui->progressBar->setValue(int(quint64(received) * 100 / quint64(total)));
-                showProgressSize(received, total);
-                showSpeedAndRemaining(received, total);
-            } else {
-                // No size to measure against: a busy indicator and a line in the log.
-                ui->progressBar->setMaximum(0);
-                ui->progressBar->setValue(-1);
-                ui->show->appendPlainText(tr("Downloading Updates") + QLatin1String("..."));
-            }
-        });
+        connect(downloader, &Downloader::onError, this,
+                [this](QNetworkReply::NetworkError code) { logDownloadError(code); });
+        connect(downloader, &Downloader::doFinished, this, [this] { finishDownload(); });
+        connect(downloader, &Downloader::doProgress, this,
+                [this](qint64 received, qint64 total) { showProgress(received, total); });
     }
 
-    startTime = quint32(QDateTime::currentDateTime().toSecsSinceEpoch());
+    // A press while a download runs changes nothing the summary measures.
+    if (!downloading) {
+        downloadClock.start();
+        receivedBytes = 0;
+        lastReportMs = 0;
+        lastReportBytes = 0;
+    }
     const QString url = needFull ? fullUrl : downloadUrl;
     if (needFull)
         ui->show->appendPlainText(QStringLiteral("need full"));
+    // An empty address starts nothing here, so nothing is then running.
+    if (!url.isEmpty())
+        downloading = true;
     downloader->download(url);
+}
+
+void UpdaterDialog::showProgress(qint64 received, qint64 total)
+{
+    receivedBytes = received;
+    ui->progressBar->setMinimum(0);
+    if (total == 0) {
+        // An empty body: a busy indicator and a line in the log.
+        ui->progressBar->setMaximum(0);
+        ui->progressBar->setValue(-1);
+        ui->show->appendPlainText(tr("Downloading Updates") + QLatin1String("..."));
+        return;
+    }
+    const int percent = ProgressText::percent(received, total);
+    // A size the server did not announce gives nothing to measure against: a busy bar.
+    ui->progressBar->setMaximum(percent < 0 ? 0 : 100);
+    ui->progressBar->setValue(percent);
+    showProgressSize(received, total);
+    showSpeedAndRemaining(received, total);
+}
+
+void UpdaterDialog::logDownloadError(QNetworkReply::NetworkError code)
+{
+    const QMetaObject &meta = QNetworkReply::staticMetaObject;
+    const QMetaEnum errors = meta.enumerator(meta.indexOfEnumerator("NetworkError"));
+    ui->show->appendPlainText(QString::fromLatin1(errors.valueToKey(code)));
+}
+
+void UpdaterDialog::finishDownload()
+{
+    downloading = false;
+    ui->label_3->setText(ProgressText::summary(downloadClock.elapsed(), receivedBytes));
+    // A package that did not arrive whole is never offered for installation.
+    if (!downloader->succeeded()) {
+        // A network error has been logged by its name already; a status that is
+        // not a success (a redirect, which is not followed) has not.
+        const int status = downloader->httpStatus();
+        if (downloader->error() == QNetworkReply::NoError && (status < 200 || status > 299))
+            ui->show->appendPlainText(QStringLiteral("HTTP %1").arg(status));
+        ui->show->appendPlainText(QStringLiteral("download failed"));
+        return;
+    }
+    ui->show->appendPlainText(QStringLiteral("download finished"));
+    onDownloadFinished();
 }
 
 void UpdaterDialog::on_btn_cancel_clicked()
@@ -190,53 +212,25 @@ void UpdaterDialog::showInfo(const QString &text)
 
 bool UpdaterDialog::hasNewVersion()
 {
-    const QStringList local = localVersion.split(QLatin1Char('.'));
-    const QStringList latest = latestVersion.split(QLatin1Char('.'));
-
-    // A local version of nothing but zeros has no installation to patch: it takes the full
-    // package. Every local part is looked at, so there is no early exit.
-    needFull = true;
-    bool newer = local.size() != latest.size();
-    for (int i = 0; i < local.size(); ++i) {
-        if (local.at(i) != QLatin1String("0"))
-            needFull = false;
-        // A part that is not a number reads as 0.
-        if (i < latest.size() && latest.at(i).toUInt() > local.at(i).toUInt())
-            newer = true;
-    }
-    return newer;
+    return VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
 }
 
 void UpdaterDialog::showProgressSize(qint64 received, qint64 total)
 {
-    ui->label_2->setText(tr("Downloading updates") + QLatin1String(" (")
-                         + ProgressText::size(received) + QLatin1Char(' ') + tr("of")
-                         + QLatin1Char(' ') + ProgressText::size(total) + QLatin1Char(')'));
+    ui->label_2->setText(ProgressText::sizeLine(received, total));
 }
 
 void UpdaterDialog::showSpeedAndRemaining(qint64 received, qint64 total)
 {
-    // Kept across downloads on purpose: the speed is measured between consecutive reports.
-    static quint32 previousReportMs = 0;
-    static quint64 previousReportBytes = 0;
-
-    const quint32 nowMs = quint32(QDateTime::currentDateTime().toMSecsSinceEpoch());
-    const quint32 elapsedMs = nowMs - previousReportMs;
-    previousReportMs = nowMs;
-    const quint64 deltaBytes = quint64(received) - previousReportBytes;
-    previousReportBytes = quint64(received);
-
-    const quint32 elapsedSeconds
-            = quint32(QDateTime::currentDateTime().toSecsSinceEpoch()) - startTime;
-    if (elapsedSeconds == 0)
-        return;
-    // Fewer bytes than seconds gives no rate to divide by; keep the last text then.
-    const qint64 averageRate = received / qint64(elapsedSeconds);
-    if (averageRate == 0)
-        return;
-    const qint64 remaining = (total - received) / averageRate;
-
-    const double speed = double(deltaBytes) / 1024.0 / double(elapsedMs) * 1000.0;
-    ui->label_3->setText(ProgressText::speed(speed) + tr("Time remaining") + QLatin1String(": ")
-                         + ProgressText::remaining(remaining));
+    const qint64 nowMs = downloadClock.elapsed();
+    const QString line = ProgressText::rateLine(received - lastReportBytes, nowMs - lastReportMs,
+                                                received, total, nowMs);
+    // Reports within one millisecond add their bytes to the next interval that has a length.
+    if (nowMs > lastReportMs) {
+        lastReportMs = nowMs;
+        lastReportBytes = received;
+    }
+    // An empty line has nothing sound to say yet: the last one stays.
+    if (!line.isEmpty())
+        ui->label_3->setText(line);
 }

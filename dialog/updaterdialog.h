@@ -2,11 +2,12 @@
 #define UPDATERDIALOG_H
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QNetworkReply>
 #include <QString>
 
 class Downloader;
 class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace Ui {
 class UpdaterDialog;
@@ -32,8 +33,11 @@ private slots:
 private:
     void showInfo(const QString &text);
     bool hasNewVersion();
+    void showProgress(qint64 received, qint64 total);
     void showProgressSize(qint64 received, qint64 total);
     void showSpeedAndRemaining(qint64 received, qint64 total);
+    void logDownloadError(QNetworkReply::NetworkError code);
+    void finishDownload();
 
     Ui::UpdaterDialog *ui;
     Downloader *downloader;
@@ -45,8 +49,14 @@ private:
     QString fullUrl;
     QString modifyTime;
     bool needFull;
-    quint32 startTime;
-    quint64 totalBytes;
+    // One clock per download, from the press that started it to its end; later presses while it
+    // runs do not restart it.
+    QElapsedTimer downloadClock;
+    bool downloading;
+    qint64 receivedBytes;
+    // The previous report, for the speed over the last interval.
+    qint64 lastReportMs;
+    qint64 lastReportBytes;
 };
 
 #endif // UPDATERDIALOG_H
