@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QUrl>
 #ifdef Q_OS_WIN
 #include <QDesktopServices>
 #endif
@@ -16,11 +15,18 @@ bool Launcher::start(const QString &program, Origin origin)
 #ifdef Q_OS_WIN
     Q_UNUSED(origin)
     // The shell opens the program by its type, as Explorer would.
-    return QDesktopServices::openUrl(QUrl(info.absoluteFilePath(), QUrl::TolerantMode));
+    return QDesktopServices::openUrl(urlFor(info.absoluteFilePath()));
 #else
     // A package saved from the network has no execute bit yet.
     if (origin == Origin::Downloaded)
         QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
     return QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath());
 #endif
+}
+
+QUrl Launcher::urlFor(const QString &path)
+{
+    // A path parsed as a URL turns "C:" into a scheme and "#" into a fragment; only a file URL
+    // reaches the shell as the path it is.
+    return QUrl::fromLocalFile(path);
 }

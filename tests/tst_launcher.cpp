@@ -1,0 +1,78 @@
+#include "platform/launcher.h"
+#include "testsupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_Launcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void urlFor_data();
+    void urlFor();
+    void startsAndMarksDownloaded();
+};
+
+void tst_Launcher::urlFor_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("urlPath");
+    QTest::addColumn<QByteArray>("encoded");
+
+    // A drive letter stays in the path, where the shell finds it again, not in the scheme.
+    QTest::newRow("drive and spaces")
+            << "C:/Program Files/Morvane/Morvane.exe"
+            << "/C:/Program Files/Morvane/Morvane.exe"
+            << QByteArray("file:///C:/Program%20Files/Morvane/Morvane.exe");
+    QTest::newRow("non-ASCII") << QString::fromUtf8("C:/Users/J\u00f6rg/Morvane.exe")
+                               << QString::fromUtf8("/C:/Users/J\u00f6rg/Morvane.exe")
+                               << QByteArray("file:///C:/Users/J%C3%B6rg/Morvane.exe");
+    QTest::newRow("hash is part of the path")
+            << "C:/Tools/C#/Morvane.exe"
+            << "/C:/Tools/C#/Morvane.exe" << QByteArray("file:///C:/Tools/C%23/Morvane.exe");
+    QTest::newRow("percent is not an escape")
+            << "C:/100%20 sure/Morvane.exe"
+            << "/C:/100%20 sure/Morvane.exe"
+            << QByteArray("file:///C:/100%2520%20sure/Morvane.exe");
+    QTest::newRow("question mark is no query")
+            << "/opt/why?/Morvane"
+            << "/opt/why?/Morvane" << QByteArray("file:///opt/why%3F/Morvane");
+}
+
+void tst_Launcher::urlFor()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, urlPath);
+    QFETCH(QByteArray, encoded);
+
+    const QUrl url = Launcher::urlFor(path);
+    QVERIFY(url.isValid());
+    QVERIFY(url.isLocalFile());
+    QCOMPARE(url.scheme(), QStringLiteral("file"));
+    QVERIFY(!url.hasFragment());
+    QVERIFY(!url.hasQuery());
+    QCOMPARE(url.path(), urlPath);
+    QCOMPARE(url.toEncoded(), encoded);
+}
+
+void tst_Launcher::startsAndMarksDownloaded()
+{
+#ifdef Q_OS_WIN
+    QSKIP("starts a shell script");
+#else
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("Setup 1#.exe"));
+    QVERIFY(!Launcher::start(program, Launcher::Origin::Downloaded));
+
+    // As saved from the network: no execute bit. It runs detached in its own folder.
+    QVERIFY(testsupport::writeFile(program, "#!/bin/sh\necho started > marker\n", 0644));
+    QVERIFY(Launcher::start(program, Launcher::Origin::Downloaded));
+    QTRY_COMPARE(testsupport::readFile(dir.filePath(QStringLiteral("marker"))),
+                 QByteArray("started\n"));
+    QVERIFY(QFileInfo(program).permissions() & QFile::ExeOwner);
+#endif
+}
+
+QTEST_GUILESS_MAIN(tst_Launcher)
+#include "tst_launcher.moc"
