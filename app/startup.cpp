@@ -5,6 +5,7 @@
 #include "dialog/updaterdialog.h"
 
 #include <QApplication>
+#include <QNetworkProxyFactory>
 
 int runUpdater(int &argc, char **argv)
 {
@@ -14,6 +15,10 @@ int runUpdater(int &argc, char **argv)
     // one the compiled-in "0.0.0" stays, which asks for the full package.
     if (argc > 1)
         currentVersion = QString::fromUtf8(argv[1]);
+
+    // Every request goes the way the system sends other programs' traffic; Qt on Windows
+    // otherwise connects directly, which networks that only let a proxy out refuse.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     UpdaterDialog dialog;
     dialog.show();

@@ -1,5 +1,8 @@
 // The real start-up, observed from inside: reports what the user would see of the dialog and
-// whether the theme was in force before the dialog was built, then presses "cancel".
+// whether the theme was in force before the dialog was built, then presses "cancel". With
+// PROBE_MANIFEST_URL set it first presses "check" against that address, then "update", and
+// reports the log.
+#include "app/settings.h"
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
 
@@ -7,7 +10,10 @@
 #include <QEvent>
 #include <QImage>
 #include <QLineEdit>
+#include <QNetworkProxyFactory>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
@@ -31,6 +37,23 @@ public:
     bool seen = false;
 };
 
+// Check, then update; the package is expected to fail, so that no question is asked.
+void checkAndUpdate(UpdaterDialog *dialog)
+{
+    manifestUrl = qEnvironmentVariable("PROBE_MANIFEST_URL");
+    std::printf("system-proxy=%d\n", QNetworkProxyFactory::usesSystemConfiguration());
+    auto *log = dialog->findChild<QPlainTextEdit *>(QStringLiteral("show"));
+    dialog->findChild<QPushButton *>(QStringLiteral("btn_check"))->click();
+    const bool answered = QTest::qWaitFor([log] { return !log->toPlainText().isEmpty(); }, 30000);
+    std::printf("check-answered=%d\n", answered);
+    dialog->findChild<QPushButton *>(QStringLiteral("btn_update"))->click();
+    const bool ended = QTest::qWaitFor(
+            [log] { return log->toPlainText().endsWith(QLatin1String("download failed")); }, 30000);
+    std::printf("update-ended=%d\n", ended);
+    for (const QString &line : log->toPlainText().split(QLatin1Char('\n')))
+        std::printf("log=%s\n", line.toUtf8().constData());
+}
+
 void reportAndCancel()
 {
     for (QWidget *window : QApplication::topLevelWidgets()) {
@@ -45,6 +68,8 @@ void reportAndCancel()
                             .constData());
         const QImage image = dialog->grab().toImage();
         std::printf("background=%s\n", qPrintable(image.pixelColor(2, image.height() / 2).name()));
+        if (qEnvironmentVariableIsSet("PROBE_MANIFEST_URL"))
+            checkAndUpdate(dialog);
         std::fflush(stdout);
         dialog->findChild<QPushButton *>(QStringLiteral("btn_cancel"))->click();
     }

@@ -1,3 +1,4 @@
+#include "httptestserver.h"
 #include "testsupport.h"
 
 #include <QColor>
@@ -13,6 +14,7 @@ private slots:
     void versionArgument();
     void themeAppliedBeforeDialog();
     void missingTheme();
+    void checkAndDownloadThroughSystemProxy();
 };
 
 void tst_Startup::versionArgument_data()
@@ -61,6 +63,42 @@ void tst_Startup::missingTheme()
     QCOMPARE(run.value(QStringLiteral("version")), QStringLiteral("1.0.0"));
     // The platform's own look is light.
     QVERIFY(QColor(run.value(QStringLiteral("background"))).lightness() > 128);
+}
+
+void tst_Startup::checkAndDownloadThroughSystemProxy()
+{
+    // Behind a proxy the program never resolves the server's name itself; a made-up one shows
+    // that. Loopback names would not be proxied at all.
+    HttpTestServer proxy;
+    const QString server = QStringLiteral("http://updates.test");
+    HttpTestServer::Response manifest;
+    manifest.body = testsupport::manifest({ { "latest-version", "1.3.0" },
+                                            { "download-url", server + QLatin1String("/inc.zip") },
+                                            { "full-url", server + QLatin1String("/full.exe") } });
+    proxy.respond(server + QLatin1String("/updates.json"), manifest);
+    // A package cut short, so that the run ends in a failure instead of a question.
+    HttpTestServer::Response package;
+    package.generatedSize = 1000;
+    package.stopAfter = 100;
+    proxy.respond(server + QLatin1String("/inc.zip"), package);
+
+    // Qt's system configuration reads these on Linux.
+    qputenv("http_proxy", proxy.url(QString()).toEncoded());
+    qunsetenv("no_proxy");
+    qputenv("PROBE_MANIFEST_URL", (server + QLatin1String("/updates.json")).toUtf8());
+    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE), { "1.2.3" });
+    qunsetenv("http_proxy");
+    qunsetenv("PROBE_MANIFEST_URL");
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.value(QStringLiteral("system-proxy")), QStringLiteral("1"));
+    QCOMPARE(run.value(QStringLiteral("update-ended")), QStringLiteral("1"));
+    QCOMPARE(proxy.requests(),
+             QStringList({ server + QLatin1String("/updates.json"),
+                           server + QLatin1String("/inc.zip") }));
+    const QStringList log = run.values(QStringLiteral("log"));
+    QVERIFY2(log.contains(QStringLiteral("latest version : v1.3.0")), qPrintable(log.join('|')));
+    QCOMPARE(log.last(), QStringLiteral("download failed"));
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)
