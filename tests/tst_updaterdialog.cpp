@@ -2,10 +2,10 @@
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "httptestserver.h"
+#include "testsupport.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -65,8 +65,7 @@ QByteArray manifest(const HttpTestServer &server, const QString &latest,
                               { "full-url", server.url(QStringLiteral("/full.exe")).toString() },
                               { "modify-time", "2024-03-01" },
                               { "changelog", changelog } };
-    return QJsonDocument(QJsonObject { { "updates", QJsonObject { { "windows", entry } } } })
-            .toJson();
+    return testsupport::manifest(entry);
 }
 
 HttpTestServer::Response json(const QByteArray &body)
