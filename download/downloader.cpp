@@ -1,46 +1,19 @@
 #include "download/downloader.h"
 
+#include "download/dispositionname.h"
+#include "download/hashworker.h"
+#include "download/networklimits.h"
+#include "download/transferwatch.h"
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QRegularExpression>
+#include <QPointer>
+#include <QThread>
 
 namespace {
-
-// What the reply may hold between two reads. Unbounded, Qt lets hundreds of MiB pile up on a fast
-// link; a few MiB keep the disk busy without holding the package in memory.
-constexpr qint64 readBufferSize = 2 * 1024 * 1024;
-
-// Only the last path component of a name from the server is used, so the file stays in the
-// target directory. ':' counts as a separator too: on Windows "C:x.exe" is drive-relative and
-// "x.exe:y" names a stream of another file.
-QString lastComponent(const QString &name)
-{
-    static const QRegularExpression separator(QStringLiteral("[/\\\\:]"));
-    const QString last = name.mid(name.lastIndexOf(separator) + 1);
-    return last == QLatin1String(".") || last == QLatin1String("..") ? QString() : last;
-}
-
-// The file name of a Content-Disposition value, or an empty string. The quoted form is matched
-// greedily on the percent-decoded value read as UTF-8; the RFC 6266 form filename*=UTF-8''...
-// is taken when the quoted one gives no name.
-QString nameFromDisposition(const QByteArray &value)
-{
-    static const QRegularExpression quoted(QStringLiteral("(.*)filename=\"(?<filename>.*)\""));
-    static const QRegularExpression extended(
-            QStringLiteral("filename\\*\\s*=\\s*UTF-8'[^']*'([^;\\s]+)"),
-            QRegularExpression::CaseInsensitiveOption);
-
-    // Read up to the first zero byte, as a C string would be.
-    const QString text = QString::fromUtf8(QByteArray::fromPercentEncoding(value).constData());
-    const QString name = lastComponent(quoted.match(text).captured(QStringLiteral("filename")));
-    if (!name.isEmpty())
-        return name;
-    const QString encoded = extended.match(QString::fromLatin1(value)).captured(1);
-    return lastComponent(QUrl::fromPercentEncoding(encoded.toLatin1()));
-}
 
 // Moves an earlier package out of the way: to its dated backup, or, where that day's backup
 // exists already, away altogether. Anything but a plain file is left alone.
@@ -54,19 +27,54 @@ void retire(const QString &path)
         QFile::remove(path);
 }
 
+// Partial files of earlier runs (a crash, a power cut) would otherwise keep their space for
+// good. The folder is ours, so every ".part" in it is one of them.
+void removeLeftovers(const QDir &dir)
+{
+    const QFileInfoList parts = dir.entryInfoList({ QStringLiteral("*.part") },
+                                                  QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &part : parts)
+        QFile::remove(part.filePath());
+}
+
 } // namespace
 
 Downloader::Downloader(QObject *parent)
     : QObject(parent)
     , manager(new QNetworkAccessManager(this))
     , reply(nullptr)
+    , watch(nullptr)
     , busy(false)
     , fileName(QLatin1String(""))
-    , targetDir(QCoreApplication::applicationDirPath())
+    , targetDir(QCoreApplication::applicationDirPath() + QLatin1Char('/') + folderName())
     , lastError(QNetworkReply::NoError)
     , lastStatus(0)
     , complete(false)
+    , written(0)
+    , hashing(false)
+    , hashThread(nullptr)
+    , hasher(nullptr)
+    , unhashed(0)
 { }
+
+Downloader::~Downloader()
+{
+    if (reply) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+    }
+    stopHasher();
+    if (busy) {
+        outFile.close();
+        if (!fileName.isEmpty())
+            QFile::remove(partPath());
+    }
+}
+
+QString Downloader::folderName()
+{
+    return QStringLiteral("updater-downloads");
+}
 
 void Downloader::download(const QString &url)
 {
@@ -78,25 +86,62 @@ void Downloader::download(const QString &url)
     if (this->url.isEmpty())
         return;
     busy = true;
+    lastError = QNetworkReply::NoError;
+    lastStatus = 0;
+    complete = false;
+    reason.clear();
+    written = 0;
+    hashDigest.clear();
+    finalIdentity = FileIdentity();
 
-    if (!targetDir.exists())
-        targetDir.mkpath(QStringLiteral("."));
+    // A file:// address would copy any local program in as the package, and other schemes
+    // mean nothing for a package.
+    if (!TransferWatch::isWebAddress(this->url)) {
+        failLater(QNetworkReply::ProtocolUnknownError,
+                  QStringLiteral("not an http or https address"));
+        return;
+    }
+    if (!targetDir.mkpath(QStringLiteral("."))) {
+        failLater(QNetworkReply::NoError,
+                  QStringLiteral("cannot create the download folder ") + targetDir.path());
+        return;
+    }
+    removeLeftovers(targetDir);
     retire(targetDir.filePath(fileName));
-    QFile::remove(partPath());
+    if (hashing)
+        startHasher();
 
-    reply = manager->get(QNetworkRequest(this->url));
-    reply->setReadBufferSize(readBufferSize);
+    reply = manager->get(TransferWatch::request(this->url));
+    reply->setReadBufferSize(NetworkLimits::readBufferBytes);
+    // The watch first, so that a reply it aborts reaches no handler below with its headers.
+    watch = new TransferWatch(reply);
+    // Every handler checks that its reply is still the current one: an abort inside one of
+    // them ends the transfer at once, and a handler of doFinished may already have started the
+    // next.
+    QNetworkReply *const current = reply;
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, current] {
+        if (current == reply)
+            headersArrived();
+    });
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this](qint64 received, qint64 total) { emit doProgress(received, total); });
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this] { takeName(); });
-    connect(reply, &QNetworkReply::finished, this, [this] { finish(); });
+    // Reading as bytes arrive is what lets the bounded read buffer refill.
+    connect(reply, &QIODevice::readyRead, this, [this, current] {
+        if (current == reply)
+            saveArrived(false);
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, current] {
+        if (current == reply)
+            replyFinished();
+    });
     connect(reply, SIGNAL(errorOccurred(QNetworkReply::NetworkError)), this,
             SIGNAL(onError(QNetworkReply::NetworkError)));
-    // Reading as bytes arrive is what lets the bounded read buffer refill.
-    connect(reply, &QIODevice::readyRead, this, [this] {
-        if (!saveArrived())
-            reply->abort();
-    });
+}
+
+void Downloader::cancel()
+{
+    if (busy)
+        fail(QStringLiteral("cancelled"));
 }
 
 QFile *Downloader::file()
@@ -119,16 +164,50 @@ bool Downloader::succeeded() const
     return complete;
 }
 
+QString Downloader::errorString() const
+{
+    return reason;
+}
+
+void Downloader::setHashing(bool on)
+{
+    hashing = on;
+}
+
+QByteArray Downloader::digest() const
+{
+    return hashDigest;
+}
+
+FileIdentity Downloader::identity() const
+{
+    return finalIdentity;
+}
+
 void Downloader::setTargetDirectory(const QString &path)
 {
     targetDir.setPath(QDir(path).absolutePath());
 }
 
+void Downloader::headersArrived()
+{
+    lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Nothing but the whole body will do: 206 is a part of it, a redirect is not followed, and
+    // an error page is no package. None of them is written to disk.
+    if (lastStatus != 200) {
+        fail(QStringLiteral("HTTP status %1").arg(lastStatus));
+        return;
+    }
+    takeName();
+    if (fileName.isEmpty())
+        fail(QStringLiteral("no usable file name"));
+}
+
 void Downloader::takeName()
 {
-    QString name = nameFromDisposition(reply->rawHeader("Content-Disposition"));
+    QString name = DispositionName::fromHeader(reply->rawHeader("Content-Disposition"));
     if (name.isEmpty())
-        name = lastComponent(url.fileName(QUrl::FullyDecoded));
+        name = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
     // With no usable name at all the earlier one stays.
     if (!name.isEmpty())
         fileName = name;
@@ -137,43 +216,161 @@ void Downloader::takeName()
         outFile.setFileName(targetDir.filePath(fileName));
 }
 
-// Writes what the reply holds to the partial file; false when the disk refuses it.
-bool Downloader::saveArrived()
+// Writes what the reply holds to the partial file and hands it to the hasher. While the hasher
+// is behind, the bytes stay in the reply, whose full buffer makes TCP slow the server down.
+void Downloader::saveArrived(bool evenIfBacklogged)
 {
+    if (!reason.isEmpty()
+        || (!evenIfBacklogged && hasher && unhashed > NetworkLimits::hashBacklogBytes))
+        return;
     if (reply->bytesAvailable() <= 0)
-        return true;
+        return;
     if (!outFile.isOpen()) {
-        // The first write of a transfer starts the partial file afresh, whatever an earlier run
-        // left under this name. Unbuffered: the reads are large, and what arrived is on disk.
+        // Unbuffered: the reads are large, and what arrived is on disk.
         outFile.setFileName(partPath());
-        if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return false;
+        if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+            fail(QStringLiteral("cannot write %1.part: %2").arg(fileName, outFile.errorString()));
+            return;
+        }
     }
     const QByteArray data = reply->readAll();
-    return outFile.write(data) == data.size();
+    // A short write is tried again: only the next one tells why (a full disk, say).
+    for (qint64 done = 0; done < data.size();) {
+        const qint64 n = outFile.write(data.constData() + done, data.size() - done);
+        if (n <= 0) {
+            fail(QStringLiteral("cannot write %1.part: %2").arg(fileName, outFile.errorString()));
+            return;
+        }
+        done += n;
+    }
+    written += data.size();
+    if (hasher) {
+        unhashed += data.size();
+        // The same shared bytes, no copy: the worker only reads them.
+        QMetaObject::invokeMethod(
+                hasher, [worker = hasher, data] { worker->add(data); }, Qt::QueuedConnection);
+    }
 }
 
-void Downloader::finish()
+void Downloader::replyFinished()
 {
-    const bool saved = saveArrived();
-    const bool wrote = outFile.isOpen();
-    outFile.close();
-
+    saveArrived(true);
     lastError = reply->error();
-    lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // A failed, redirected or empty transfer keeps its bytes under the partial name, so that
-    // nothing half-made takes the final one.
-    complete = wrote && saved && outFile.error() == QFileDevice::NoError
-            && lastError == QNetworkReply::NoError && lastStatus / 100 == 2;
+    if (lastStatus == 0)
+        lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // The first cause found is the one told.
+    if (reason.isEmpty())
+        reason = watch->reason();
+    if (reason.isEmpty() && lastError != QNetworkReply::NoError)
+        reason = reply->errorString();
+    if (reason.isEmpty() && lastStatus != 200)
+        reason = QStringLiteral("HTTP status %1").arg(lastStatus);
+    if (reason.isEmpty() && written == 0)
+        reason = QStringLiteral("empty body");
+    if (reason.isEmpty())
+        finalIdentity = FileIdentity::of(outFile);
+    outFile.close();
+    reply->deleteLater();
+    reply = nullptr;
+    watch = nullptr;
+
+    if (hasher && reason.isEmpty()) {
+        QMetaObject::invokeMethod(hasher, &HashWorker::finish, Qt::QueuedConnection);
+        return; // end() follows with the digest
+    }
+    end();
+}
+
+void Downloader::end()
+{
+    stopHasher();
     const QString finalPath = targetDir.filePath(fileName);
-    if (complete) {
+    if (reason.isEmpty()) {
         retire(finalPath);
-        complete = outFile.rename(finalPath);
+        if (!QFile::rename(partPath(), finalPath))
+            reason = QStringLiteral("cannot name the download ") + fileName;
+    }
+    complete = reason.isEmpty();
+    if (!complete) {
+        // A full disk must not stay full, and nothing half-made may look like a package.
+        if (!fileName.isEmpty())
+            QFile::remove(partPath());
+        hashDigest.clear();
+        finalIdentity = FileIdentity();
     }
     outFile.setFileName(finalPath);
 
     busy = false;
     emit doFinished();
+}
+
+void Downloader::fail(const QString &why)
+{
+    if (reason.isEmpty())
+        reason = why;
+    // Aborted from the event loop, not inside the reply's own signal: Qt does not expect a
+    // reply to end while it reports its headers. Until then nothing more is read.
+    if (reply && !reply->isFinished())
+        QMetaObject::invokeMethod(
+                this,
+                [this, current = reply] {
+                    if (current == reply && !current->isFinished())
+                        current->abort();
+                },
+                Qt::QueuedConnection);
+}
+
+void Downloader::failLater(QNetworkReply::NetworkError code, const QString &why)
+{
+    lastError = code;
+    reason = why;
+    QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (lastError != QNetworkReply::NoError)
+                    emit onError(lastError);
+                end();
+            },
+            Qt::QueuedConnection);
+}
+
+void Downloader::startHasher()
+{
+    hashThread = new QThread(this);
+    hasher = new HashWorker;
+    hasher->moveToThread(hashThread);
+    // Queued calls can outlive their worker, so each checks that it is still the current one.
+    const QPointer<HashWorker> worker(hasher);
+    connect(hasher, &HashWorker::hashed, this, [this, worker](qint64 bytes) {
+        if (!worker || worker != hasher)
+            return;
+        unhashed -= bytes;
+        if (reply && reason.isEmpty() && unhashed <= NetworkLimits::hashBacklogBytes)
+            saveArrived(false);
+    });
+    connect(hasher, &HashWorker::done, this, [this, worker](const QByteArray &digest) {
+        if (!worker || worker != hasher)
+            return;
+        hashDigest = digest;
+        if (digest.isEmpty() && reason.isEmpty())
+            reason = QStringLiteral("cannot hash the download");
+        end();
+    });
+    hashThread->start();
+}
+
+void Downloader::stopHasher()
+{
+    if (!hashThread)
+        return;
+    disconnect(hasher, nullptr, this, nullptr);
+    hashThread->quit();
+    hashThread->wait();
+    delete hasher;
+    delete hashThread;
+    hasher = nullptr;
+    hashThread = nullptr;
+    unhashed = 0;
 }
 
 QString Downloader::partPath() const

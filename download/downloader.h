@@ -1,6 +1,9 @@
 #ifndef DOWNLOADER_H
 #define DOWNLOADER_H
 
+#include "platform/fileidentity.h"
+
+#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QNetworkReply>
@@ -9,34 +12,58 @@
 #include <QUrl>
 
 class QNetworkAccessManager;
+class QThread;
+class HashWorker;
+class TransferWatch;
 
-// Fetches one URL into the application directory under the name the server gives in its
-// Content-Disposition header (or, lacking one, the last segment of the URL's path). Bytes go to
-// "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", one that fails
-// keeps its ".part" name.
+// Fetches one http or https URL into the updater's own download folder (folderName() inside
+// the application directory), under the name the server gives in its Content-Disposition
+// header (or, lacking a usable one, the last segment of the URL's path). Bytes go to
+// "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", and an
+// earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". Anything else (a
+// status but 200, an empty body, a timeout, a full disk, cancel()) is a failure: its ".part" is
+// removed and errorString() says why. Nothing outside the folder is ever touched.
 class Downloader : public QObject
 {
     Q_OBJECT
 
 public:
     explicit Downloader(QObject *parent);
+    // A transfer still under way is stopped and its ".part" removed; no signal follows.
+    ~Downloader() override;
+
+    // The download folder's name within the application directory.
+    static QString folderName();
 
     // Starts a transfer of url, or of the stored address when url is empty. Ignored while a
-    // transfer is under way, and when no address is known at all.
+    // transfer is under way, and when no address is known at all. Results come by the signals,
+    // also for an address refused at once: doFinished always comes from the event loop.
     void download(const QString &url);
-    // After doFinished: the final file, by its absolute path in the target directory. Whether
+    // Ends a running transfer as a failure ("cancelled"); doFinished follows as usual.
+    void cancel();
+    // After doFinished: the final file, by its absolute path in the download folder. Whether
     // it holds the new package tells succeeded().
     QFile *file();
 
     // How the last finished transfer ended: the reply's error, its HTTP status (0 without an
-    // answer), and whether the whole body now lies at file(). That needs no error, a 2xx status,
-    // a body that reached the disk and a free final name; nothing else is worth installing.
+    // answer), whether the whole body now lies at file() and, if not, one short line saying
+    // why (empty after success).
     QNetworkReply::NetworkError error() const;
     int httpStatus() const;
     bool succeeded() const;
+    QString errorString() const;
 
-    // Where files land; the application directory unless set. Meant for tests, between
-    // transfers.
+    // With hashing on, every byte written is also hashed (BLAKE2b-512) on a worker thread, and
+    // after a successful transfer digest() is the hash of exactly the final file's bytes;
+    // doFinished waits for it. Empty otherwise. Set between transfers.
+    void setHashing(bool on);
+    QByteArray digest() const;
+    // After a successful transfer: the identity of the final file, taken from the handle that
+    // wrote it, so a later check can tell that the file is still the one downloaded (and
+    // hashed). Invalid otherwise.
+    FileIdentity identity() const;
+
+    // Where files land; the download folder unless set. Meant for tests, between transfers.
     void setTargetDirectory(const QString &path);
 
 signals:
@@ -47,6 +74,7 @@ signals:
 private:
     QNetworkAccessManager *manager;
     QNetworkReply *reply;
+    TransferWatch *watch;
     bool busy;
     QUrl url;
     QString fileName;
@@ -55,10 +83,25 @@ private:
     QNetworkReply::NetworkError lastError;
     int lastStatus;
     bool complete;
+    QString reason;
+    qint64 written;
 
+    bool hashing;
+    QThread *hashThread;
+    HashWorker *hasher;
+    qint64 unhashed; // bytes handed to the hasher and not yet hashed
+    QByteArray hashDigest;
+    FileIdentity finalIdentity;
+
+    void headersArrived();
     void takeName();
-    bool saveArrived();
-    void finish();
+    void saveArrived(bool evenIfBacklogged);
+    void replyFinished();
+    void end();
+    void fail(const QString &why);
+    void failLater(QNetworkReply::NetworkError code, const QString &why);
+    void startHasher();
+    void stopHasher();
     QString partPath() const;
 };
 

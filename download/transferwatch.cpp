@@ -32,6 +32,8 @@ TransferWatch::TransferWatch(QNetworkReply *reply, qint64 maxBytes)
     , reply(reply)
     , maxBytes(maxBytes)
 {
+    // Coarse timers may fire 5 % early; a limit is a limit.
+    stall.setTimerType(Qt::PreciseTimer);
     stall.setSingleShot(true);
     stall.setInterval(NetworkLimits::stallTimeoutMs);
     connect(&stall, &QTimer::timeout, this, [this] {

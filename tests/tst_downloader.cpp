@@ -1,13 +1,20 @@
 #include "download/downloader.h"
+#include "download/networklimits.h"
 #include "httptestserver.h"
+#include "verify/blake2b512.h"
 
 #include <QDate>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QMetaEnum>
 #include <QMetaMethod>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(HttpTestServer::Framing)
 Q_DECLARE_METATYPE(HttpTestServer::Response)
@@ -64,6 +71,28 @@ QString dated(const QString &path)
     return path + '_' + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
 }
 
+// Every file under dir with its contents, the download folder left out.
+QMap<QString, QByteArray> snapshot(const QDir &dir)
+{
+    QMap<QString, QByteArray> files;
+    const QString folder = dir.filePath(Downloader::folderName());
+    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.startsWith(folder + '/'))
+            files.insert(dir.relativeFilePath(path), contents(path));
+    }
+    return files;
+}
+
+QByteArray blake2b(const QByteArray &data)
+{
+    Blake2b512 hash;
+    hash.addData(data);
+    return hash.result();
+}
+
 } // namespace
 
 class tst_Downloader : public QObject
@@ -71,6 +100,7 @@ class tst_Downloader : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -80,34 +110,48 @@ private slots:
     void noUsableNameKeepsEarlierOne();
     void wholeBody_data();
     void wholeBody();
-    void writesAsBytesArrive_data();
-    void writesAsBytesArrive();
-    void failedTransferKeepsPartialName_data();
-    void failedTransferKeepsPartialName();
-    void leftoversUnderNewName_data();
-    void leftoversUnderNewName();
+    void hostileServers_data();
+    void hostileServers();
+    void cancelEndsAsFailure();
+    void destroyedMidTransferLeavesNoPart();
+    void leftoversAreCleaned_data();
+    void leftoversAreCleaned();
     void earlierPackageBecomesDatedBackup();
     void busyWhileUnderWay();
     void emptyAddressThenRealOne();
     void signalOrder();
-    void defaultTargetIsApplicationDirectory();
+    void defaultTargetIsDownloadFolder();
 
 private:
-    // Downloads url into the target directory; false when no doFinished came in time.
+    // Downloads url into the download folder; false when no doFinished came in time.
     bool fetch(Downloader &downloader, Recorder &recorder, const QUrl &url);
+    // The application directory with files a hostile name would aim at.
+    void seedApplication();
 
     QScopedPointer<QTemporaryDir> tmp;
     QScopedPointer<HttpTestServer> server;
+    QDir app;
     QDir target;
     QString previousCurrent;
 };
+
+void tst_Downloader::initTestCase()
+{
+    // Short enough for the hostile table to run in seconds, long enough for a loaded machine.
+    NetworkLimits::stallTimeoutMs = 500;
+    NetworkLimits::dripWindowMs = 1000;
+    NetworkLimits::dripMinBytes = 1024;
+    // Small, so that every hashed download also runs into the hasher's backpressure.
+    NetworkLimits::hashBacklogBytes = 256 * 1024;
+}
 
 void tst_Downloader::init()
 {
     tmp.reset(new QTemporaryDir);
     QVERIFY(tmp->isValid());
     server.reset(new HttpTestServer);
-    target.setPath(tmp->filePath(QStringLiteral("app")));
+    app.setPath(tmp->filePath(QStringLiteral("app")));
+    target.setPath(app.filePath(Downloader::folderName()));
     // Every test runs from another working directory, which must stay empty.
     QVERIFY(QDir(tmp->path()).mkdir(QStringLiteral("cwd")));
     previousCurrent = QDir::currentPath();
@@ -130,6 +174,13 @@ bool tst_Downloader::fetch(Downloader &downloader, Recorder &recorder, const QUr
     downloader.setTargetDirectory(target.path());
     downloader.download(url.toString());
     return QTest::qWaitFor([&] { return recorder.finishedCount() > before; });
+}
+
+void tst_Downloader::seedApplication()
+{
+    QVERIFY(app.mkpath(QStringLiteral(".")));
+    for (const char *name : { "Morvane.exe", "updater.exe", "Qt5Core.dll", "x" })
+        write(app.filePath(name), QByteArray("installed ") + name);
 }
 
 void tst_Downloader::metaObjectHasThreeSignals()
@@ -158,16 +209,13 @@ void tst_Downloader::names_data()
 
     QTest::newRow("quoted") << "/get" << QByteArray("attachment; filename=\"pkg.zip\"")
                             << "pkg.zip";
-    QTest::newRow("greedy: runs to the last quote")
-            << "/get" << QByteArray("attachment; filename=\"pkg.zip\"; size=\"9\"")
-            << "pkg.zip\"; size=\"9";
+    QTest::newRow("greedy match holding a quote: the URL's name")
+            << "/get" << QByteArray("attachment; filename=\"pkg.zip\"; size=\"9\"") << "get";
     QTest::newRow("two names: the second")
             << "/get" << QByteArray("filename=\"a.zip\"; filename=\"b.zip\"") << "b.zip";
     QTest::newRow("percent-encoded UTF-8")
             << "/get" << QByteArray("attachment; filename=\"%E6%9B%B4%E6%96%B0.zip\"")
             << QString::fromUtf8("\xe6\x9b\xb4\xe6\x96\xb0.zip");
-    QTest::newRow("raw UTF-8") << "/get" << QByteArray("attachment; filename=\"\xe6\x9b\xb4.zip\"")
-                               << QString::fromUtf8("\xe6\x9b\xb4.zip");
     QTest::newRow("filename*") << "/get"
                                << QByteArray("attachment; filename*=UTF-8''%E6%9B%B4%20v2.zip")
                                << QString::fromUtf8("\xe6\x9b\xb4 v2.zip");
@@ -177,14 +225,27 @@ void tst_Downloader::names_data()
     QTest::newRow("no header: the URL's name, decoded")
             << "/files/%E6%9B%B4%20new.zip" << QByteArray()
             << QString::fromUtf8("\xe6\x9b\xb4 new.zip");
-    QTest::newRow("relative path")
-            << "/get" << QByteArray("filename=\"../../evil.zip\"") << "evil.zip";
+    // Names aimed at the application's own files land in the download folder only.
+    QTest::newRow("Morvane.exe") << "/get" << QByteArray("filename=\"Morvane.exe\"")
+                                 << "Morvane.exe";
+    QTest::newRow("updater.exe") << "/get" << QByteArray("filename=\"updater.exe\"")
+                                 << "updater.exe";
+    QTest::newRow("Qt library") << "/get" << QByteArray("filename=\"Qt5Core.dll\"")
+                                << "Qt5Core.dll";
+    QTest::newRow("../x") << "/get" << QByteArray("filename=\"../x\"") << "x";
+    QTest::newRow("%2e%2e%2fx") << "/get" << QByteArray("filename=\"%2e%2e%2fx\"") << "x";
     QTest::newRow("absolute path")
             << "/get" << QByteArray("filename=\"/tmp/evil.zip\"") << "evil.zip";
     QTest::newRow("Windows path") << "/get" << QByteArray("filename=\"C:\\Windows\\evil.exe\"")
                                   << "evil.exe";
     QTest::newRow("dot-dot alone: the URL's name")
             << "/files/pkg.zip" << QByteArray("filename=\"..\"") << "pkg.zip";
+    QTest::newRow("trailing dot: the URL's name")
+            << "/files/pkg.zip" << QByteArray("filename=\"Morvane.exe.\"") << "pkg.zip";
+    QTest::newRow("device name: the URL's name")
+            << "/files/pkg.zip" << QByteArray("filename=\"nul .zip\"") << "pkg.zip";
+    QTest::newRow("control character: the URL's name")
+            << "/files/pkg.zip" << QByteArray("filename=\"a%0Ab.zip\"") << "pkg.zip";
 }
 
 void tst_Downloader::names()
@@ -197,16 +258,19 @@ void tst_Downloader::names()
     if (!disposition.isEmpty())
         response.headers = { { "Content-Disposition", disposition } };
     server->respond(QUrl(path).path(QUrl::FullyEncoded), response);
+    seedApplication();
+    const auto installed = snapshot(app);
 
     Downloader downloader(nullptr);
     Recorder recorder(downloader);
     QVERIFY(fetch(downloader, recorder, server->url(path)));
 
-    QVERIFY(downloader.succeeded());
+    QVERIFY2(downloader.succeeded(), qPrintable(downloader.errorString()));
+    QCOMPARE(downloader.errorString(), QString());
     QCOMPARE(target.entryList(QDir::Files), QStringList(expected));
     QCOMPARE(downloader.file()->fileName(), target.filePath(expected));
     QCOMPARE(contents(target.filePath(expected)), QByteArray("payload"));
-    // Nothing beside the target directory: only it and the working directory.
+    QCOMPARE(snapshot(app), installed);
     QCOMPARE(QDir(tmp->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList({ "app", "cwd" }));
 }
@@ -220,11 +284,11 @@ void tst_Downloader::noUsableNameKeepsEarlierOne()
 
     Downloader downloader(nullptr);
     Recorder recorder(downloader);
-    // No name at all on a new object: the bytes stay in ".part".
+    // No name at all on a new object: nothing is written.
     QVERIFY(fetch(downloader, recorder, server->url("/")));
     QVERIFY(!downloader.succeeded());
-    QCOMPARE(contents(target.filePath(".part")), QByteArray("first"));
-    QCOMPARE(downloader.file()->fileName(), target.path());
+    QCOMPARE(downloader.errorString(), QStringLiteral("no usable file name"));
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
 
     QVERIFY(fetch(downloader, recorder, server->url("/named")));
     bare.body = "third";
@@ -238,47 +302,193 @@ void tst_Downloader::noUsableNameKeepsEarlierOne()
 void tst_Downloader::wholeBody_data()
 {
     QTest::addColumn<HttpTestServer::Framing>("framing");
-    QTest::newRow("Content-Length") << HttpTestServer::Framing::ContentLength;
-    QTest::newRow("chunked") << HttpTestServer::Framing::Chunked;
-    QTest::newRow("ends with the connection") << HttpTestServer::Framing::Close;
+    QTest::addColumn<bool>("hashing");
+    QTest::addColumn<int>("pauseMs");
+    QTest::newRow("Content-Length") << HttpTestServer::Framing::ContentLength << false << 0;
+    QTest::newRow("chunked") << HttpTestServer::Framing::Chunked << false << 0;
+    QTest::newRow("ends with the connection") << HttpTestServer::Framing::Close << false << 0;
+    QTest::newRow("hashed, Content-Length") << HttpTestServer::Framing::ContentLength << true << 0;
+    QTest::newRow("hashed, chunked") << HttpTestServer::Framing::Chunked << true << 0;
+    QTest::newRow("hashed, slow body") << HttpTestServer::Framing::Chunked << true << 20;
 }
 
 void tst_Downloader::wholeBody()
 {
     QFETCH(HttpTestServer::Framing, framing);
-    // Larger than the reply's read buffer, in pieces that do not divide it.
-    const qint64 size = 9 * 1024 * 1024 + 7;
+    QFETCH(bool, hashing);
+    QFETCH(int, pauseMs);
+    // Larger than the reply's read buffer and the hash backlog, in pieces that divide neither.
+    const qint64 size = pauseMs > 0 ? 1024 * 1024 + 7 : 9 * 1024 * 1024 + 7;
     HttpTestServer::Response response = package(QByteArray());
     response.generatedSize = size;
     response.framing = framing;
     response.pieceSize = 100000;
+    response.pauseMs = pauseMs;
     server->respond("/pkg", response);
 
     Downloader downloader(nullptr);
+    downloader.setHashing(hashing);
     Recorder recorder(downloader);
     QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
 
-    QVERIFY(downloader.succeeded());
+    QVERIFY2(downloader.succeeded(), qPrintable(downloader.errorString()));
     QCOMPARE(downloader.httpStatus(), 200);
-    QVERIFY(contents(target.filePath("pkg.zip")) == HttpTestServer::generated(0, size));
-    QVERIFY(!recorder.progress.isEmpty());
+    const QString final = target.filePath("pkg.zip");
+    const QByteArray served = HttpTestServer::generated(0, size);
+    QVERIFY(contents(final) == served);
+    QCOMPARE(downloader.digest(), hashing ? blake2b(served) : QByteArray());
+    QVERIFY(downloader.identity().isValid());
+    QCOMPARE(downloader.identity(), FileIdentity::of(final));
+    QCOMPARE(downloader.identity().size(), size);
     QCOMPARE(recorder.progress.last().first, size);
 }
 
-void tst_Downloader::writesAsBytesArrive_data()
+void tst_Downloader::hostileServers_data()
 {
-    QTest::addColumn<HttpTestServer::Framing>("framing");
-    QTest::newRow("Content-Length") << HttpTestServer::Framing::ContentLength;
-    QTest::newRow("chunked") << HttpTestServer::Framing::Chunked;
+    QTest::addColumn<HttpTestServer::Response>("response");
+    QTest::addColumn<QString>("address"); // empty: the server's /pkg
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("special"); // 1: the partial name is a directory; 2: disk full
+
+    HttpTestServer::Response missing = package("gone");
+    missing.status = 404;
+    QTest::newRow("404") << missing << QString() << "HTTP status 404" << 0 << 0;
+
+    HttpTestServer::Response moved = package("elsewhere");
+    moved.status = 302;
+    moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("/pkg")));
+    QTest::newRow("302, not followed") << moved << QString() << "HTTP status 302" << 0 << 0;
+
+    HttpTestServer::Response partial = package("half of it");
+    partial.status = 206;
+    QTest::newRow("206") << partial << QString() << "HTTP status 206" << 0 << 0;
+
+    QTest::newRow("empty 200") << package("") << QString() << "empty body" << 0 << 0;
+
+    HttpTestServer::Response cut = package(QByteArray());
+    cut.generatedSize = 1024 * 1024;
+    cut.stopAfter = 256 * 1024;
+    QTest::newRow("cut short, Content-Length") << cut << QString() << "Connection closed" << 0 << 0;
+    cut.framing = HttpTestServer::Framing::Chunked;
+    QTest::newRow("cut short, chunked") << cut << QString() << "Connection closed" << 0 << 0;
+
+    HttpTestServer::Response silent = package("never sent");
+    silent.silent = true;
+    QTest::newRow("silent after accept") << silent << QString() << "no data for 0.5 s" << 500 << 0;
+    HttpTestServer::Response stalled = package(QByteArray());
+    stalled.generatedSize = 1024 * 1024;
+    stalled.stopAfter = 0;
+    stalled.cut = HttpTestServer::Cut::Stall;
+    QTest::newRow("stall after headers") << stalled << QString() << "no data for 0.5 s" << 500 << 0;
+    stalled.stopAfter = 300 * 1024;
+    QTest::newRow("stall mid-body") << stalled << QString() << "no data for 0.5 s" << 500 << 0;
+    HttpTestServer::Response drip = package(QByteArray());
+    drip.generatedSize = 1024 * 1024;
+    drip.pieceSize = 16;
+    drip.pauseMs = 50;
+    QTest::newRow("drip") << drip << QString() << "too slow: less than 1 KiB in 1 s" << 1000 << 0;
+
+    // 4 MB of zeros deflated: a bomb if anything inflated it.
+    HttpTestServer::Response gzip = package(QByteArray());
+    gzip.generatedSize = 4 * 1024 * 1024;
+    gzip.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    QTest::newRow("gzip body") << gzip << QString()
+                               << "compressed answer refused (Content-Encoding: gzip)" << 0 << 0;
+
+    QTest::newRow("file://") << package("x") << "file:///etc/hostname"
+                             << "not an http or https address" << 0 << 0;
+    QTest::newRow("ftp://") << package("x") << "ftp://127.0.0.1/pkg.zip"
+                            << "not an http or https address" << 0 << 0;
+    // Nothing listens on port 1 of the loopback.
+    QTest::newRow("connection refused") << package("x") << "http://127.0.0.1:1/pkg.zip"
+                                        << "Connection refused" << 0 << 0;
+    QTest::newRow("partial file cannot be written")
+            << package("x") << QString() << "cannot write pkg.zip.part: Is a directory" << 0 << 1;
+
+    HttpTestServer::Response large = package(QByteArray());
+    large.generatedSize = 8 * 1024 * 1024;
+    QTest::newRow("disk full") << large << QString()
+                               << "cannot write pkg.zip.part: No space left on device" << 0 << 2;
 }
 
-void tst_Downloader::writesAsBytesArrive()
+void tst_Downloader::hostileServers()
 {
-    QFETCH(HttpTestServer::Framing, framing);
+    QFETCH(HttpTestServer::Response, response);
+    QFETCH(QString, address);
+    QFETCH(QString, reason);
+    QFETCH(int, minMs);
+    QFETCH(int, special);
+    server->respond("/pkg", response);
+    seedApplication();
+    QVERIFY(target.mkpath("."));
+    const auto unmount = qScopeGuard([&] {
+        if (special == 2)
+            QProcess::execute("umount", { target.path() });
+    });
+    if (special == 2) {
+        if (geteuid() != 0)
+            QSKIP("a full disk needs a small tmpfs, and mounting one needs root");
+        if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=1m", "tmpfs", target.path() })
+            != 0)
+            QSKIP("mounting a small tmpfs was refused here");
+    }
+    const QString final = target.filePath("pkg.zip");
+    write(final, "older package");
+    if (special == 1)
+        QVERIFY(target.mkdir("pkg.zip.part"));
+    const auto installed = snapshot(app);
+
+    Downloader downloader(nullptr);
+    downloader.setHashing(true);
+    Recorder recorder(downloader);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(fetch(downloader, recorder, address.isEmpty() ? server->url("/pkg") : QUrl(address)));
+    const qint64 took = clock.elapsed();
+
+    QCOMPARE(downloader.errorString(), reason);
+    QVERIFY(!downloader.succeeded());
+    QCOMPARE(recorder.finishedCount(), 1);
+    QVERIFY2(took >= minMs && took < minMs + 3000, qPrintable(QString::number(took)));
+    QCOMPARE(downloader.digest(), QByteArray());
+    QVERIFY(!downloader.identity().isValid());
+    // The older package keeps its name, nothing half-made is left, and the application is
+    // untouched.
+    QCOMPARE(contents(final), QByteArray("older package"));
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList("pkg.zip"));
+    QCOMPARE(snapshot(app), installed);
+}
+
+void tst_Downloader::cancelEndsAsFailure()
+{
+    HttpTestServer::Response slow = package(QByteArray());
+    slow.generatedSize = 1024 * 1024;
+    slow.pieceSize = 4096;
+    slow.pauseMs = 20;
+    server->respond("/pkg", slow);
+
+    Downloader downloader(nullptr);
+    Recorder recorder(downloader);
+    downloader.cancel(); // idle: nothing to end, nothing emitted
+    downloader.setTargetDirectory(target.path());
+    downloader.download(server->url("/pkg").toString());
+    QTRY_VERIFY(QFileInfo(target.filePath("pkg.zip.part")).size() > 0);
+    downloader.cancel();
+    QTRY_COMPARE(recorder.finishedCount(), 1);
+
+    QCOMPARE(downloader.errorString(), QStringLiteral("cancelled"));
+    QVERIFY(!downloader.succeeded());
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
+    QTest::qWait(100);
+    QCOMPARE(recorder.finishedCount(), 1);
+}
+
+void tst_Downloader::destroyedMidTransferLeavesNoPart()
+{
     const qint64 arrived = 3 * 1024 * 1024;
     HttpTestServer::Response response = package(QByteArray());
     response.generatedSize = 64 * 1024 * 1024;
-    response.framing = framing;
     response.stopAfter = arrived;
     response.cut = HttpTestServer::Cut::Stall;
     server->respond("/pkg", response);
@@ -286,102 +496,25 @@ void tst_Downloader::writesAsBytesArrive()
 
     {
         Downloader downloader(nullptr);
+        downloader.setHashing(true);
         Recorder recorder(downloader);
         downloader.setTargetDirectory(target.path());
         downloader.download(server->url("/pkg").toString());
+        // Written as the bytes arrive, not at the end.
         QTRY_COMPARE(QFileInfo(part).size(), arrived);
         QCOMPARE(recorder.finishedCount(), 0);
     }
-    // Gone mid-transfer: what arrived stays under the partial name.
-    QVERIFY(contents(part) == HttpTestServer::generated(0, arrived));
-    QVERIFY(!QFile::exists(target.filePath("pkg.zip")));
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
-void tst_Downloader::failedTransferKeepsPartialName_data()
-{
-    QTest::addColumn<HttpTestServer::Response>("response");
-    QTest::addColumn<QString>("address"); // empty: the server's /pkg
-    QTest::addColumn<bool>("partIsDirectory");
-    QTest::addColumn<QNetworkReply::NetworkError>("error");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("part"); // null: no partial file
-
-    HttpTestServer::Response missing = package("gone");
-    missing.status = 404;
-    QTest::newRow("404") << missing << QString() << false << QNetworkReply::ContentNotFoundError
-                         << 404 << QByteArray("gone");
-
-    HttpTestServer::Response moved = package("elsewhere");
-    moved.status = 302;
-    moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("/pkg")));
-    QTest::newRow("302, not followed") << moved << QString() << false << QNetworkReply::NoError
-                                       << 302 << QByteArray("elsewhere");
-
-    HttpTestServer::Response cut = package(QByteArray());
-    cut.generatedSize = 1024 * 1024;
-    cut.stopAfter = 256 * 1024;
-    const QByteArray arrived = HttpTestServer::generated(0, cut.stopAfter);
-    QTest::newRow("cut short, Content-Length")
-            << cut << QString() << false << QNetworkReply::RemoteHostClosedError << 200 << arrived;
-    cut.framing = HttpTestServer::Framing::Chunked;
-    QTest::newRow("cut short, chunked")
-            << cut << QString() << false << QNetworkReply::RemoteHostClosedError << 200 << arrived;
-
-    QTest::newRow("empty body") << package("") << QString() << false << QNetworkReply::NoError
-                                << 200 << QByteArray();
-    QTest::newRow("partial file cannot be written")
-            << package("x") << QString() << true << QNetworkReply::OperationCanceledError << 200
-            << QByteArray();
-    // Nothing listens on port 1 of the loopback.
-    QTest::newRow("connection refused")
-            << package("x") << "http://127.0.0.1:1/pkg.zip" << false
-            << QNetworkReply::ConnectionRefusedError << 0 << QByteArray();
-    QTest::newRow("unusable address") << package("x") << "nohttp://127.0.0.1/pkg.zip" << false
-                                      << QNetworkReply::ProtocolUnknownError << 0 << QByteArray();
-}
-
-void tst_Downloader::failedTransferKeepsPartialName()
-{
-    QFETCH(HttpTestServer::Response, response);
-    QFETCH(QString, address);
-    QFETCH(bool, partIsDirectory);
-    QFETCH(QNetworkReply::NetworkError, error);
-    QFETCH(int, status);
-    QFETCH(QByteArray, part);
-    server->respond("/pkg", response);
-    QVERIFY(target.mkpath("."));
-    const QString final = target.filePath("pkg.zip");
-    write(final, "older package");
-    if (partIsDirectory)
-        QVERIFY(target.mkdir("pkg.zip.part"));
-
-    Downloader downloader(nullptr);
-    Recorder recorder(downloader);
-    QVERIFY(fetch(downloader, recorder, address.isEmpty() ? server->url("/pkg") : QUrl(address)));
-
-    QStringList expected { "finished" };
-    if (error != QNetworkReply::NoError)
-        expected.prepend("error:" + key(error));
-    QCOMPARE(recorder.events, expected);
-    QCOMPARE(downloader.error(), error);
-    QCOMPARE(downloader.httpStatus(), status);
-    QVERIFY(!downloader.succeeded());
-    // The older package keeps the final name: nothing half-made takes it, nor moves it away.
-    QCOMPARE(contents(final), QByteArray("older package"));
-    QVERIFY(!QFile::exists(dated(final)));
-    QCOMPARE(QFileInfo(final + ".part").isFile(), !part.isNull());
-    QCOMPARE(contents(final + ".part"), part);
-    QCOMPARE(server->requests(), address.isEmpty() ? QStringList("/pkg") : QStringList());
-}
-
-void tst_Downloader::leftoversUnderNewName_data()
+void tst_Downloader::leftoversAreCleaned_data()
 {
     QTest::addColumn<bool>("backupExists");
     QTest::newRow("first backup of the day") << false;
     QTest::newRow("that day's backup exists") << true;
 }
 
-void tst_Downloader::leftoversUnderNewName()
+void tst_Downloader::leftoversAreCleaned()
 {
     QFETCH(bool, backupExists);
     server->respond("/pkg", package("new"));
@@ -389,6 +522,7 @@ void tst_Downloader::leftoversUnderNewName()
     const QString final = target.filePath("pkg.zip");
     write(final, "older package");
     write(final + ".part", "a stale partial file, longer than the new body");
+    write(target.filePath("other.zip.part"), "a partial file of another run");
     if (backupExists)
         write(dated(final), "backup");
 
@@ -399,8 +533,9 @@ void tst_Downloader::leftoversUnderNewName()
     QVERIFY(downloader.succeeded());
     QCOMPARE(downloader.file()->fileName(), final);
     QCOMPARE(contents(final), QByteArray("new"));
-    QVERIFY(!QFile::exists(final + ".part"));
     QCOMPARE(contents(dated(final)), QByteArray(backupExists ? "backup" : "older package"));
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden),
+             QStringList({ "pkg.zip", "pkg.zip_" + QDate::currentDate().toString("yyyy-MM-dd") }));
 }
 
 void tst_Downloader::earlierPackageBecomesDatedBackup()
@@ -495,11 +630,17 @@ void tst_Downloader::signalOrder()
     QCOMPARE(contents(target.filePath("second.zip")), QByteArray("second"));
 }
 
-void tst_Downloader::defaultTargetIsApplicationDirectory()
+void tst_Downloader::defaultTargetIsDownloadFolder()
 {
     const QString name = QStringLiteral("tst_downloader_default.bin");
-    const QString final = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    const auto removeIt = qScopeGuard([&] { QFile::remove(final); });
+    const QDir folder(QCoreApplication::applicationDirPath() + '/' + Downloader::folderName());
+    const bool existed = folder.exists();
+    const QString final = folder.filePath(name);
+    const auto removeIt = qScopeGuard([&] {
+        QFile::remove(final);
+        if (!existed)
+            folder.rmdir(".");
+    });
     server->respond("/pkg", package("here", name.toUtf8()));
 
     Downloader downloader(nullptr);

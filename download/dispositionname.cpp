@@ -1,0 +1,53 @@
+#include "download/dispositionname.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace {
+
+// NTFS and most file systems take 255 units; UTF-8 bytes is the stricter count.
+constexpr int maxNameBytes = 255;
+
+bool isDeviceName(const QString &name)
+{
+    static const QRegularExpression device(
+            QStringLiteral(
+                    "^(CON|PRN|AUX|NUL|COM[0-9\\x{b9}\\x{b2}\\x{b3}]|LPT[0-9\\x{b9}\\x{b2}\\x{b3}]|"
+                    "CONIN\\$|CONOUT\\$)$"),
+            QRegularExpression::CaseInsensitiveOption);
+    // Windows ignores trailing spaces before the extension too: "NUL .txt" is NUL.
+    QString stem = name.section(QLatin1Char('.'), 0, 0);
+    while (stem.endsWith(QLatin1Char(' ')))
+        stem.chop(1);
+    return device.match(stem).hasMatch();
+}
+
+} // namespace
+
+QString DispositionName::fromHeader(const QByteArray &value)
+{
+    static const QRegularExpression quoted(QStringLiteral("(.*)filename=\"(?<filename>.*)\""));
+    static const QRegularExpression extended(
+            QStringLiteral("filename\\*\\s*=\\s*UTF-8'[^']*'([^;\\s]+)"),
+            QRegularExpression::CaseInsensitiveOption);
+
+    // Read up to the first zero byte, as a C string would be.
+    const QString text = QString::fromUtf8(QByteArray::fromPercentEncoding(value).constData());
+    const QString name = usable(quoted.match(text).captured(QStringLiteral("filename")));
+    if (!name.isEmpty())
+        return name;
+    const QString encoded = extended.match(QString::fromLatin1(value)).captured(1);
+    return usable(QUrl::fromPercentEncoding(encoded.toLatin1()));
+}
+
+QString DispositionName::usable(const QString &name)
+{
+    static const QRegularExpression separator(QStringLiteral("[/\\\\:]"));
+    static const QRegularExpression forbidden(QStringLiteral("[\\x{0}-\\x{1f}\\x{7f}<>\"|?*]"));
+    const QString last = name.mid(name.lastIndexOf(separator) + 1);
+    // A trailing dot also refuses "." and "..".
+    if (last.isEmpty() || last.toUtf8().size() > maxNameBytes || last.contains(forbidden)
+        || last.endsWith(QLatin1Char('.')) || last.endsWith(QLatin1Char(' ')) || isDeviceName(last))
+        return QString();
+    return last;
+}
