@@ -1,12 +1,11 @@
 // tools/make-release run for real, its package unpacked by the updater's own installer and its
 // manifest read the way the dialog reads it.
 #include "install/packageinstaller.h"
+#include "testsupport.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"
 #include "verify/signatureverifier.h"
 
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,26 +20,6 @@ namespace {
 const QString Script = QStringLiteral(UPDATER_SOURCE_DIR "/tools/make-release");
 const QString BaseUrl = QStringLiteral("http://updates.example.com:1995/packages");
 
-bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    QFile::Permissions mode
-            = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
-    if (executable)
-        mode |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
-    return file.setPermissions(mode);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The files of one release: nested folders, an empty one, executables, a binary file, and names
 // with a space and with non-ASCII letters.
 bool makeReleaseFolder(const QString &dir)
@@ -48,40 +27,13 @@ bool makeReleaseFolder(const QString &dir)
     QByteArray binary;
     for (int i = 0; i < 70000; ++i)
         binary.append(char((i * 7919) % 251));
-    return writeFile(dir + "/Morvane.exe", binary, true)
-            && writeFile(dir + "/readme.txt", "Morvane 1.1.0\n")
-            && writeFile(dir + "/bin/helper", "#!/bin/sh\necho helper\n", true)
-            && writeFile(dir + "/data/charts/line chart.json", "{\"kind\": \"line\"}\n")
-            && writeFile(dir + QString::fromUtf8("/data/Übersicht.txt"), "\xc3\x9c\n")
+    return testsupport::writeFile(dir + "/Morvane.exe", binary, 0755)
+            && testsupport::writeFile(dir + "/readme.txt", "Morvane 1.1.0\n")
+            && testsupport::writeFile(dir + "/bin/helper", "#!/bin/sh\necho helper\n", 0755)
+            && testsupport::writeFile(dir + "/data/charts/line chart.json",
+                                      "{\"kind\": \"line\"}\n")
+            && testsupport::writeFile(dir + QString::fromUtf8("/data/Übersicht.txt"), "\xc3\x9c\n")
             && QDir().mkpath(dir + "/plugins/empty");
-}
-
-// Every entry below dir as "path kind", with a file's digest and execute bit: two folders with
-// the same snapshot hold the same files, byte for byte.
-QStringList snapshot(const QString &dir)
-{
-    QStringList lines;
-    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        QString line = QDir(dir).relativeFilePath(path);
-        if (info.isSymLink())
-            line += " link";
-        else if (info.isDir())
-            line += " folder";
-        else
-            line += QStringLiteral(" file %1 %2")
-                            .arg(QString::fromLatin1(
-                                         QCryptographicHash::hash(readFile(path),
-                                                                  QCryptographicHash::Sha256)
-                                                 .toHex()),
-                                 info.permissions() & QFile::ExeOwner ? "exec" : "plain");
-        lines << line;
-    }
-    lines.sort();
-    return lines;
 }
 
 struct Run
@@ -104,7 +56,7 @@ Run makeRelease(const QStringList &args)
 // The platform entry as the dialog reads it: "updates", then the platform key, as objects.
 QJsonObject platformEntry(const QString &manifestPath, const QString &platform = "windows")
 {
-    const QJsonDocument doc = QJsonDocument::fromJson(readFile(manifestPath));
+    const QJsonDocument doc = QJsonDocument::fromJson(testsupport::readFile(manifestPath));
     return doc.object().value("updates").toObject().value(platform).toObject();
 }
 
@@ -145,7 +97,7 @@ void tst_MakeRelease::init()
     work.reset(new QTemporaryDir);
     QVERIFY(work->isValid());
     QVERIFY(makeReleaseFolder(path("files")));
-    QVERIFY(writeFile(path("Morvane-setup.exe"), "MZ full installer"));
+    QVERIFY(testsupport::writeFile(path("Morvane-setup.exe"), "MZ full installer"));
 }
 
 QStringList tst_MakeRelease::releaseArgs(const QString &version, const QString &output) const
@@ -163,7 +115,7 @@ void tst_MakeRelease::packageInstallsAsTheFolder()
     PackageInstaller installer(path("out/Morvane-1.1.0.zip"), path("app"));
     QVERIFY(QDir().mkpath(path("app")));
     QVERIFY2(installer.install(), qPrintable(installer.errorString()));
-    QCOMPARE(snapshot(path("app")), snapshot(path("files")));
+    QCOMPARE(testsupport::snapshot(path("app")), testsupport::snapshot(path("files")));
 }
 
 void tst_MakeRelease::packageEntries()
@@ -192,9 +144,9 @@ void tst_MakeRelease::packageIsTheSameForTheSameFiles()
 {
     QVERIFY(makeRelease(releaseArgs("1.1.0", path("first"))).exitCode == 0);
     QVERIFY(makeRelease(releaseArgs("1.1.0", path("second"))).exitCode == 0);
-    const QByteArray first = readFile(path("first/Morvane-1.1.0.zip"));
+    const QByteArray first = testsupport::readFile(path("first/Morvane-1.1.0.zip"));
     QVERIFY(!first.isEmpty());
-    QCOMPARE(readFile(path("second/Morvane-1.1.0.zip")), first);
+    QCOMPARE(testsupport::readFile(path("second/Morvane-1.1.0.zip")), first);
 }
 
 void tst_MakeRelease::manifestHoldsTheFiveValues()
@@ -211,7 +163,8 @@ void tst_MakeRelease::manifestHoldsTheFiveValues()
     QCOMPARE(entry.value("modify-time").toString(), QStringLiteral("2024-03-01"));
     QCOMPARE(entry.value("changelog").toString(), QStringLiteral("new charts\nfaster start"));
     QVERIFY(QFile::exists(path("out/update 1.1.0.zip")));
-    QCOMPARE(readFile(path("out/Morvane-setup.exe")), readFile(path("Morvane-setup.exe")));
+    QCOMPARE(testsupport::readFile(path("out/Morvane-setup.exe")),
+             testsupport::readFile(path("Morvane-setup.exe")));
 }
 
 void tst_MakeRelease::nextReleaseUpdatesOnlyItsEntry()
@@ -224,7 +177,7 @@ void tst_MakeRelease::nextReleaseUpdatesOnlyItsEntry()
             "windows": {"latest-version": "1.0.0", "signed-by": "release team"}
         }
     })";
-    QVERIFY(writeFile(manifest, earlier));
+    QVERIFY(testsupport::writeFile(manifest, earlier));
     const QStringList manifestArg { "--manifest", manifest };
     const QStringList installerArg { "--installer", path("Morvane-setup.exe") };
     QCOMPARE(makeRelease(releaseArgs("1.1.0", path("out")) + manifestArg + installerArg).exitCode,
@@ -232,7 +185,7 @@ void tst_MakeRelease::nextReleaseUpdatesOnlyItsEntry()
     const Run run = makeRelease(releaseArgs("1.2.0", path("out")) << manifestArg);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
 
-    const QJsonObject root = QJsonDocument::fromJson(readFile(manifest)).object();
+    const QJsonObject root = QJsonDocument::fromJson(testsupport::readFile(manifest)).object();
     QCOMPARE(root.value("mirror").toString(), QStringLiteral("kept"));
     const QJsonObject linux = platformEntry(manifest, "linux");
     QCOMPARE(linux.value("latest-version").toString(), QStringLiteral("0.9"));
@@ -257,7 +210,8 @@ void tst_MakeRelease::signedReleaseVerifies()
             QProcess::execute("minisign",
                               { "-G", "-W", "-p", path("release.pub"), "-s", path("release.key") }),
             0);
-    const QString keyText = QString::fromLatin1(readFile(path("release.pub")).split('\n').value(1));
+    const QString keyText
+            = QString::fromLatin1(testsupport::readFile(path("release.pub")).split('\n').value(1));
     const MinisignKey key = MinisignKey::fromString(keyText);
     QVERIFY(!key.isNull());
 
@@ -269,8 +223,8 @@ void tst_MakeRelease::signedReleaseVerifies()
         const QString file = path("out/" + name);
         QString why;
         const MinisignSignature signature
-                = MinisignSignature::parse(readFile(file + ".minisig"), &why);
-        QVERIFY2(SignatureVerifier(key, signature).verifyData(readFile(file), &why),
+                = MinisignSignature::parse(testsupport::readFile(file + ".minisig"), &why);
+        QVERIFY2(SignatureVerifier(key, signature).verifyData(testsupport::readFile(file), &why),
                  qPrintable(name + ": " + why));
         QVERIFY2(signature.namesFile(name), signature.trustedComment().constData());
         QCOMPARE(QProcess::execute("minisign", { "-V", "-q", "-P", keyText, "-m", file }), 0);
@@ -319,23 +273,23 @@ void tst_MakeRelease::refuses()
     }
     QStringList args = releaseArgs(version, path("out"));
     if (!installer.isEmpty()) {
-        QVERIFY(writeFile(path(installer), "MZ"));
+        QVERIFY(testsupport::writeFile(path(installer), "MZ"));
         args << "--installer" << path(installer);
     }
     if (!secretKey.isEmpty()) {
-        QVERIFY(writeFile(path("release.key"), secretKey));
+        QVERIFY(testsupport::writeFile(path("release.key"), secretKey));
         args << "--sign" << path("release.key");
     }
     const QString manifest = path("out/updates.json");
     const QByteArray before = R"({"updates": {"windows": {"latest-version": "1.0.0"}}})";
-    QVERIFY(writeFile(manifest, before));
+    QVERIFY(testsupport::writeFile(manifest, before));
 
     const Run run = makeRelease(args);
     QVERIFY(run.exitCode > 0);
     QVERIFY(!run.errors.isEmpty());
     QCOMPARE(QDir(path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList("updates.json"));
-    QCOMPARE(readFile(manifest), before);
+    QCOMPARE(testsupport::readFile(manifest), before);
 }
 
 QTEST_GUILESS_MAIN(tst_MakeRelease)
