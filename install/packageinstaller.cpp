@@ -1,277 +1,335 @@
 #include "install/packageinstaller.h"
 
-#include <QtGui/private/qzipreader_p.h>
+#include "install/entrypath.h"
+#include "install/installjournal.h"
+
+#include <archive.h>
+#include <archive_entry.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QVector>
 #include <QtEndian>
 
-#include <array>
-#include <optional>
+#include <memory>
+#include <vector>
 
 namespace {
 
-// No file of ours comes near this; a bigger declared size is a damaged or hostile header, and
-// the reader would try to hold the whole entry in memory.
-constexpr qint64 maxEntrySize = qint64(1) << 30;
-
-constexpr quint32 endRecordSignature = 0x06054b50;
-constexpr quint32 centralHeaderSignature = 0x02014b50;
-constexpr int endRecordSize = 22;
-constexpr int centralHeaderSize = 46;
-constexpr int maxCommentSize = 0xffff;
-constexpr quint16 utf8NamesFlag = 0x0800;
-constexpr int unixHost = 3;
+constexpr int maxEntries = 100000;
+// All names together, in characters: bounds what the checks hold in memory whatever the count.
+constexpr qint64 maxNameCharacters = 16 * 1024 * 1024;
+// No file of ours comes near this; a bigger declared size is a damaged or hostile header.
+constexpr qint64 maxEntrySize = qint64(4) << 30;
+// Left free on the target's disk after the install, for the system and the program's first run.
+constexpr qint64 freeSpaceMargin = qint64(64) << 20;
+// Deflate inflates at most about 1,000 times; real programs and data shrink a few times, so a
+// package declaring more than this ratio of its own size is a bomb, refused before inflating.
+constexpr qint64 maxExpansion = 100;
+constexpr qint64 expansionAllowance = qint64(16) << 20;
+// Piece in which the package is read from the disk.
+constexpr int readPieceSize = 256 * 1024;
 
 constexpr QFile::Permissions executeBits
         = QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
 
-#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
-constexpr bool caseInsensitiveNames = true;
-#else
-constexpr bool caseInsensitiveNames = false;
-#endif
-
-quint16 le16(const char *p)
+QFile::Permissions permissionsOf(int mode)
 {
-    return qFromLittleEndian<quint16>(p);
-}
-quint32 le32(const char *p)
-{
-    return qFromLittleEndian<quint32>(p);
+    return QFile::Permissions(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
 }
 
-quint32 crc32(const QByteArray &data)
+// The entry count the end record claims, read before libarchive loads the whole central
+// directory into memory: a 100 MB package of empty entries would make it hold millions.
+// -1 when there is no end record to read; libarchive then says what is wrong.
+qint64 claimedEntryCount(QFile &file)
 {
-    static constexpr auto table = [] {
-        std::array<quint32, 256> t {};
-        for (quint32 i = 0; i < 256; ++i) {
-            quint32 c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    quint32 crc = 0xffffffffu;
-    for (const char byte : data)
-        crc = table[(crc ^ quint8(byte)) & 0xff] ^ (crc >> 8);
-    return ~crc;
-}
-
-// What QZipReader's file info leaves out or tidies up (it strips leading dots and slashes from
-// names): the name as stored, and whether the permission bits come from a Unix host.
-struct CentralRecord
-{
-    QString name;
-    bool unixMode;
-};
-
-// QZipReader accepts a missing end record or a cut central directory silently and just lists
-// fewer entries, so the directory is walked here too, strictly, to hold the reader to it.
-bool readCentralDirectory(QFile &file, QVector<CentralRecord> &records)
-{
-    const qint64 fileSize = file.size();
-    const qint64 tailStart = qMax<qint64>(0, fileSize - endRecordSize - maxCommentSize);
+    constexpr int endRecordSize = 22;
+    constexpr int maxCommentSize = 0xffff;
+    const qint64 size = file.size();
+    const qint64 tailStart = qMax<qint64>(0, size - endRecordSize - maxCommentSize);
     if (!file.seek(tailStart))
-        return false;
-    const QByteArray tail = file.read(fileSize - tailStart);
-    if (tail.size() != fileSize - tailStart)
-        return false;
-
-    int at = tail.size() - endRecordSize;
-    while (at >= 0 && le32(tail.constData() + at) != endRecordSignature)
-        --at;
-    if (at < 0)
-        return false;
-    const char *end = tail.constData() + at;
-    const int count = le16(end + 10);
-    const qint64 directorySize = le32(end + 12);
-    const qint64 directoryStart = le32(end + 16);
-    // The comment must fill the rest of the file exactly, and the directory must end where the
-    // end record starts; anything else is a cut or patched archive.
-    if (at + endRecordSize + le16(end + 20) != tail.size()
-        || directoryStart + directorySize != tailStart + at || !file.seek(directoryStart))
-        return false;
-    const QByteArray directory = file.read(directorySize);
-    if (directory.size() != directorySize)
-        return false;
-
-    int pos = 0;
-    for (int i = 0; i < count; ++i) {
-        const char *header = directory.constData() + pos;
-        if (pos + centralHeaderSize > directory.size() || le32(header) != centralHeaderSignature)
-            return false;
-        const int nameSize = le16(header + 28);
-        const int recordSize = centralHeaderSize + nameSize + le16(header + 30) + le16(header + 32);
-        if (pos + recordSize > directory.size())
-            return false;
-        const QByteArray name(header + centralHeaderSize, nameSize);
-        const bool utf8 = le16(header + 8) & utf8NamesFlag;
-        const quint32 mode = le32(header + 38) >> 16;
-        records.append({ utf8 ? QString::fromUtf8(name) : QString::fromLocal8Bit(name),
-                         (le16(header + 4) >> 8) == unixHost && (mode & 0777) != 0 });
-        pos += recordSize;
-    }
-    return pos == directory.size();
+        return -1;
+    const QByteArray tail = file.read(size - tailStart);
+    const int at = tail.lastIndexOf("PK\x05\x06");
+    if (at < 0 || at + endRecordSize > tail.size())
+        return -1;
+    const quint16 count = qFromLittleEndian<quint16>(tail.constData() + at + 10);
+    // Zip64 keeps the real count in a record the locator just before the end record points at.
+    if (count != 0xffff || at < 20
+        || qFromLittleEndian<quint32>(tail.constData() + at - 20) != 0x07064b50)
+        return count;
+    const qint64 recordAt = qFromLittleEndian<qint64>(tail.constData() + at - 20 + 8);
+    if (recordAt < 0 || !file.seek(recordAt))
+        return -1;
+    const QByteArray record = file.read(40);
+    if (record.size() != 40 || !record.startsWith("PK\x06\x06"))
+        return -1;
+    return qFromLittleEndian<qint64>(record.constData() + 32);
 }
 
-// A relative path made only of plain names, read the same way on every system: separators other
-// than '/', drive letters and stream names (':'), and control characters never belong in a
-// package of ours.
-bool isPlainRelativePath(const QString &path)
+// libarchive reading from an open QFile through callbacks, seekable so that the zip reader
+// takes the central directory as the truth.
+class ArchiveReader
 {
-    for (const QChar c : path) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
-            return false;
-    }
-    // Besides "." and "..", this refuses names that Windows trims of trailing dots and spaces,
-    // which could meet another entry's name there.
-    const QStringList parts = path.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part.isEmpty() || part.endsWith(QLatin1Char('.')) || part.endsWith(QLatin1Char(' ')))
-            return false;
-    }
-    return true;
-}
+public:
+    explicit ArchiveReader(QFile *file)
+        : file(file)
+        , handle(archive_read_new())
+        , buffer(readPieceSize)
+    { }
+    ~ArchiveReader() { archive_read_free(handle); }
+    ArchiveReader(const ArchiveReader &) = delete;
+    ArchiveReader &operator=(const ArchiveReader &) = delete;
 
-QString nameKey(const QString &path)
-{
-    return caseInsensitiveNames ? path.toCaseFolded() : path;
-}
+    bool open()
+    {
+        if (!file->seek(0))
+            return false;
+        archive_read_support_format_zip_seekable(handle);
+        archive_read_set_callback_data(handle, this);
+        archive_read_set_read_callback(handle, &ArchiveReader::read);
+        archive_read_set_seek_callback(handle, &ArchiveReader::seek);
+        archive_read_set_skip_callback(handle, &ArchiveReader::skip);
+        return archive_read_open1(handle) == ARCHIVE_OK;
+    }
+
+    archive *get() const { return handle; }
+
+    QString lastError() const
+    {
+        const char *message = archive_error_string(handle);
+        return message ? QString::fromUtf8(message) : QStringLiteral("unknown error");
+    }
+
+private:
+    static la_ssize_t read(archive *handle, void *data, const void **block)
+    {
+        auto *self = static_cast<ArchiveReader *>(data);
+        const qint64 got = self->file->read(self->buffer.data(), qint64(self->buffer.size()));
+        if (got < 0) {
+            archive_set_error(handle, EIO, "cannot read the package");
+            return -1;
+        }
+        *block = self->buffer.data();
+        return la_ssize_t(got);
+    }
+
+    static la_int64_t seek(archive *handle, void *data, la_int64_t offset, int whence)
+    {
+        auto *self = static_cast<ArchiveReader *>(data);
+        const qint64 base = whence == SEEK_SET ? 0
+                : whence == SEEK_CUR           ? self->file->pos()
+                                               : self->file->size();
+        const qint64 to = base + offset;
+        if (to < 0 || to > self->file->size() || !self->file->seek(to)) {
+            archive_set_error(handle, EIO, "seek outside the package");
+            return ARCHIVE_FATAL;
+        }
+        return to;
+    }
+
+    static la_int64_t skip(archive *, void *data, la_int64_t request)
+    {
+        auto *self = static_cast<ArchiveReader *>(data);
+        const qint64 to
+                = qMin(self->file->pos() + qMax<la_int64_t>(request, 0), self->file->size());
+        const qint64 from = self->file->pos();
+        return self->file->seek(to) ? to - from : 0;
+    }
+
+    QFile *file;
+    archive *handle;
+    std::vector<char> buffer;
+};
 
 struct Entry
 {
-    QString storedName;
     QString path; // relative to the target, without a trailing '/'
     bool isDir;
-    bool unixMode;
-    QFile::Permissions permissions;
-    quint32 crc;
+    int mode;
     qint64 size;
 };
 
-// Every change made to the target directory, so that a failure can undo them in reverse.
-struct Step
-{
-    enum Kind { CreatedDir, MovedAside, Placed } kind;
-    QString path;
-    QString backup;
-};
-
-// One run of an installation: check the package, write every file into a staging folder inside
-// the target, then move the files into place.
+// One run of an installation: read and check every header, stream the files into a staging
+// folder inside the target, then move them into place under a journal.
 class Installation
 {
 public:
-    Installation(const QString &packagePath, const QString &targetDir);
+    Installation(QFile *package, const QString &targetDir, const QString &protectedFolder,
+                 const std::atomic<bool> &cancelled);
 
     bool run();
     QString error;
 
 private:
-    bool fail(const char *reason, const QString &subject);
-    bool readPackage();
-    bool checkLayout();
-    bool isInsideTarget(const QString &canonicalPath) const;
+    bool fail(const QString &reason, const QString &subject);
+    bool readHeaders();
+    bool addEntry(archive_entry *header);
+    bool checkExistingLinks();
+    bool checkFreeSpace();
     bool stage();
-    QString stagedPath(int index) const;
+    bool stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total);
     bool moveIntoPlace();
-    bool makeDirs(const QString &relativePath);
-    bool placeDir(const Entry &entry);
-    bool placeFile(int index);
-    void rollBack();
+    bool placeFile(const Entry &entry, int index);
+    bool isInsideTarget(const QString &canonicalPath) const;
+    void removeStaging();
 
-    QZipReader reader;
-    QString packagePath;
+    QFile *package;
     QString targetDir;
     QString target; // canonical
+    QString protectedKey;
+    const std::atomic<bool> &cancelled;
     QVector<Entry> entries;
-    QHash<QString, bool> kinds; // name key of every path the package fills -> is a folder
-    std::optional<QTemporaryDir> staging;
-    QVector<Step> steps;
+    QHash<QString, bool> kinds; // case-folded path of everything the package fills -> is a folder
+    QStringList dirs; // every folder the package needs, parents first
+    qint64 declaredTotal = 0;
+    qint64 nameCharacters = 0;
+    QString staging;
+    std::unique_ptr<InstallJournal> journal;
 };
 
-Installation::Installation(const QString &packagePath, const QString &targetDir)
-    : reader(packagePath)
-    , packagePath(packagePath)
+Installation::Installation(QFile *package, const QString &targetDir, const QString &protectedFolder,
+                           const std::atomic<bool> &cancelled)
+    : package(package)
     , targetDir(targetDir)
     , target(QFileInfo(targetDir).canonicalFilePath())
+    , protectedKey(protectedFolder.toCaseFolded())
+    , cancelled(cancelled)
 { }
 
 bool Installation::run()
 {
     if (target.isEmpty() || !QFileInfo(target).isDir())
-        return fail("target directory not found", targetDir);
-    return readPackage() && checkLayout() && stage() && moveIntoPlace();
+        return fail(QStringLiteral("target directory not found"), targetDir);
+    if (!readHeaders() || !checkExistingLinks() || !checkFreeSpace())
+        return false;
+    if (!stage()) {
+        removeStaging();
+        return false;
+    }
+    return moveIntoPlace();
 }
 
-bool Installation::fail(const char *reason, const QString &subject)
+bool Installation::fail(const QString &reason, const QString &subject)
 {
-    error = QLatin1String(reason) + QLatin1String(": ") + subject;
+    if (error.isEmpty())
+        error = reason + QLatin1String(": ") + subject;
     return false;
 }
 
-bool Installation::readPackage()
+bool Installation::readHeaders()
 {
-    QFile file(packagePath);
-    if (reader.status() != QZipReader::NoError || !file.open(QIODevice::ReadOnly))
-        return fail("cannot open package", packagePath);
-    QVector<CentralRecord> records;
-    const QVector<QZipReader::FileInfo> infos = reader.fileInfoList();
-    if (!readCentralDirectory(file, records) || records.size() != infos.size())
-        return fail("package is not a readable zip archive", packagePath);
-    if (records.isEmpty())
-        return fail("package holds no entry", packagePath);
-
-    for (int i = 0; i < records.size(); ++i) {
-        const QString &name = records.at(i).name;
-        const QZipReader::FileInfo &info = infos.at(i);
-        if (info.isSymLink)
-            return fail("link entry", name);
-        if (!info.isValid())
-            return fail("unsupported entry", name);
-        const bool isDir = info.isDir || name.endsWith(QLatin1Char('/'));
-        const QString path = isDir && name.endsWith(QLatin1Char('/')) ? name.chopped(1) : name;
-        if (!isPlainRelativePath(path))
-            return fail("unsafe entry name", name);
-        if (info.size > maxEntrySize)
-            return fail("entry too large", name);
-        entries.append({ name, path, isDir, records.at(i).unixMode, info.permissions, info.crc,
-                         info.size });
+    const qint64 claimed = claimedEntryCount(*package);
+    if (claimed > maxEntries)
+        return fail(QStringLiteral("too many entries"), QString::number(claimed));
+    if (claimed == 0)
+        return fail(QStringLiteral("package holds no entry"), package->fileName());
+    ArchiveReader reader(package);
+    if (!reader.open())
+        return fail(QStringLiteral("package is not a readable zip archive"), reader.lastError());
+    archive_entry *header = nullptr;
+    for (;;) {
+        const int status = archive_read_next_header(reader.get(), &header);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK)
+            return fail(QStringLiteral("package is not a readable zip archive"),
+                        reader.lastError());
+        if (entries.size() == maxEntries)
+            return fail(QStringLiteral("too many entries"), QString::number(maxEntries + 1));
+        if (!addEntry(header))
+            return false;
+        // Seekable zips skip by seeking: nothing is inflated in this pass.
+        if (archive_read_data_skip(reader.get()) != ARCHIVE_OK)
+            return fail(QStringLiteral("package is not a readable zip archive"),
+                        reader.lastError());
     }
+    if (entries.isEmpty())
+        return fail(QStringLiteral("package holds no entry"), package->fileName());
+    // libarchive lists what the central directory holds; an end record that counts otherwise
+    // belongs to a cut or patched archive. 0xffff may be a count past 16 bits without zip64.
+    if (claimed >= 0 && claimed != 0xffff && claimed != entries.size())
+        return fail(QStringLiteral("package is not a readable zip archive"),
+                    QStringLiteral("the end record counts %1 entries, the directory holds %2")
+                            .arg(claimed)
+                            .arg(entries.size()));
     return true;
 }
 
-// Refuses duplicates, a name used both as file and as folder, and folders of the target that are
-// links leading out of it.
-bool Installation::checkLayout()
+bool Installation::addEntry(archive_entry *header)
 {
-    QStringList dirs;
-    for (const Entry &entry : qAsConst(entries)) {
-        const QStringList parts = entry.path.split(QLatin1Char('/'));
-        QString path;
-        for (int i = 0; i < parts.size(); ++i) {
-            path += (i > 0 ? QLatin1String("/") : QLatin1String()) + parts.at(i);
-            const bool isDir = entry.isDir || i + 1 < parts.size();
-            const auto known = kinds.constFind(nameKey(path));
-            if (known == kinds.cend()) {
-                kinds.insert(nameKey(path), isDir);
-                if (isDir)
-                    dirs.append(path);
-            } else if (!isDir || !known.value()) {
-                return fail("entry clashes with another entry", entry.storedName);
+    const char *utf8 = archive_entry_pathname_utf8(header);
+    if (!utf8)
+        return fail(QStringLiteral("unsafe entry name"), QStringLiteral("(not UTF-8)"));
+    const QString name = QString::fromUtf8(utf8);
+    const auto type = archive_entry_filetype(header);
+    if (type == AE_IFLNK || archive_entry_hardlink(header))
+        return fail(QStringLiteral("link entry"), name);
+    if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_is_encrypted(header))
+        return fail(QStringLiteral("unsupported entry"), name);
+    const bool isDir = type == AE_IFDIR;
+    const QString path = isDir && name.endsWith(QLatin1Char('/')) ? name.chopped(1) : name;
+
+    nameCharacters += path.size();
+    if (nameCharacters > maxNameCharacters)
+        return fail(QStringLiteral("names too long in total"), name);
+    const QString problem = EntryPath::problem(path);
+    if (!problem.isEmpty())
+        return fail(problem, name);
+    if (!isDir && !archive_entry_size_is_set(header))
+        return fail(QStringLiteral("unsupported entry"), name);
+    const qint64 size = isDir ? 0 : archive_entry_size(header);
+    if (size < 0 || size > maxEntrySize)
+        return fail(QStringLiteral("entry too large"), name);
+
+    // Windows compares names without case, so the checks do too, whatever the system here.
+    const QString key = path.toCaseFolded();
+    const int firstSlash = key.indexOf(QLatin1Char('/'));
+    const QString first = firstSlash < 0 ? key : key.left(firstSlash);
+    if ((!protectedKey.isEmpty() && first == protectedKey)
+        || first.startsWith(InstallJournal::stagingPrefix().toCaseFolded()))
+        return fail(QStringLiteral("entry in a protected folder"), name);
+
+    const auto known = kinds.constFind(key);
+    if (known != kinds.cend() && !(isDir && known.value()))
+        return fail(QStringLiteral("entry clashes with another entry"), name);
+    if (known == kinds.cend()) {
+        kinds.insert(key, isDir);
+        // Walk up only until a known folder: every folder is visited once in the whole run,
+        // which keeps the checks linear in the entry count.
+        QStringList newParents;
+        if (isDir)
+            newParents.append(path);
+        for (int slash = key.lastIndexOf(QLatin1Char('/')); slash > 0;
+             slash = key.lastIndexOf(QLatin1Char('/'), slash - 1)) {
+            const auto parent = kinds.constFind(key.left(slash));
+            if (parent != kinds.cend()) {
+                if (!parent.value())
+                    return fail(QStringLiteral("entry clashes with another entry"), name);
+                break;
             }
+            kinds.insert(key.left(slash), true);
+            newParents.append(path.left(slash));
         }
+        for (auto dir = newParents.crbegin(); dir != newParents.crend(); ++dir)
+            dirs.append(*dir);
     }
+    declaredTotal += size;
+    entries.append({ path, isDir, int(archive_entry_perm(header)) & 0777, size });
+    return true;
+}
+
+// Folders of the target that are links leading out of it would carry the package outside.
+bool Installation::checkExistingLinks()
+{
     for (const QString &dir : qAsConst(dirs)) {
         const QFileInfo existing(target + QLatin1Char('/') + dir);
         if (existing.isSymLink() && !isInsideTarget(existing.canonicalFilePath()))
-            return fail("entry leads outside the target directory", dir);
+            return fail(QStringLiteral("entry leads outside the target directory"), dir);
     }
     return true;
 }
@@ -282,136 +340,155 @@ bool Installation::isInsideTarget(const QString &canonicalPath) const
             && (canonicalPath == target || canonicalPath.startsWith(target + QLatin1Char('/')));
 }
 
+bool Installation::checkFreeSpace()
+{
+    if (declaredTotal > package->size() * maxExpansion + expansionAllowance)
+        return fail(QStringLiteral("package inflates too far"),
+                    QStringLiteral("%1 bytes declared").arg(declaredTotal));
+    const QStorageInfo storage(target);
+    if (storage.isValid() && storage.bytesAvailable() - freeSpaceMargin < declaredTotal)
+        return fail(
+                QStringLiteral("not enough free space"),
+                QStringLiteral("%1 bytes needed on %2").arg(declaredTotal).arg(storage.rootPath()));
+    return true;
+}
+
 bool Installation::stage()
 {
-    staging.emplace(target + QLatin1String("/.updater-staging-XXXXXX"));
-    if (!staging->isValid())
-        return fail("cannot create staging folder", target);
-    if (kinds.contains(nameKey(QFileInfo(staging->path()).fileName())))
-        return fail("entry clashes with the staging folder", staging->path());
+    QTemporaryDir folder(target + QLatin1Char('/') + InstallJournal::stagingPrefix()
+                         + QLatin1String("XXXXXX"));
+    if (!folder.isValid())
+        return fail(QStringLiteral("cannot create staging folder"), target);
+    // From here on the folder's fate is decided by the install, not by this object.
+    folder.setAutoRemove(false);
+    staging = folder.path();
+    journal = std::make_unique<InstallJournal>(staging, target);
 
+    ArchiveReader reader(package);
+    if (!reader.open())
+        return fail(QStringLiteral("package is not a readable zip archive"), reader.lastError());
+    qint64 total = 0;
     for (int i = 0; i < entries.size(); ++i) {
-        const Entry &entry = entries.at(i);
-        if (entry.isDir)
-            continue;
-        // QZipReader checks no CRC and hands out whatever a damaged entry inflates to.
-        const QByteArray data = reader.fileData(entry.storedName);
-        if (data.size() != entry.size || crc32(data) != entry.crc)
-            return fail("damaged entry", entry.storedName);
-        QFile out(stagedPath(i));
-        if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.flush())
-            return fail("cannot write", out.fileName());
+        archive_entry *header = nullptr;
+        if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
+            return fail(QStringLiteral("package is not a readable zip archive"),
+                        reader.lastError());
+        if (!entries.at(i).isDir && !stageFile(reader, header, i, total))
+            return false;
     }
     return true;
 }
 
-QString Installation::stagedPath(int index) const
+// Streams one entry into its staging file, stopping the moment it passes its declared size.
+bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total)
 {
-    return staging->filePath(QString::number(index));
+    const Entry &entry = entries.at(index);
+    const char *name = archive_entry_pathname_utf8(header);
+    if (!name || QString::fromUtf8(name) != entry.path)
+        return fail(QStringLiteral("package changed while reading"), entry.path);
+    QFile out(journal->stagedPath(index));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(QStringLiteral("cannot write"), out.fileName());
+    qint64 written = 0;
+    for (;;) {
+        if (cancelled)
+            return fail(QStringLiteral("cancelled"), entry.path);
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader.get(), &block, &size, &offset);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK || offset != written)
+            return fail(QStringLiteral("damaged entry"), entry.path);
+        written += qint64(size);
+        total += qint64(size);
+        if (written > entry.size || total > declaredTotal)
+            return fail(QStringLiteral("entry larger than declared"), entry.path);
+        if (out.write(static_cast<const char *>(block), qint64(size)) != qint64(size))
+            return fail(QStringLiteral("cannot write"), out.fileName());
+    }
+    // libarchive has checked the CRC at the end of the data; the size is checked here.
+    if (written != entry.size)
+        return fail(QStringLiteral("damaged entry"), entry.path);
+    return true;
 }
 
 bool Installation::moveIntoPlace()
 {
+    QStringList newDirs;
+    QVector<InstallJournal::File> files;
+    for (const QString &dir : qAsConst(dirs)) {
+        if (!QFileInfo(target + QLatin1Char('/') + dir).isDir())
+            newDirs.append(dir);
+    }
     for (int i = 0; i < entries.size(); ++i) {
-        const Entry &entry = entries.at(i);
-        if (!(entry.isDir ? placeDir(entry) : placeFile(i))) {
-            rollBack();
-            return false;
+        if (!entries.at(i).isDir)
+            files.append({ i, entries.at(i).path });
+    }
+    if (!journal->write(newDirs, files)) {
+        removeStaging();
+        return fail(QStringLiteral("cannot write the install journal"), staging);
+    }
+
+    bool placed = true;
+    for (const QString &dir : qAsConst(newDirs)) {
+        // Fails as well where a file or a link already has the name.
+        const QString path = target + QLatin1Char('/') + dir;
+        if (!QDir().mkdir(path)) {
+            placed = fail(QStringLiteral("cannot create folder"), path);
+            break;
         }
     }
-    return true;
-}
-
-bool Installation::makeDirs(const QString &relativePath)
-{
-    QString path = target;
-    const QStringList parts = relativePath.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        path += QLatin1Char('/') + part;
-        if (QFileInfo(path).isDir())
-            continue;
-        // Fails as well where a file or a link already has the name.
-        if (!QDir().mkdir(path))
-            return fail("cannot create folder", path);
-        steps.append({ Step::CreatedDir, path, QString() });
+    for (int i = 0; placed && i < files.size(); ++i) {
+        if (cancelled)
+            placed = fail(QStringLiteral("cancelled"), files.at(i).path);
+        else
+            placed = placeFile(entries.at(files.at(i).index), files.at(i).index);
     }
-    return true;
+    if (placed && journal->commit()) {
+        removeStaging();
+        return true;
+    }
+    if (placed)
+        fail(QStringLiteral("cannot finish the install journal"), staging);
+    if (journal->rollBack())
+        removeStaging();
+    else
+        error += QLatin1String("; could not undo everything, replaced files are kept in ")
+                + staging;
+    return false;
 }
 
-bool Installation::placeDir(const Entry &entry)
+bool Installation::placeFile(const Entry &entry, int index)
 {
     const QString path = target + QLatin1Char('/') + entry.path;
-    const bool existed = QFileInfo(path).isDir();
-    if (!makeDirs(entry.path))
-        return false;
-    // A folder that was already there keeps its permissions.
-    const QFile::Permissions permissions
-            = entry.permissions | QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-    if (!existed && entry.unixMode && !QFile::setPermissions(path, permissions))
-        return fail("cannot set permissions of", path);
-    return true;
-}
-
-bool Installation::placeFile(int index)
-{
-    const Entry &entry = entries.at(index);
-    const int slash = entry.path.lastIndexOf(QLatin1Char('/'));
-    if (slash > 0 && !makeDirs(entry.path.left(slash)))
-        return false;
-
-    const QString path = target + QLatin1Char('/') + entry.path;
-    const QString staged = stagedPath(index);
+    const QString staged = journal->stagedPath(index);
     const QFileInfo existing(path);
     const bool replaces = existing.exists() || existing.isSymLink();
     if (existing.isDir() && !existing.isSymLink())
-        return fail("a folder stands in the way of", path);
+        return fail(QStringLiteral("a folder stands in the way of"), path);
 
-    // The archive's mode wins when it has one, but a replaced program stays executable; without
-    // one, the new file takes over the mode of the file it replaces.
-    std::optional<QFile::Permissions> permissions;
-    if (entry.unixMode) {
-        permissions = entry.permissions | QFile::ReadOwner | QFile::WriteOwner
-                | (replaces ? existing.permissions() & executeBits : QFile::Permissions());
-    } else if (replaces) {
-        permissions = existing.permissions();
-    }
-    if (permissions && !QFile::setPermissions(staged, *permissions))
-        return fail("cannot set permissions of", path);
+    // The archive's mode wins, but a replaced program stays executable.
+    const QFile::Permissions permissions = permissionsOf(entry.mode) | QFile::ReadOwner
+            | QFile::WriteOwner
+            | (replaces ? existing.permissions() & executeBits : QFile::Permissions());
+    if (!QFile::setPermissions(staged, permissions))
+        return fail(QStringLiteral("cannot set permissions of"), path);
 
-    if (replaces) {
-        const QString backup = staging->filePath(QLatin1String("old-") + QString::number(index));
-        if (!QFile::rename(path, backup))
-            return fail("cannot replace", path);
-        steps.append({ Step::MovedAside, path, backup });
-    }
+    // The replaced file is only moved aside: it is deleted with the staging folder once the
+    // whole install has succeeded.
+    if (replaces && !QFile::rename(path, journal->backupPath(index)))
+        return fail(QStringLiteral("cannot replace"), path);
     if (!QFile::rename(staged, path))
-        return fail("cannot place", path);
-    steps.append({ Step::Placed, path, QString() });
+        return fail(QStringLiteral("cannot place"), path);
     return true;
 }
 
-void Installation::rollBack()
+void Installation::removeStaging()
 {
-    bool undone = true;
-    for (auto step = steps.crbegin(); step != steps.crend(); ++step) {
-        switch (step->kind) {
-        case Step::Placed:
-            undone &= QFile::remove(step->path);
-            break;
-        case Step::MovedAside:
-            undone &= QFile::rename(step->backup, step->path);
-            break;
-        case Step::CreatedDir:
-            undone &= QDir().rmdir(step->path);
-            break;
-        }
-    }
-    if (!undone) {
-        // The staging folder may still hold replaced files; deleting it would lose them for good.
-        staging->setAutoRemove(false);
-        error += QLatin1String("; could not undo everything, replaced files are kept in ")
-                + staging->path();
-    }
+    if (!staging.isEmpty())
+        QDir(staging).removeRecursively();
 }
 
 } // namespace
@@ -421,15 +498,51 @@ PackageInstaller::PackageInstaller(const QString &packagePath, const QString &ta
     , targetDir(targetDir)
 { }
 
+PackageInstaller::PackageInstaller(QFile *package, const QString &targetDir)
+    : package(package)
+    , targetDir(targetDir)
+{ }
+
+void PackageInstaller::setProtectedFolder(const QString &name)
+{
+    protectedFolder = name;
+}
+
 bool PackageInstaller::install()
 {
-    Installation installation(packagePath, targetDir);
-    const bool installed = installation.run();
-    error = installation.error;
-    return installed;
+    error.clear();
+    QFile owned(packagePath);
+    QFile *file = package;
+    if (!file) {
+        if (!owned.open(QIODevice::ReadOnly)) {
+            error = QLatin1String("cannot open package: ") + packagePath;
+            return false;
+        }
+        file = &owned;
+    }
+    if (file->isSequential() || !file->isOpen()) {
+        error = QLatin1String("cannot open package: ") + file->fileName();
+        return false;
+    }
+    Installation installation(file, targetDir, protectedFolder, cancelled);
+    if (installation.run())
+        return true;
+    error = installation.error.startsWith(QLatin1String("cancelled")) ? QStringLiteral("cancelled")
+                                                                      : installation.error;
+    return false;
 }
 
 QString PackageInstaller::errorString() const
 {
     return error;
+}
+
+void PackageInstaller::cancel()
+{
+    cancelled = true;
+}
+
+void PackageInstaller::recoverInterrupted(const QString &targetDir)
+{
+    InstallJournal::recover(targetDir);
 }

@@ -3,23 +3,44 @@
 
 #include <QString>
 
-// Unpacks an incremental zip package over a target directory, all or nothing: every entry is read
-// and checked before anything in the directory changes, and a failure part-way puts back what was
-// already replaced.
+#include <atomic>
+
+class QFile;
+
+// Unpacks a zip package over a target directory, all or nothing, also across a crash. Every
+// entry is checked against the limits and the Windows naming rules before anything is inflated;
+// the files are then streamed into a staging folder inside the target, and only then moved into
+// place, with a journal beside them from which an interrupted move is rolled back.
 class PackageInstaller
 {
 public:
     PackageInstaller(const QString &packagePath, const QString &targetDir);
+    // Reads an already open, seekable package from its start; the file is not closed.
+    PackageInstaller(QFile *package, const QString &targetDir);
+
+    // Entries whose first path component is this name, in any case, are refused.
+    void setProtectedFolder(const QString &name);
 
     // True when every entry of the package now lies in the target directory.
     bool install();
     // Why the last install() refused or failed, for the log; empty after success.
     QString errorString() const;
 
+    // Callable from any thread: the install stops at the next piece or file, rolls back, and
+    // install() returns false with "cancelled".
+    void cancel();
+
+    // Rolls back an install that a crash left half done (from its journal), and removes staging
+    // folders that an earlier run left behind. Runs before anything else looks at targetDir.
+    static void recoverInterrupted(const QString &targetDir);
+
 private:
     QString packagePath;
+    QFile *package = nullptr;
     QString targetDir;
+    QString protectedFolder;
     QString error;
+    std::atomic<bool> cancelled { false };
 };
 
 #endif // PACKAGEINSTALLER_H

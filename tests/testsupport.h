@@ -241,8 +241,8 @@ inline QByteArray zipWithRawNames(const QVector<QPair<QByteArray, QByteArray>> &
     return zip;
 }
 
-// Every entry of a zip as libarchive reads it, in archive order: path, and "folder", "link" or
-// "file".
+// Every entry of a zip as libarchive reads it, in archive order: path (without a folder's
+// trailing '/'), and "folder", "link" or "file".
 inline QVector<QPair<QString, QString>> zipListing(const QString &path)
 {
     QVector<QPair<QString, QString>> listing;
@@ -253,7 +253,10 @@ inline QVector<QPair<QString, QString>> zipListing(const QString &path)
         archive_entry *entry = nullptr;
         while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
             const auto type = archive_entry_filetype(entry);
-            listing.append({ QString::fromUtf8(archive_entry_pathname_utf8(entry)),
+            QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry));
+            if (name.endsWith(QLatin1Char('/')))
+                name.chop(1);
+            listing.append({ name,
                              type == AE_IFDIR           ? QStringLiteral("folder")
                                      : type == AE_IFLNK ? QStringLiteral("link")
                                                         : QStringLiteral("file") });

@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <private/qzipreader_p.h>
 
 namespace {
 
@@ -121,19 +120,19 @@ void tst_MakeRelease::packageInstallsAsTheFolder()
 void tst_MakeRelease::packageEntries()
 {
     QVERIFY(makeRelease(releaseArgs("1.1.0", path("out"))).exitCode == 0);
-    QZipReader zip(path("out/Morvane-1.1.0.zip"));
-    QCOMPARE(zip.status(), QZipReader::NoError);
+    const auto listing = testsupport::zipListing(path("out/Morvane-1.1.0.zip"));
+    QVERIFY(!listing.isEmpty());
 
     QStringList names, folders;
-    for (const QZipReader::FileInfo &entry : zip.fileInfoList()) {
-        QVERIFY2(!entry.isSymLink, qPrintable(entry.filePath));
-        QVERIFY2(!entry.filePath.contains('\\'), qPrintable(entry.filePath));
+    for (const auto &[name, kind] : listing) {
+        QVERIFY2(kind != "link", qPrintable(name));
+        QVERIFY2(!name.contains('\\'), qPrintable(name));
         // Folders come before what they hold, so the zip can be unpacked front to back.
-        const QString parent = QFileInfo(entry.filePath).path();
-        QVERIFY2(parent == "." || folders.contains(parent), qPrintable(entry.filePath));
-        names << entry.filePath;
-        if (entry.isDir)
-            folders << entry.filePath;
+        const QString parent = QFileInfo(name).path();
+        QVERIFY2(parent == "." || folders.contains(parent), qPrintable(name));
+        names << name;
+        if (kind == "folder")
+            folders << name;
     }
     folders.sort();
     QCOMPARE(folders, QStringList({ "bin", "data", "data/charts", "plugins", "plugins/empty" }));

@@ -1,180 +1,60 @@
+#include "install/installjob.h"
 #include "install/packageinstaller.h"
+#include "testsupport.h"
 
-#include <QtGui/private/qzipwriter_p.h>
-
-#include <QBuffer>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QMap>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
+#include <QTimer>
 
 #include <memory>
 
+using namespace testsupport;
+
 namespace {
 
-struct ZipEntry
-{
-    enum Kind { File, Dir, Link };
-    QString name;
-    QByteArray data; // a link's destination for a link
-    Kind kind = File;
-    int mode = 0; // Unix mode of a file entry; 0 keeps QZipWriter's owner read and write
-};
-
-QFile::Permissions fromMode(int mode)
-{
-    return QFile::Permissions(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
-}
-
-int toMode(QFile::Permissions permissions)
-{
-    const int bits = int(permissions);
-    return ((bits >> 6) & 0700) | ((bits >> 1) & 070) | (bits & 07);
-}
-
-quint32 read32(const QByteArray &zip, int at)
-{
-    return qFromLittleEndian<quint32>(zip.constData() + at);
-}
-quint16 read16(const QByteArray &zip, int at)
-{
-    return qFromLittleEndian<quint16>(zip.constData() + at);
-}
-void write16(QByteArray &zip, int at, quint16 value)
-{
-    qToLittleEndian(value, zip.data() + at);
-}
-void write32(QByteArray &zip, int at, quint32 value)
-{
-    qToLittleEndian(value, zip.data() + at);
-}
-
-int endRecord(const QByteArray &zip)
-{
-    return zip.lastIndexOf("PK\x05\x06");
-}
-
-QVector<int> centralHeaders(const QByteArray &zip)
-{
-    const int end = endRecord(zip);
-    QVector<int> headers;
-    int at = int(read32(zip, end + 16));
-    for (int i = 0; i < read16(zip, end + 10); ++i) {
-        headers.append(at);
-        at += 46 + read16(zip, at + 28) + read16(zip, at + 30) + read16(zip, at + 32);
-    }
-    return headers;
-}
-
-QByteArray makeZip(const QVector<ZipEntry> &entries,
-                   QZipWriter::CompressionPolicy policy = QZipWriter::AutoCompress)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QZipWriter writer(&buffer);
-    writer.setCompressionPolicy(policy);
-    for (const ZipEntry &entry : entries) {
-        switch (entry.kind) {
-        case ZipEntry::File:
-            writer.addFile(entry.name, entry.data);
-            break;
-        case ZipEntry::Dir:
-            writer.addDirectory(entry.name);
-            break;
-        case ZipEntry::Link:
-            writer.addSymLink(entry.name, QString::fromUtf8(entry.data));
-            break;
-        }
-    }
-    writer.close();
-    QByteArray zip = buffer.data();
-    // QZipWriter drops the owner's execute bit, so modes go straight into the central header.
-    const QVector<int> headers = centralHeaders(zip);
-    for (int i = 0; i < entries.size(); ++i) {
-        if (entries.at(i).mode != 0)
-            write32(zip, headers.at(i) + 38, quint32(0100000 | entries.at(i).mode) << 16);
-    }
-    return zip;
-}
-
-// QZipWriter tidies names up, so hostile names are written over stand-ins of the same length in
-// both the local and the central header. A name ending in '/' makes a folder entry.
-QByteArray zipWithRawNames(const QVector<QPair<QByteArray, QByteArray>> &raw)
-{
-    QVector<ZipEntry> standIns;
-    for (int i = 0; i < raw.size(); ++i) {
-        const bool isDir = raw.at(i).first.endsWith('/');
-        standIns.append({ QString(raw.at(i).first.size() - isDir, QChar('a' + i)), raw.at(i).second,
-                          isDir ? ZipEntry::Dir : ZipEntry::File });
-    }
-    QByteArray zip = makeZip(standIns);
-    const QVector<int> headers = centralHeaders(zip);
-    for (int i = 0; i < raw.size(); ++i) {
-        const QByteArray &name = raw.at(i).first;
-        zip.replace(headers.at(i) + 46, name.size(), name);
-        zip.replace(int(read32(zip, headers.at(i) + 42)) + 30, name.size(), name);
-    }
-    return zip;
-}
-
-// Marks an entry as made on FAT, which carries no Unix mode.
-QByteArray withoutUnixMode(QByteArray zip, int index)
-{
-    const int header = centralHeaders(zip).at(index);
-    write16(zip, header + 4, 20);
-    write32(zip, header + 38, 0);
-    return zip;
-}
-
-// Everything under root without following links: what each path is, a file's mode and bytes.
-using Tree = QMap<QString, QByteArray>;
-Tree snapshot(const QString &root)
-{
-    Tree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        QByteArray &value = tree[path.mid(root.size() + 1)];
-        if (info.isSymLink()) {
-            value = "link to " + info.symLinkTarget().toUtf8();
-        } else if (info.isDir()) {
-            value = "folder";
-        } else {
-            QFile file(path);
-            file.open(QIODevice::ReadOnly);
-            value = QByteArray::number(toMode(info.permissions()), 8) + ' ' + file.readAll();
-        }
-    }
-    return tree;
-}
-
-QByteArray fileState(int mode, const QByteArray &content)
-{
-    return QByteArray::number(mode, 8) + ' ' + content;
-}
-
-bool writeFile(const QString &path, const QByteArray &data, int mode = 0644)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-            && file.write(data) == data.size() && file.setPermissions(fromMode(mode));
-}
-
-// Bytes that deflate cannot shrink, so that QZipWriter stores them.
-QByteArray noise(int size)
+// Bytes that deflate cannot shrink.
+QByteArray noise(int size, quint32 seed = 12345)
 {
     QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = 12345;
     for (char &byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = char(state >> 24);
+        seed = seed * 1103515245u + 12345u;
+        byte = char(seed >> 24);
     }
     return bytes;
+}
+
+// Resident memory in KiB from /proc/self/status: "VmRSS" now or "VmHWM" the peak since the last
+// reset; -1 where /proc cannot tell.
+qint64 memoryKiB(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// A tree of count files spread over nested folders, with the zip entries that would replace
+// every one of them.
+QVector<ZipEntry> manyFiles(int count, const QByteArray &content)
+{
+    QVector<ZipEntry> entries;
+    for (int i = 0; i < count; ++i)
+        entries.append(
+                { QStringLiteral("d%1/f%2.txt").arg(i % 37).arg(i), content + char('0' + i % 10) });
+    return entries;
 }
 
 } // namespace
@@ -184,31 +64,48 @@ class tst_PackageInstaller : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void installsPackage();
+    void installsFromOpenFile();
     void permissions_data();
     void permissions();
     void rejectsPackage_data();
     void rejectsPackage();
+    void refusesHostilePackage_data();
+    void refusesHostilePackage();
     void existingLinks_data();
     void existingLinks();
     void rollsBackFailedMove_data();
     void rollsBackFailedMove();
+    void jobKeepsEventLoopRunning_data();
+    void jobKeepsEventLoopRunning();
+    void recoversFromKilledInstall();
 
 private:
-    void expectRefusal(const QString &expectedError);
+    void expectRefusal(const QString &expectedError, const QString &protectedFolder = QString());
 
+    QTemporaryDir hostile;
     std::unique_ptr<QTemporaryDir> root;
     QString app;
     QString package;
 };
+
+void tst_PackageInstaller::initTestCase()
+{
+    // The bombs inflate to 64 MiB: enough to show that nothing is held or written in full.
+    QCOMPARE(QProcess::execute(QStringLiteral("python3"),
+                               { QStringLiteral(HOSTILE_ZIPS), hostile.path(), "--bomb",
+                                 QString::number(64 << 20) }),
+             0);
+}
 
 void tst_PackageInstaller::init()
 {
     root = std::make_unique<QTemporaryDir>();
     QVERIFY(root->isValid());
     app = root->filePath(QStringLiteral("app"));
-    package = app + QStringLiteral("/update.zip");
+    package = root->filePath(QStringLiteral("update.zip"));
     QVERIFY(QDir().mkdir(app));
 }
 
@@ -216,15 +113,20 @@ void tst_PackageInstaller::installsPackage()
 {
     QVERIFY(writeFile(app + "/bin/Morvane.exe", "old program", 0755));
     QVERIFY(writeFile(app + "/old/keep.txt", "untouched"));
-    const QVector<ZipEntry> entries = {
+    QStringList deep;
+    for (int level = 0; level < 63; ++level)
+        deep << QStringLiteral("l%1").arg(level);
+    QVector<ZipEntry> entries = {
         { "bin/", {}, ZipEntry::Dir },
         { "bin/Morvane.exe", QByteArray(70000, '\x90') + "end", ZipEntry::File, 0755 },
-        { "lib/plugins/deep/plugin.so", noise(5000) },
+        { "lib/plugins/deep/plugin.so", noise(300000), ZipEntry::File, 0750 },
         { ".hidden", "dot file" },
         { "empty.txt", {} },
-        { QString::fromUtf8("données/Ünïcödé.txt"), "non-ASCII name" },
+        { QString::fromUtf8("données/Ünïcödé 日本.txt"), "non-ASCII name", ZipEntry::File, 0644 },
         { "emptydir/", {}, ZipEntry::Dir },
+        { deep.join('/') + "/bottom.txt", "63 folders down" },
     };
+    entries += manyFiles(2000, "small ");
     QVERIFY(writeFile(package, makeZip(entries)));
     Tree expected = snapshot(root->path());
 
@@ -232,30 +134,47 @@ void tst_PackageInstaller::installsPackage()
     QVERIFY2(installer.install(), qPrintable(installer.errorString()));
     QCOMPARE(installer.errorString(), QString());
 
-    expected["app/bin/Morvane.exe"] = fileState(0755, entries.at(1).data);
-    expected["app/lib"] = expected["app/lib/plugins"] = expected["app/lib/plugins/deep"] = "folder";
-    expected["app/lib/plugins/deep/plugin.so"] = fileState(0600, entries.at(2).data);
-    expected["app/.hidden"] = fileState(0600, "dot file");
-    expected["app/empty.txt"] = fileState(0600, {});
-    expected[QString::fromUtf8("app/données")] = "folder";
-    expected[QString::fromUtf8("app/données/Ünïcödé.txt")] = fileState(0600, "non-ASCII name");
-    expected["app/emptydir"] = "folder";
+    for (const ZipEntry &entry : qAsConst(entries)) {
+        QString path = "app";
+        const QStringList parts = entry.name.split('/', Qt::SkipEmptyParts);
+        for (int i = 0; i < parts.size(); ++i) {
+            path += '/' + parts.at(i);
+            if (i + 1 < parts.size() || entry.kind == ZipEntry::Dir)
+                expected[path] = "folder";
+        }
+        if (entry.kind == ZipEntry::File)
+            expected[path] = fileState(entry.mode, entry.data);
+    }
     const Tree after = snapshot(root->path());
     QCOMPARE(after.keys(), expected.keys());
     QCOMPARE(after, expected);
 }
 
+// The dialog's way: one open handle of the verified file, read from its start, left open.
+void tst_PackageInstaller::installsFromOpenFile()
+{
+    QVERIFY(writeFile(package, makeZip({ { "a.txt", "from the handle" } })));
+    QFile file(package);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.seek(7));
+    QVERIFY(QFile::remove(package)); // no reopening by name behind the handle's back
+
+    PackageInstaller installer(&file, app);
+    QVERIFY2(installer.install(), qPrintable(installer.errorString()));
+    QVERIFY(file.isOpen());
+    QCOMPARE(readFile(app + "/a.txt"), QByteArray("from the handle"));
+}
+
 void tst_PackageInstaller::permissions_data()
 {
     QTest::addColumn<int>("existingMode"); // -1: no file to replace
-    QTest::addColumn<int>("archiveMode"); // 0: the entry carries no Unix mode
+    QTest::addColumn<int>("archiveMode");
     QTest::addColumn<int>("expectedMode");
 
     QTest::newRow("archive mode on a new file") << -1 << 0750 << 0750;
     QTest::newRow("owner keeps read and write") << -1 << 0400 << 0600;
     QTest::newRow("archive mode narrows a replaced file") << 0666 << 0640 << 0640;
     QTest::newRow("replaced program stays executable") << 0755 << 0644 << 0755;
-    QTest::newRow("no mode in the archive keeps the replaced one") << 0751 << 0 << 0751;
 }
 
 void tst_PackageInstaller::permissions()
@@ -267,8 +186,7 @@ void tst_PackageInstaller::permissions()
     const QString tool = app + "/tool";
     if (existingMode >= 0)
         QVERIFY(writeFile(tool, "old", existingMode));
-    const QByteArray zip = makeZip({ { "tool", "new", ZipEntry::File, archiveMode } });
-    QVERIFY(writeFile(package, archiveMode ? zip : withoutUnixMode(zip, 0)));
+    QVERIFY(writeFile(package, makeZip({ { "tool", "new", ZipEntry::File, archiveMode } })));
 
     PackageInstaller installer(package, app);
     QVERIFY2(installer.install(), qPrintable(installer.errorString()));
@@ -276,12 +194,14 @@ void tst_PackageInstaller::permissions()
 }
 
 // Installing the package fails with expectedError, and nothing under the temporary root (the
-// target and its parent) has changed in any way.
-void tst_PackageInstaller::expectRefusal(const QString &expectedError)
+// target, its parent, no staging folder) has changed in any way.
+void tst_PackageInstaller::expectRefusal(const QString &expectedError,
+                                         const QString &protectedFolder)
 {
     const Tree before = snapshot(root->path());
 
     PackageInstaller installer(package, app);
+    installer.setProtectedFolder(protectedFolder);
     QVERIFY(!installer.install());
     QVERIFY2(installer.errorString().startsWith(expectedError),
              qPrintable(installer.errorString()));
@@ -297,8 +217,7 @@ void tst_PackageInstaller::rejectsPackage_data()
     QTest::addColumn<QString>("expectedError"); // how errorString() starts
 
     auto hostileName = [](const char *tag, const QVector<QPair<QByteArray, QByteArray>> &raw) {
-        QTest::newRow(tag) << zipWithRawNames(raw) << true
-                           << "unsafe entry name: " + QString::fromUtf8(raw.last().first);
+        QTest::newRow(tag) << zipWithRawNames(raw) << true << QStringLiteral("unsafe entry name");
     };
     hostileName("parent folder", { { "../x", "escape" } });
     hostileName("climb out after a folder entry", { { "sub/", {} }, { "sub/../../x", "escape" } });
@@ -315,22 +234,27 @@ void tst_PackageInstaller::rejectsPackage_data()
                                      << "entry clashes with another entry: a";
     QTest::newRow("file and folder of one name") << makeZip({ { "a", "1" }, { "a/b", "2" } })
                                                  << true << "entry clashes with another entry: a/b";
+    QTest::newRow("folder then file of one name") << makeZip({ { "a/b", "1" }, { "A", "2" } })
+                                                  << true << "entry clashes with another entry: A";
+    QTest::newRow("protected folder, other case")
+            << makeZip({ { "ok", "1" }, { "Updater-Downloads/x.zip", "2" } }) << true
+            << "entry in a protected folder: Updater-Downloads/x.zip";
+    QTest::newRow("staging folder name") << makeZip({ { ".updater-staging-abc/0", "2" } }) << true
+                                         << "entry in a protected folder: .updater-staging-abc/0";
 
     const QByteArray stored
-            = makeZip({ { "keep", "first" }, { "f", "stored data" } }, QZipWriter::NeverCompress);
-    const int sizeField = centralHeaders(stored).at(1) + 24;
+            = makeZip({ { "keep", "first" }, { "f", "stored data" } }, Compression::Store);
+    const int header = centralHeaders(stored).at(1);
     QByteArray flipped = stored;
     flipped[stored.indexOf("stored data")] = 'S';
     QTest::newRow("crc mismatch") << flipped << true << "damaged entry: f";
     QByteArray longer = stored;
-    write32(longer, sizeField, read32(stored, sizeField) + 1);
-    QTest::newRow("size mismatch") << longer << true << "damaged entry: f";
+    write32(longer, header + 24, read32(stored, header + 24) + 1);
+    QTest::newRow("size mismatch") << longer << true << "package is not a readable zip archive";
     QByteArray huge = stored;
-    write32(huge, sizeField, 0xfffffff0u);
-    QTest::newRow("absurd declared size") << huge << true << "entry too large: f";
-    QByteArray amiga = stored;
-    write16(amiga, centralHeaders(stored).at(1) + 4, 0x0114);
-    QTest::newRow("unknown host system") << amiga << true << "unsupported entry: f";
+    write32(huge, header + 24, 0xfffffff0u);
+    QTest::newRow("absurd declared size")
+            << huge << true << "package is not a readable zip archive";
 
     const QString unreadable = QStringLiteral("package is not a readable zip archive");
     QTest::newRow("truncated") << stored.left(stored.size() - 10) << true << unreadable;
@@ -355,7 +279,82 @@ void tst_PackageInstaller::rejectsPackage()
     QVERIFY(writeFile(app + "/keep", "existing keep"));
     if (present)
         QVERIFY(writeFile(package, zip));
+    expectRefusal(expectedError, QStringLiteral("updater-downloads"));
+}
+
+// The generator's packages, each a fault of the old installer: refused within a generous bound,
+// without the memory growing by more than the bound the benchmarks hold it to.
+void tst_PackageInstaller::refusesHostilePackage_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expectedError");
+
+    const QString unsafe = QStringLiteral("unsafe entry name");
+    const QString device = QStringLiteral("reserved device name");
+    const QString unreadable = QStringLiteral("package is not a readable zip archive");
+    const QList<QPair<const char *, QString>> rows = {
+        { "declares-less-than-it-inflates", "package inflates too far" },
+        { "declares-1000-inflates-to-bomb", "entry larger than declared" },
+        // The stored data then runs into the directory, and passes the declared 5 bytes.
+        { "compressed-size-ffffffff", "entry larger than declared" },
+        { "compressed-size-80000000", "entry larger than declared" },
+        { "honest-bomb", "package inflates too far" },
+        { "two-30000-level-names", "path too long" },
+        { "name-con", device },
+        { "name-nul-lower", device },
+        { "name-aux", device },
+        { "name-com1", device },
+        { "name-lpt1", device },
+        { "name-con-txt", device },
+        { "name-clock", device },
+        { "name-device-in-folder", device },
+        { "name-less-than", unsafe },
+        { "name-greater-than", unsafe },
+        { "name-quote", unsafe },
+        { "name-pipe", unsafe },
+        { "name-question", unsafe },
+        { "name-star", unsafe },
+        { "name-colon-stream", unsafe },
+        { "name-control", unsafe },
+        { "name-trailing-space", unsafe },
+        { "name-name-600", "name too long" },
+        { "name-path-1100", "path too long" },
+        { "name-65-levels", "path too deep" },
+        { "name-absolute", unsafe },
+        { "name-parent", unsafe },
+        { "name-backslash", unsafe },
+        { "case-clash", "entry clashes with another entry: README.TXT" },
+        { "case-clash-file-and-folder", "entry clashes with another entry: bin" },
+        { "link-entry", "link entry: sub" },
+        { "claims-ten-million-entries", "too many entries" },
+        { "crc-mismatch", "damaged entry: f" },
+        { "truncated", unreadable },
+        { "garbage", unreadable },
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.first) << hostile.filePath(QString::fromLatin1(row.first) + ".zip")
+                                 << row.second;
+}
+
+void tst_PackageInstaller::refusesHostilePackage()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, expectedError);
+
+    QVERIFY(QFile::copy(file, package));
+    QVERIFY(writeFile(app + "/Morvane.exe", "old program", 0755));
+    const qint64 residentBefore = memoryKiB("VmRSS");
+    resetPeakMemory();
+    QElapsedTimer clock;
+    clock.start();
     expectRefusal(expectedError);
+    const qint64 elapsed = clock.elapsed();
+    // Most take a few milliseconds; the bound leaves room for a loaded machine and sanitizers.
+    QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed) + " ms"));
+    const qint64 peak = memoryKiB("VmHWM");
+    if (residentBefore > 0 && peak > 0)
+        QVERIFY2(peak - residentBefore < 64 * 1024,
+                 qPrintable(QString::number(peak - residentBefore) + " KiB more"));
 }
 
 void tst_PackageInstaller::existingLinks_data()
@@ -415,6 +414,77 @@ void tst_PackageInstaller::rollsBackFailedMove()
             package,
             makeZip({ { "a.txt", "new a" }, { "fresh/deep/new.txt", "new" }, { entry, "late" } })));
     expectRefusal(expectedError);
+}
+
+// The install runs off this thread: a timer here keeps firing meanwhile, and a cancel leaves the
+// tree as it was.
+void tst_PackageInstaller::jobKeepsEventLoopRunning_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("to the end") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void tst_PackageInstaller::jobKeepsEventLoopRunning()
+{
+    QFETCH(bool, cancel);
+
+    QVERIFY(writeFile(app + "/big.bin", "old", 0755));
+    QVector<ZipEntry> entries = manyFiles(3000, "job ");
+    entries.append({ "big.bin", noise(96 << 20), ZipEntry::File, 0644 });
+    QVERIFY(writeFile(package, makeZip(entries, Compression::Store)));
+    const Tree before = snapshot(root->path());
+    QFile file(package);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+
+    InstallJob job;
+    QSignalSpy finished(&job, &InstallJob::finished);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(5);
+    job.start(&file, app, QStringLiteral("updater-downloads"));
+    QVERIFY(job.isRunning());
+    if (cancel) {
+        QTRY_VERIFY(ticks >= 2);
+        job.cancel();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+    QVERIFY(!job.isRunning());
+    if (cancel) {
+        QCOMPARE(finished.first(), QVariantList({ false, QStringLiteral("cancelled") }));
+        QCOMPARE(snapshot(root->path()), before);
+    } else {
+        QCOMPARE(finished.first(), QVariantList({ true, QString() }));
+        QCOMPARE(snapshot(app).value("big.bin"), fileState(0755, entries.last().data));
+        QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
+    }
+}
+
+// A child process installs a large package and is killed while it moves files into place; the
+// next start finds a tree that is wholly old, and no staging folder.
+void tst_PackageInstaller::recoversFromKilledInstall()
+{
+    const QVector<ZipEntry> entries = manyFiles(3000, "new ");
+    for (int i = 0; i < entries.size(); ++i)
+        QVERIFY(writeFile(app + '/' + entries.at(i).name, "old " + QByteArray::number(i)));
+    QVERIFY(writeFile(package, makeZip(entries)));
+    // An old staging folder without a journal, as a crash while unpacking leaves it.
+    QVERIFY(writeFile(app + "/.updater-staging-old123/0", "half unpacked"));
+    const Tree before = snapshot(app);
+
+    // The probe kills itself once the 1,500th replaced file has been moved aside.
+    const ProbeRun run = ProbeRun::run(QStringLiteral(INSTALL_PROBE), { package, app, "1500" });
+    QCOMPARE(run.exitCode, -1); // killed, not finished
+    const Tree interrupted = snapshot(app);
+    QVERIFY(interrupted != before);
+    QVERIFY(!QDir(app).entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden).isEmpty());
+
+    PackageInstaller::recoverInterrupted(app);
+    Tree expected = before;
+    expected.remove(".updater-staging-old123");
+    expected.remove(".updater-staging-old123/0");
+    QCOMPARE(snapshot(app), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_PackageInstaller)

@@ -1,0 +1,85 @@
+#include "install/entrypath.h"
+
+#include <QStringView>
+
+namespace EntryPath {
+
+namespace {
+
+bool isForbiddenCharacter(QChar c)
+{
+    switch (c.unicode()) {
+    case '<':
+    case '>':
+    case ':': // also drive letters and alternate data streams
+    case '"':
+    case '|':
+    case '?':
+    case '*':
+    case '\\':
+        return true;
+    default:
+        // Control characters, and U+FFFD, which stands for bytes that were not UTF-8.
+        return c.unicode() < 0x20 || c.unicode() == 0x7f || c.unicode() == 0xfffd;
+    }
+}
+
+} // namespace
+
+bool isReservedName(const QString &name)
+{
+    // Windows ignores the extension and trailing spaces before it: "con .txt" is CON.
+    QStringView base(name);
+    const int dot = name.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        base = base.left(dot);
+    while (base.endsWith(QLatin1Char(' ')))
+        base.chop(1);
+    static const char *const devices[]
+            = { "CON", "PRN", "AUX", "NUL", "CLOCK$", "CONIN$", "CONOUT$" };
+    for (const char *device : devices) {
+        if (base.compare(QLatin1String(device), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    if (base.size() != 4)
+        return false;
+    const QStringView prefix = base.left(3);
+    if (prefix.compare(QLatin1String("COM"), Qt::CaseInsensitive) != 0
+        && prefix.compare(QLatin1String("LPT"), Qt::CaseInsensitive) != 0)
+        return false;
+    const ushort digit = base.at(3).unicode();
+    // Digits and the superscripts one to three, which Windows also maps to ports.
+    return (digit >= '0' && digit <= '9') || digit == 0xb9 || digit == 0xb2 || digit == 0xb3;
+}
+
+QString problem(const QString &path)
+{
+    if (path.size() > maxLength)
+        return QStringLiteral("path too long");
+    int levels = 0;
+    int start = 0;
+    while (start <= path.size()) {
+        int end = path.indexOf(QLatin1Char('/'), start);
+        if (end < 0)
+            end = path.size();
+        if (++levels > maxLevels)
+            return QStringLiteral("path too deep");
+        const QString name = path.mid(start, end - start);
+        // Besides "." and "..", a trailing dot or space is trimmed by Windows, and the name
+        // could then meet another entry's.
+        if (name.isEmpty() || name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+            return QStringLiteral("unsafe entry name");
+        if (name.size() > maxNameLength)
+            return QStringLiteral("name too long");
+        for (const QChar c : name) {
+            if (isForbiddenCharacter(c))
+                return QStringLiteral("unsafe entry name");
+        }
+        if (isReservedName(name))
+            return QStringLiteral("reserved device name");
+        start = end + 1;
+    }
+    return QString();
+}
+
+} // namespace EntryPath

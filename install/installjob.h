@@ -1,0 +1,40 @@
+#ifndef INSTALLJOB_H
+#define INSTALLJOB_H
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class PackageInstaller;
+class QFile;
+class QThread;
+
+// Runs one PackageInstaller on a thread of its own, so that the window keeps painting while the
+// package is unpacked; finished() arrives on the thread that owns the job.
+class InstallJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit InstallJob(QObject *parent = nullptr);
+    // Cancels a running install and waits for its roll-back: nothing is left half done.
+    ~InstallJob() override;
+
+    // package stays open, unread by anyone else, until finished() arrives.
+    void start(QFile *package, const QString &targetDir, const QString &protectedFolder);
+    // The install stops at its next safe point and rolls back; finished() then reports
+    // "cancelled". Does nothing when no install runs.
+    void cancel();
+    bool isRunning() const;
+
+signals:
+    void finished(bool ok, const QString &reason);
+
+private:
+    std::unique_ptr<PackageInstaller> installer;
+    QThread *thread = nullptr;
+    bool succeeded = false;
+};
+
+#endif // INSTALLJOB_H

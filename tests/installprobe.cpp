@@ -1,0 +1,42 @@
+// Installs a package and kills itself, as a crash or a power cut would, once a given number of
+// replaced files have been moved aside into the staging folder.
+//
+//     installprobe PACKAGE TARGET AFTER_BACKUPS
+#include "install/packageinstaller.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#include <csignal>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() != 4)
+        return 2;
+    const QString target = arguments.at(2);
+    const int after = arguments.at(3).toInt();
+
+    QThread *install = QThread::create([&] {
+        PackageInstaller installer(arguments.at(1), target);
+        installer.install();
+    });
+    install->start();
+    // Backups are numbered by entry; "old-N" is the backup of entry N, moved in entry order.
+    const QString backup = QStringLiteral("old-%1").arg(after);
+    while (!install->isFinished()) {
+        const QStringList staging
+                = QDir(target).entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden);
+        for (const QString &folder : staging) {
+            if (QFileInfo::exists(target + '/' + folder + '/' + backup))
+                std::raise(SIGKILL);
+        }
+        QThread::usleep(200);
+    }
+    install->wait();
+    delete install;
+    return 0;
+}
