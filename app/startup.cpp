@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "app/theme.h"
 #include "dialog/updaterdialog.h"
+#include "install/packageinstaller.h"
 
 #include <QApplication>
 #include <QNetworkProxyFactory>
@@ -19,6 +20,9 @@ int runUpdater(int &argc, char **argv)
     // Every request goes the way the system sends other programs' traffic; Qt on Windows
     // otherwise connects directly, which networks that only let a proxy out refuse.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
+
+    // Before the dialog can look at the folder: an install cut short by a crash is rolled back.
+    PackageInstaller::recoverInterrupted(QCoreApplication::applicationDirPath());
 
     UpdaterDialog dialog;
     dialog.show();
