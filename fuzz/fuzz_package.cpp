@@ -1,0 +1,88 @@
+// Installs arbitrary bytes as a package into a scratch application folder, then checks that
+// nothing appeared outside it, no staging folder stayed behind, and a refusal left it untouched.
+#include "install/packageinstaller.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QTemporaryDir> root;
+
+// Every path below dir, links not followed.
+QStringList listing(const QString &dir)
+{
+    QStringList paths;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    paths.sort();
+    return paths;
+}
+
+[[noreturn]] void fault(const char *what, const QString &detail)
+{
+    std::fprintf(stderr, "fuzz_package: %s: %s\n", what, qPrintable(detail));
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Entry names are UTF-8; libarchive converts them through the locale.
+    std::setlocale(LC_ALL, "C.UTF-8");
+    // Memory rather than the disk where there is one: the inflation bound still allows 100 times
+    // the input to be written.
+    root = std::make_unique<QTemporaryDir>(QDir("/dev/shm").exists()
+                                                   ? QStringLiteral("/dev/shm/fuzz_package-XXXXXX")
+                                                   : QDir::tempPath() + "/fuzz_package-XXXXXX");
+    return root->isValid() ? 0 : 1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString app = root->filePath(QStringLiteral("app"));
+    const QString packagePath = root->filePath(QStringLiteral("package.zip"));
+    QDir(app).removeRecursively();
+    QDir().mkpath(app + QStringLiteral("/updater-downloads"));
+    QFile keep(app + QStringLiteral("/Morvane.exe"));
+    if (!keep.open(QIODevice::WriteOnly) || keep.write("old program") != 11)
+        fault("cannot prepare", app);
+    keep.close();
+    QFile package(packagePath);
+    if (!package.open(QIODevice::WriteOnly)
+        || package.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
+        fault("cannot write", packagePath);
+    package.close();
+    const QStringList before = listing(root->path());
+
+    if (!package.open(QIODevice::ReadOnly))
+        fault("cannot open", packagePath);
+    PackageInstaller installer(&package, app);
+    installer.setProtectedFolder(QStringLiteral("updater-downloads"));
+    const bool installed = installer.install();
+    if (installed != installer.errorString().isEmpty())
+        fault("success and reason disagree", installer.errorString());
+
+    const QStringList after = listing(root->path());
+    for (const QString &path : after) {
+        if (path != packagePath && path != app && !path.startsWith(app + QLatin1Char('/')))
+            fault("written outside the target", path);
+        if (path.contains(QLatin1String("/.updater-staging-")))
+            fault("staging folder left behind", path);
+    }
+    if (!installed && after != before)
+        fault("refused, yet the target changed", installer.errorString());
+    return 0;
+}
