@@ -277,6 +277,28 @@ inline QByteArray manifest(const QJsonObject &entry,
             .toJson();
 }
 
+// ---- minisign ----
+
+// Runs the minisign program to its end, with nothing on its standard input; true on success.
+inline bool minisign(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("minisign"), arguments);
+    process.closeWriteChannel();
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+}
+
+// A new key pair without a password, dir/name.pub and dir/name.key; the public key string (the
+// second line of the .pub file), or empty when minisign failed.
+inline QString makeMinisignKeys(const QString &dir, const QString &name)
+{
+    const QString base = dir + QLatin1Char('/') + name;
+    if (!minisign({ "-G", "-W", "-p", base + ".pub", "-s", base + ".key" }))
+        return QString();
+    return QString::fromLatin1(readFile(base + ".pub").split('\n').value(1));
+}
+
 } // namespace testsupport
 
 #endif // TESTSUPPORT_H

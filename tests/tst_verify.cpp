@@ -1,11 +1,10 @@
 // Minisign keys and signatures made by the real minisign program, checked by the verifier.
+#include "testsupport.h"
 #include "verify/blake2b512.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"
 #include "verify/signatureverifier.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -15,27 +14,6 @@
 namespace {
 
 const QByteArray Payload = QByteArray("Morvane 1.2.0 package\n").repeated(5000);
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-bool minisign(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("minisign"), arguments);
-    process.closeWriteChannel();
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
-}
 
 // The base64 line of a .minisig with its decoded bytes changed by `change`.
 QByteArray alterLine(const QByteArray &minisig, int line,
@@ -64,9 +42,6 @@ private slots:
     void namesFile();
 
 private:
-    // Makes key pair `name` (no password): its public key string is returned, the secret key
-    // stays in the folder.
-    QString makeKeys(const QString &name);
     // The .minisig that minisign writes for `bytes` saved as `fileName`.
     QByteArray sign(const QString &keyName, const QString &fileName, const QByteArray &bytes,
                     const QStringList &extra = {});
@@ -76,21 +51,15 @@ private:
     QString keyA, keyB;
 };
 
-QString tst_Verify::makeKeys(const QString &name)
-{
-    if (!minisign({ "-G", "-W", "-p", path(name + ".pub"), "-s", path(name + ".key") }))
-        return QString();
-    return QString::fromLatin1(readFile(path(name + ".pub")).split('\n').value(1));
-}
-
 QByteArray tst_Verify::sign(const QString &keyName, const QString &fileName,
                             const QByteArray &bytes, const QStringList &extra)
 {
     const QString file = path(fileName);
-    if (!writeFile(file, bytes)
-        || !minisign(QStringList { "-S", "-s", path(keyName + ".key"), "-m", file } + extra))
+    if (!testsupport::writeFile(file, bytes)
+        || !testsupport::minisign(QStringList { "-S", "-s", path(keyName + ".key"), "-m", file }
+                                  + extra))
         return QByteArray();
-    return readFile(file + ".minisig");
+    return testsupport::readFile(file + ".minisig");
 }
 
 void tst_Verify::initTestCase()
@@ -98,8 +67,8 @@ void tst_Verify::initTestCase()
     if (QStandardPaths::findExecutable("minisign").isEmpty())
         QSKIP("minisign is not installed (scripts/packages.sh installs it)");
     QVERIFY(dir.isValid());
-    keyA = makeKeys("a");
-    keyB = makeKeys("b");
+    keyA = testsupport::makeMinisignKeys(dir.path(), "a");
+    keyB = testsupport::makeMinisignKeys(dir.path(), "b");
     QVERIFY(!keyA.isEmpty() && !keyB.isEmpty());
 }
 
@@ -114,7 +83,8 @@ void tst_Verify::keyStrings_data()
                                         << "56";
     QTest::newRow("trailing newline") << keyA + "\n"
                                       << "56";
-    QTest::newRow("whole .pub file") << QString::fromLatin1(readFile(path("a.pub"))) << "56";
+    QTest::newRow("whole .pub file")
+            << QString::fromLatin1(testsupport::readFile(path("a.pub"))) << "56";
     QTest::newRow("not in the alphabet") << QString(keyA).replace(10, 1, "-") << "base64";
     QTest::newRow("non-Latin-1 character")
             << QString(keyA).replace(10, 1, QChar(0x263a)) << "base64";
@@ -136,7 +106,7 @@ void tst_Verify::keyStrings()
     if (key.isNull())
         return;
     // minisign names the key id in the comment of the .pub file the same way.
-    const QByteArray comment = readFile(path("a.pub")).split('\n').value(0);
+    const QByteArray comment = testsupport::readFile(path("a.pub")).split('\n').value(0);
     QVERIFY2(comment.endsWith(" " + key.printableKeyId().toLatin1()), comment.constData());
     QCOMPARE(key.keyBytes().size(), 32);
 }
