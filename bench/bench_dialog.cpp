@@ -160,7 +160,8 @@ void removeLeftovers(const QString &directory)
 DialogRun viaDialog(const Options &options)
 {
     DialogRun run;
-    removeLeftovers(QCoreApplication::applicationDirPath());
+    removeLeftovers(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                    + Downloader::folderName());
     bench::resetPeak();
 
     UpdaterDialog dialog;

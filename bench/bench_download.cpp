@@ -1,11 +1,14 @@
 // Downloads one large generated body from 127.0.0.1 with the Downloader and with curl in turns,
 // with and without Content-Length, checks the SHA-256 of every copy and prints the median times,
-// their ratio and the peak resident memory of both.
+// their ratio and the peak resident memory of both. Then, in turns again: the Downloader with
+// streamed BLAKE2b-512 hashing, without it, and the hashing of the same bytes alone, whose digest
+// checks the Downloader's.
 //
 //     bench_download [--size BYTES] [--runs N] [--dir DIRECTORY] [--rows FILE]
 
 #include "benchsupport.h"
 #include "download/downloader.h"
+#include "verify/blake2b512.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,13 +41,15 @@ struct Run
     double seconds;
     QByteArray sha;
     QString cpu;
+    QByteArray digest = QByteArray();
 };
 
-Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak)
+Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak, bool hashing = false)
 {
     bench::resetPeak();
     Downloader downloader(nullptr);
     downloader.setTargetDirectory(dir);
+    downloader.setHashing(hashing);
     QEventLoop loop;
     QObject::connect(&downloader, &Downloader::doFinished, &loop, &QEventLoop::quit);
     const QMap<QString, double> cpuBefore = bench::threadCpuSeconds();
@@ -55,8 +60,85 @@ Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak)
     const double seconds = timer.nsecsElapsed() / 1e9;
     const QString cpu = bench::cpuSpent(cpuBefore, bench::threadCpuSeconds());
     *peak = qMax(*peak, bench::peakKiB());
+    const QByteArray digest = downloader.digest();
     return { seconds, bench::checkAndRemove(downloader.file()->fileName(), downloader.succeeded()),
-             cpu };
+             cpu, digest };
+}
+
+// BLAKE2b-512 of the generated body alone, in the Downloader's piece size; only the hashing is
+// timed, not the making of the pieces.
+Run hashAlone(qint64 size, qint64 *peak)
+{
+    bench::resetPeak();
+    constexpr qint64 piece = 2 * 1024 * 1024;
+    Blake2b512 hash;
+    qint64 nanoseconds = 0;
+    QElapsedTimer timer;
+    for (qint64 offset = 0; offset < size; offset += piece) {
+        const QByteArray bytes = HttpTestServer::generated(offset, qMin(piece, size - offset));
+        timer.start();
+        hash.addData(bytes);
+        nanoseconds += timer.nsecsElapsed();
+    }
+    timer.start();
+    const QByteArray digest = hash.result();
+    nanoseconds += timer.nsecsElapsed();
+    *peak = qMax(*peak, bench::peakKiB());
+    return { nanoseconds / 1e9, QByteArray(), QString(), digest };
+}
+
+// The hashed download against the unhashed one and the hashing alone, in rotating order. Goal:
+// the hashed one takes at most 1.1 x the larger of the other two.
+bool hashedRows(const QUrl &url, const QString &dir, qint64 size, int runs,
+                const QByteArray &expected, const QString &rowsFile)
+{
+    QVector<double> hashed, plain, alone;
+    qint64 hashedPeak = 0, plainPeak = 0, alonePeak = 0;
+    bool allMatch = true;
+    for (int i = 0; i < runs; ++i) {
+        Run h, p, a;
+        for (int k = 0; k < 3; ++k) {
+            switch ((i + k) % 3) {
+            case 0:
+                h = viaDownloader(url, dir, &hashedPeak, true);
+                break;
+            case 1:
+                p = viaDownloader(url, dir, &plainPeak);
+                break;
+            default:
+                a = hashAlone(size, &alonePeak);
+            }
+        }
+        const bool match = h.sha == expected && p.sha == expected && h.digest == a.digest
+                && a.digest.size() == Blake2b512::Size;
+        out << QString::asprintf(
+                "  hashed                      run %d: hashed %.3f s, unhashed %.3f "
+                "s, hashing alone %.3f s, %s",
+                i + 1, h.seconds, p.seconds, a.seconds,
+                match ? "sha256 and blake2b ok" : "CHECKSUM MISMATCH")
+            << Qt::endl;
+        out << "    hashed Downloader CPU: " << h.cpu << Qt::endl;
+        allMatch = allMatch && match;
+        hashed << h.seconds;
+        plain << p.seconds;
+        alone << a.seconds;
+    }
+    const double hashedMedian = bench::median(hashed), plainMedian = bench::median(plain),
+                 aloneMedian = bench::median(alone);
+    const double larger = qMax(plainMedian, aloneMedian);
+    out << QString::asprintf("hashed download             median hashed %.3f s, unhashed %.3f s, "
+                             "hashing alone %.3f s, ratio to the larger %.2f; peak RSS hashed "
+                             "%.1f MiB, unhashed %.1f MiB, hashing alone %.1f MiB",
+                             hashedMedian, plainMedian, aloneMedian, hashedMedian / larger,
+                             hashedPeak / 1024.0, plainPeak / 1024.0, alonePeak / 1024.0)
+        << Qt::endl;
+    bench::appendRow(rowsFile, QStringLiteral("download, Content-Length, hashed"), hashedMedian,
+                     larger, QStringLiteral("larger of unhashed and hashing alone"), hashedPeak,
+                     qMax(plainPeak, alonePeak));
+    bench::appendRow(rowsFile, QStringLiteral("hashing alone (BLAKE2b-512), same bytes"),
+                     aloneMedian, plainMedian, QStringLiteral("unhashed download"), alonePeak,
+                     plainPeak);
+    return allMatch;
 }
 
 Run viaCurl(const QUrl &url, const QString &dir, qint64 *peak)
@@ -138,5 +220,8 @@ int main(int argc, char **argv)
         bench::appendRow(parser.value("rows"), QString::fromLatin1(mode.row), ourMedian, curlMedian,
                          QStringLiteral("curl"), ourPeak, curlPeak);
     }
+    allMatch = hashedRows(root.resolved(QUrl(QString::fromLatin1(modes[0].path))), tmp.path(), size,
+                          runs, expected, parser.value("rows"))
+            && allMatch;
     return allMatch ? 0 : 1;
 }

@@ -61,9 +61,12 @@ def main(source, target):
     for i, ((label, ours, reference, name), ratio) in enumerate(zip(rows, ratios)):
         y = TOP + i * ROW + (ROW - BAR) // 2
         download = name == "curl"
-        # Downloads have a goal of 1.0 x curl; first paint is judged by its own 150 ms.
-        if download:
-            colour = "#3a8a3a" if ratio <= 1.0 else "#c0392b"
+        hashed = name.startswith("larger of")
+        paint = not download and not hashed and name != "unhashed download"
+        # Downloads have a goal of 1.0 x curl, a hashed download 1.1 x the larger of the
+        # unhashed one and the hashing alone; first paint is judged by its own 150 ms.
+        if download or hashed:
+            colour = "#3a8a3a" if ratio <= (1.0 if download else 1.1) else "#c0392b"
         else:
             colour = "#2f6db5"
         draw += ["-fill", colour, "-stroke", "none", "-draw",
@@ -71,7 +74,7 @@ def main(source, target):
         draw += ["-fill", "#101010", "-pointsize", "14", "-draw",
                  f"text 12,{y + 20} {quoted(label)}"]
         figures = f"{ratio:.2f}  ({shown(ours)} vs {shown(reference)} {name})"
-        if not download:
+        if paint:
             figures += "  goal < 150 ms " + ("met" if ours < 0.150 else "missed")
         # On white, so that the grid lines do not run through the figures.
         draw += ["-pointsize", "13", "-undercolor", "white", "-draw",
@@ -79,8 +82,8 @@ def main(source, target):
 
     title = "Time ratio: ours / reference (curl, or a bare QDialog for first paint); lower is better"
     draw += ["-fill", "#101010", "-pointsize", "16", "-draw", f"text 12,30 {quoted(title)}"]
-    legend = ("green: download at most 1.0 x curl (goal met)   red: slower than curl   "
-              "blue: first paint against a bare QDialog")
+    legend = ("green: download at most 1.0 x curl, hashed at most 1.1 x (goal met)   red: missed   "
+              "blue: no ratio goal (first paint, hashing alone)")
     draw += ["-fill", "#404040", "-pointsize", "12", "-draw", f"text 12,{height - 12} {quoted(legend)}"]
 
     subprocess.run(["convert", "-size", f"{WIDTH}x{height}", "xc:white", "-font", FONT,

@@ -23,7 +23,7 @@ extern qint64 signatureMaxBytes; // 64 KiB
 extern qint64 readBufferBytes; // 2 MiB
 // Bytes written to disk but not yet hashed. Above this the download stops reading its reply
 // until the hasher catches up, so TCP slows the server instead of memory growing.
-extern qint64 hashBacklogBytes; // 8 MiB
+extern qint64 hashBacklogBytes; // 4 MiB
 
 } // namespace NetworkLimits
 
