@@ -7,6 +7,9 @@ namespace {
 
 // NTFS and most file systems take 255 units; UTF-8 bytes is the stricter count.
 constexpr int maxNameBytes = 255;
+// A longer header holds no name worth having (percent-encoded, a name of 255 bytes needs at
+// most 765), and the greedy match must not run over megabytes.
+constexpr int maxHeaderBytes = 4096;
 
 bool isDeviceName(const QString &name)
 {
@@ -31,6 +34,8 @@ QString DispositionName::fromHeader(const QByteArray &value)
             QStringLiteral("filename\\*\\s*=\\s*UTF-8'[^']*'([^;\\s]+)"),
             QRegularExpression::CaseInsensitiveOption);
 
+    if (value.size() > maxHeaderBytes)
+        return QString();
     // Read up to the first zero byte, as a C string would be.
     const QString text = QString::fromUtf8(QByteArray::fromPercentEncoding(value).constData());
     const QString name = usable(quoted.match(text).captured(QStringLiteral("filename")));

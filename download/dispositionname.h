@@ -13,7 +13,7 @@ public:
     // The file name of a Content-Disposition value, or an empty string. The quoted form
     // filename="..." is matched greedily on the percent-decoded value read as UTF-8 (up to a
     // zero byte); the RFC 6266 form filename*=UTF-8''... is taken when the quoted one gives no
-    // usable name. The result has passed usable().
+    // usable name. The result has passed usable(). A value over 4 KiB gives no name.
     static QString fromHeader(const QByteArray &value);
 
     // name reduced to its last path component ('/', '\\' and ':' all separate), or an empty

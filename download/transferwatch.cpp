@@ -137,8 +137,14 @@ void TransferWatch::giveUp(const QString &why)
     this->why = why;
     stall.stop();
     pace.stop();
-    // Qt reports the last bytes after the reply counts as finished but before finished(): a
-    // body that came whole, over the cap, is refused all the same.
-    if (!reply->isFinished())
-        reply->abort();
+    // Aborted from the event loop: Qt does not expect a reply to end inside its own report of
+    // headers. A reply that finishes before then is refused all the same by reason(), as is a
+    // body over the cap that Qt reports only once the reply counts as finished.
+    QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!reply->isFinished())
+                    reply->abort();
+            },
+            Qt::QueuedConnection);
 }

@@ -244,6 +244,9 @@ void tst_Downloader::names_data()
             << "/files/pkg.zip" << QByteArray("filename=\"Morvane.exe.\"") << "pkg.zip";
     QTest::newRow("device name: the URL's name")
             << "/files/pkg.zip" << QByteArray("filename=\"nul .zip\"") << "pkg.zip";
+    QTest::newRow("header over 4 KiB: the URL's name")
+            << "/files/pkg.zip" << QByteArray(5000, ';') + "filename=\"evil.zip\""
+            << "pkg.zip";
     QTest::newRow("control character: the URL's name")
             << "/files/pkg.zip" << QByteArray("filename=\"a%0Ab.zip\"") << "pkg.zip";
 }
