@@ -2,22 +2,55 @@
 #include "ui_updaterdialog.h"
 
 #include "app/settings.h"
+#include "dialog/manifest.h"
 #include "dialog/progresstext.h"
 #include "dialog/versionrule.h"
 #include "download/downloader.h"
-#include "install/packageinstaller.h"
+#include "download/networklimits.h"
+#include "download/transferwatch.h"
+#include "install/installjob.h"
+#include "platform/fileidentity.h"
 #include "platform/launcher.h"
+#include "verify/minisignkey.h"
+#include "verify/signatureverifier.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QFile>
 #include <QMessageBox>
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+
+namespace {
+
+// Marks a reply of the manifest manager as part of a check, with the number of its press.
+const char checkRoundProperty[] = "updaterCheckRound";
+const char checkSignatureProperty[] = "updaterCheckSignature";
+
+// With a publisher key built in, nothing unauthenticated is offered, installed or started.
+bool isSignedBuild()
+{
+    return !publicKey.isEmpty();
+}
+
+// Why a reply is no usable answer, or an empty string: our own watch's reason first (a time-out
+// or a cap aborts the reply), then the network's error, then any status but 200 OK.
+QString transferFailure(QNetworkReply *reply)
+{
+    const auto *watch = reply->findChild<TransferWatch *>(QString(), Qt::FindDirectChildrenOnly);
+    if (watch && !watch->reason().isEmpty())
+        return watch->reason();
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 200)
+        return QStringLiteral("HTTP %1").arg(status);
+    return QString();
+}
+
+} // namespace
 
 UpdaterDialog::UpdaterDialog(QWidget *parent)
     : QDialog(parent)
@@ -29,6 +62,9 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , receivedBytes(0)
     , lastReportMs(0)
     , lastReportBytes(0)
+    , lastCheckRound(0)
+    , installJob(nullptr)
+    , closeAfterInstall(false)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Updater"));
@@ -57,31 +93,89 @@ void UpdaterDialog::on_btn_check_clicked()
         connect(networkManager, SIGNAL(finished(QNetworkReply *)), this,
                 SLOT(onCheckReply(QNetworkReply *)));
     }
-    networkManager->get(QNetworkRequest(QUrl(manifestUrl, QUrl::TolerantMode)));
+    const int round = ++lastCheckRound;
+    sendCheckRequest(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
+    if (isSignedBuild())
+        sendCheckRequest(manifestUrl + QLatin1String(".minisig"), NetworkLimits::signatureMaxBytes,
+                         round, true);
+}
+
+void UpdaterDialog::sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature)
+{
+    QNetworkReply *reply
+            = networkManager->get(TransferWatch::request(QUrl(url, QUrl::TolerantMode)));
+    new TransferWatch(reply, maxBytes);
+    reply->setProperty(checkRoundProperty, round);
+    reply->setProperty(checkSignatureProperty, signature);
+    ++checkRounds[round].pending;
 }
 
 void UpdaterDialog::onCheckReply(QNetworkReply *reply)
 {
+    // The manager also carries the package's signature, which has a handler of its own.
+    const QVariant roundNumber = reply->property(checkRoundProperty);
+    if (!roundNumber.isValid())
+        return;
     // Released once handled, so that repeated checks do not pile up replies.
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
+    const auto round = checkRounds.find(roundNumber.toInt());
+    if (round == checkRounds.end())
+        return;
+
+    const QString failure = transferFailure(reply);
+    const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
+    if (reply->property(checkSignatureProperty).toBool()) {
+        round->signature = body;
+        round->signatureFailure = failure;
+    } else {
+        round->manifest = body;
+        round->manifestFailure = failure;
+    }
+    if (--round->pending == 0)
+        takeManifest(checkRounds.take(roundNumber.toInt()));
+}
+
+// A round whose replies are all in. Whatever fails leaves the stored values, needFull and the
+// update button as the last good check left them.
+void UpdaterDialog::takeManifest(const CheckRound &round)
+{
+    if (!round.manifestFailure.isEmpty()) {
+        qWarning("check error: %s", qPrintable(round.manifestFailure));
         showInfo(QStringLiteral("check error"));
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isNull()) {
-        showInfo(QStringLiteral("reply doc is null"));
-        return;
+    if (isSignedBuild()) {
+        QString why = round.signatureFailure;
+        MinisignSignature signature;
+        if (why.isEmpty())
+            signature = MinisignSignature::parse(round.signature, &why);
+        if (why.isEmpty())
+            SignatureVerifier(MinisignKey::fromString(publicKey, &why), signature)
+                    .verifyData(round.manifest, &why);
+        if (!why.isEmpty()) {
+            qWarning("manifest signature invalid: %s", qPrintable(why));
+            showInfo(QStringLiteral("manifest signature invalid"));
+            return;
+        }
     }
 
-    // Missing members and members of other types read as empty values.
-    const QJsonObject entry
-            = doc.object().value(QLatin1String("updates")).toObject().value(platformKey).toObject();
-    fullUrl = entry.value(QLatin1String("full-url")).toString();
-    changelog = entry.value(QLatin1String("changelog")).toString();
-    downloadUrl = entry.value(QLatin1String("download-url")).toString();
-    latestVersion = entry.value(QLatin1String("latest-version")).toString();
-    modifyTime = entry.value(QLatin1String("modify-time")).toString();
+    Manifest manifest;
+    switch (manifest.read(round.manifest, platformKey)) {
+    case Manifest::Status::NotJson:
+        showInfo(QStringLiteral("reply doc is null"));
+        return;
+    case Manifest::Status::Unusable:
+        qWarning("check error: %s", qPrintable(manifest.errorString()));
+        showInfo(QStringLiteral("check error"));
+        return;
+    case Manifest::Status::Read:
+        break;
+    }
+    fullUrl = manifest.fullUrl;
+    changelog = manifest.changelog;
+    downloadUrl = manifest.downloadUrl;
+    latestVersion = manifest.latestVersion;
+    modifyTime = manifest.modifyTime;
 
     if (hasNewVersion()) {
         showInfo(tr("current version is : v") + localVersion + tr("\nlatest version : v")
@@ -97,6 +191,9 @@ void UpdaterDialog::onCheckReply(QNetworkReply *reply)
 
 void UpdaterDialog::on_btn_update_clicked()
 {
+    // The package on disk is being unpacked: nothing may fetch over it now.
+    if (installJob && installJob->isRunning())
+        return;
     if (!downloader) {
         downloader = new Downloader(this);
         connect(downloader, &Downloader::onError, this,
@@ -116,10 +213,87 @@ void UpdaterDialog::on_btn_update_clicked()
     const QString url = needFull ? fullUrl : downloadUrl;
     if (needFull)
         ui->show->appendPlainText(QStringLiteral("need full"));
-    // An empty address starts nothing here, so nothing is then running.
-    if (!url.isEmpty())
-        downloading = true;
+    if (downloading)
+        return;
+    if (url.isEmpty()) {
+        ui->show->appendPlainText(QStringLiteral("no package address in the manifest"));
+        ui->show->appendPlainText(QStringLiteral("download failed"));
+        return;
+    }
+    if (isSignedBuild())
+        fetchPackageSignature(url);
+    else
+        startDownload(url);
+}
+
+void UpdaterDialog::startDownload(const QString &url)
+{
+    downloading = true;
+    downloader->setHashing(isSignedBuild());
     downloader->download(url);
+}
+
+// The package's signature comes first: a package that could never be installed is not fetched.
+void UpdaterDialog::fetchPackageSignature(const QString &url)
+{
+    const QUrl packageUrl(url, QUrl::TolerantMode);
+    // The downloader refuses such an address with its own reason; nothing else is fetched.
+    if (!TransferWatch::isWebAddress(packageUrl)) {
+        startDownload(url);
+        return;
+    }
+    QUrl signatureUrl = packageUrl;
+    signatureUrl.setPath(packageUrl.path() + QLatin1String(".minisig"));
+    QNetworkReply *reply = networkManager->get(TransferWatch::request(signatureUrl));
+    new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
+    downloading = true;
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, url] { takePackageSignature(reply, url); });
+}
+
+void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const QString &url)
+{
+    reply->deleteLater();
+    downloading = false;
+    QString why = transferFailure(reply);
+    MinisignSignature signature;
+    if (why.isEmpty())
+        signature = MinisignSignature::parse(reply->readAll(), &why);
+    const MinisignKey key = MinisignKey::fromString(publicKey);
+    // Ties the signature to the file the signed manifest names, not just to the publisher.
+    const QString name = QUrl(url, QUrl::TolerantMode).fileName();
+    if (why.isEmpty() && signature.keyId() != key.keyId())
+        why = QStringLiteral("signed with key %1, expected key %2")
+                      .arg(MinisignKey::printableKeyId(signature.keyId()), key.printableKeyId());
+    if (why.isEmpty() && !signature.namesFile(name))
+        why = QStringLiteral("the trusted comment does not name file:%1").arg(name);
+    if (!why.isEmpty()) {
+        refusePackageSignature(why);
+        return;
+    }
+    packageSignature = signature;
+    startDownload(url);
+}
+
+void UpdaterDialog::refusePackageSignature(const QString &why)
+{
+    qWarning("package signature invalid: %s", qPrintable(why));
+    ui->show->appendPlainText(QStringLiteral("package signature invalid"));
+    ui->show->appendPlainText(QStringLiteral("download failed"));
+}
+
+// The digest the downloader computed from the bytes as it wrote them, against the signature
+// fetched before the download.
+bool UpdaterDialog::packageVerified()
+{
+    QString why;
+    if (SignatureVerifier(MinisignKey::fromString(publicKey), packageSignature)
+                .verifyDigest(downloader->digest(), &why))
+        return true;
+    // No file stays under the package's final name.
+    QFile::remove(downloader->file()->fileName());
+    refusePackageSignature(why);
+    return false;
 }
 
 void UpdaterDialog::showProgress(qint64 received, qint64 total)
@@ -143,6 +317,10 @@ void UpdaterDialog::showProgress(qint64 received, qint64 total)
 
 void UpdaterDialog::logDownloadError(QNetworkReply::NetworkError code)
 {
+    // Our own aborts (time-outs, caps, a full disk, cancel) say why in the downloader's reason,
+    // logged at the end; their key name would only mislead.
+    if (code == QNetworkReply::OperationCanceledError)
+        return;
     const QMetaObject &meta = QNetworkReply::staticMetaObject;
     const QMetaEnum errors = meta.enumerator(meta.indexOfEnumerator("NetworkError"));
     ui->show->appendPlainText(QString::fromLatin1(errors.valueToKey(code)));
@@ -152,16 +330,15 @@ void UpdaterDialog::finishDownload()
 {
     downloading = false;
     ui->label_3->setText(ProgressText::summary(downloadClock.elapsed(), receivedBytes));
-    // A package that did not arrive whole is never offered for installation.
+    // A package that did not arrive whole, or that its publisher did not sign, is never
+    // offered for installation.
     if (!downloader->succeeded()) {
-        // A network error has been logged by its name already; a status that is
-        // not a success (a redirect, which is not followed) has not.
-        const int status = downloader->httpStatus();
-        if (downloader->error() == QNetworkReply::NoError && (status < 200 || status > 299))
-            ui->show->appendPlainText(QStringLiteral("HTTP %1").arg(status));
+        ui->show->appendPlainText(downloader->errorString());
         ui->show->appendPlainText(QStringLiteral("download failed"));
         return;
     }
+    if (isSignedBuild() && !packageVerified())
+        return;
     ui->show->appendPlainText(QStringLiteral("download finished"));
     onDownloadFinished();
 }
@@ -171,6 +348,18 @@ void UpdaterDialog::on_btn_cancel_clicked()
     close();
 }
 
+void UpdaterDialog::reject()
+{
+    if (installJob && installJob->isRunning()) {
+        if (!closeAfterInstall)
+            ui->show->appendPlainText(QStringLiteral("cancelling the update..."));
+        closeAfterInstall = true;
+        installJob->cancel();
+        return;
+    }
+    QDialog::reject();
+}
+
 void UpdaterDialog::onDownloadFinished()
 {
     const QMessageBox::StandardButton answer = QMessageBox::question(
@@ -178,26 +367,73 @@ void UpdaterDialog::onDownloadFinished()
             QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
+    if (needFull)
+        startFullPackage();
+    else
+        installPackage();
+}
 
-    const QFileInfo package(downloader->file()->fileName());
-    QString name;
-    if (needFull) {
-        // The full package is the installer itself, started by the name it was saved under.
-        name = package.completeBaseName();
-    } else {
-        PackageInstaller installer(package.absoluteFilePath(), package.absolutePath());
-        if (!installer.install()) {
-            qWarning("update package rejected: %s", qPrintable(installer.errorString()));
-            ui->show->appendPlainText(QStringLiteral("update package rejected"));
-            return;
-        }
-        name = appName;
+// The full package is the installer itself, started from the download folder by the path it
+// was saved under, and only while it is still the file that was downloaded (and verified).
+void UpdaterDialog::startFullPackage()
+{
+    const QString path = downloader->file()->fileName();
+    QString why;
+    if (!path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        why = QStringLiteral("not an .exe");
+    else if (FileIdentity::of(path) != downloader->identity())
+        why = QStringLiteral("the file changed after it was downloaded");
+    else if (!Launcher::start(path, Launcher::Origin::Downloaded))
+        why = QStringLiteral("the system did not start it");
+    if (!why.isEmpty()) {
+        qWarning("update could not be started: %s: %s", qPrintable(path), qPrintable(why));
+        ui->show->appendPlainText(QStringLiteral("update could not be started: ") + path);
+        return;
     }
+    QCoreApplication::quit();
+}
 
-    const QString exePath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name
+// The incremental package is unpacked over the application directory on a thread of its own.
+// It is opened once, here, and checked to be the file that was downloaded (and verified); the
+// installer reads only through that handle.
+void UpdaterDialog::installPackage()
+{
+    installingPackage = std::make_unique<QFile>(downloader->file()->fileName());
+    QString why;
+    if (!installingPackage->open(QIODevice::ReadOnly))
+        why = installingPackage->errorString();
+    else if (FileIdentity::of(*installingPackage) != downloader->identity())
+        why = QStringLiteral("the file changed after it was downloaded");
+    if (!why.isEmpty()) {
+        installFinished(false, why);
+        return;
+    }
+    if (!installJob) {
+        installJob = new InstallJob(this);
+        connect(installJob, &InstallJob::finished, this,
+                [this](bool ok, const QString &reason) { installFinished(ok, reason); });
+    }
+    ui->btn_update->setEnabled(false);
+    installJob->start(installingPackage.get(), QCoreApplication::applicationDirPath(),
+                      Downloader::folderName());
+}
+
+void UpdaterDialog::installFinished(bool ok, const QString &reason)
+{
+    installingPackage.reset();
+    if (closeAfterInstall) {
+        close();
+        return;
+    }
+    if (!ok) {
+        qWarning("update package rejected: %s", qPrintable(reason));
+        ui->show->appendPlainText(QStringLiteral("update package rejected"));
+        ui->btn_update->setEnabled(true);
+        return;
+    }
+    const QString exePath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + appName
             + QLatin1String(".exe");
-    if (!Launcher::start(exePath,
-                         needFull ? Launcher::Origin::Downloaded : Launcher::Origin::Installed)) {
+    if (!Launcher::start(exePath, Launcher::Origin::Installed)) {
         ui->show->appendPlainText(QStringLiteral("update could not be started: ") + exePath);
         return;
     }
@@ -212,7 +448,9 @@ void UpdaterDialog::showInfo(const QString &text)
 
 bool UpdaterDialog::hasNewVersion()
 {
-    return VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
+    const bool offered = VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
+    // A signed manifest can be replayed: only a strictly newer release is worth offering.
+    return isSignedBuild() ? VersionRule::isNewer(localVersion, latestVersion) : offered;
 }
 
 void UpdaterDialog::showProgressSize(qint64 received, qint64 total)

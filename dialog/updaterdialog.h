@@ -1,12 +1,20 @@
 #ifndef UPDATERDIALOG_H
 #define UPDATERDIALOG_H
 
+#include "verify/minisignsignature.h"
+
+#include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QNetworkReply>
 #include <QString>
 
+#include <memory>
+
 class Downloader;
+class InstallJob;
+class QFile;
 class QNetworkAccessManager;
 
 namespace Ui {
@@ -23,6 +31,11 @@ public:
     explicit UpdaterDialog(QWidget *parent = nullptr);
     ~UpdaterDialog() override;
 
+public slots:
+    // Closing while a package is being unpacked first rolls the install back; the window closes
+    // when that is done.
+    void reject() override;
+
 private slots:
     void on_btn_check_clicked();
     void onCheckReply(QNetworkReply *reply);
@@ -31,8 +44,28 @@ private slots:
     void onDownloadFinished();
 
 private:
+    // What one press of check asked for: the manifest and, in a signed build, its signature.
+    struct CheckRound
+    {
+        int pending = 0;
+        QByteArray manifest;
+        QString manifestFailure;
+        QByteArray signature;
+        QString signatureFailure;
+    };
+
     void showInfo(const QString &text);
     bool hasNewVersion();
+    void sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature);
+    void takeManifest(const CheckRound &round);
+    void startDownload(const QString &url);
+    void fetchPackageSignature(const QString &url);
+    void takePackageSignature(QNetworkReply *reply, const QString &url);
+    void refusePackageSignature(const QString &why);
+    bool packageVerified();
+    void startFullPackage();
+    void installPackage();
+    void installFinished(bool ok, const QString &reason);
     void showProgress(qint64 received, qint64 total);
     void showProgressSize(qint64 received, qint64 total);
     void showSpeedAndRemaining(qint64 received, qint64 total);
@@ -57,6 +90,16 @@ private:
     // The previous report, for the speed over the last interval.
     qint64 lastReportMs;
     qint64 lastReportBytes;
+
+    // Checks still waiting for a reply, by the number of the press that sent them.
+    QHash<int, CheckRound> checkRounds;
+    int lastCheckRound;
+    // The verified signature of the package being downloaded, in a signed build.
+    MinisignSignature packageSignature;
+    InstallJob *installJob;
+    // The package being unpacked, open from the identity check to the end of the install.
+    std::unique_ptr<QFile> installingPackage;
+    bool closeAfterInstall;
 };
 
 #endif // UPDATERDIALOG_H

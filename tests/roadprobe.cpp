@@ -1,11 +1,14 @@
 // Drives the update dialog as a user would, from inside a copy of this program that the tests
 // place in a temporary application directory:
-//   roadprobe <manifest url> <installed version> <yes|no>
+//   roadprobe <manifest url> <installed version> <yes|no> [publisher key]
+// With a key it is a signed build. ROAD_LIMIT_MS, when set, shortens the network time limits (no
+// byte for that long, or too slow over twice that long) so that hostile servers take seconds.
 // It presses "check", then "update" when it is offered, answers the question, and reports what
 // the dialog showed. Exit status: 0 when the updater quit by itself, 3 when the dialog stayed
 // open at the end of the road, 4 when nothing happened in time.
 #include "app/settings.h"
 #include "dialog/updaterdialog.h"
+#include "download/networklimits.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -48,11 +51,16 @@ bool stayedOpen(const QString &log, bool questionAnswered, bool answeredNo)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 4)
+    if (argc != 4 && argc != 5)
         return 2;
     manifestUrl = QString::fromUtf8(argv[1]);
     currentVersion = QString::fromUtf8(argv[2]);
     const bool answerYes = qstrcmp(argv[3], "yes") == 0;
+    publicKey = argc == 5 ? QString::fromUtf8(argv[4]) : QString();
+    if (const int limit = qEnvironmentVariableIntValue("ROAD_LIMIT_MS")) {
+        NetworkLimits::stallTimeoutMs = limit;
+        NetworkLimits::dripWindowMs = 2 * limit;
+    }
 
     UpdaterDialog dialog;
     dialog.show();

@@ -40,6 +40,9 @@ struct ProbeRun
         if (!finished.wait(90000) || probe.exitStatus() != QProcess::NormalExit) {
             probe.kill();
             probe.waitForFinished();
+            // What the child said on its way down is all there is to go on.
+            qWarning("%s did not end normally: %s", qPrintable(program),
+                     probe.readAllStandardError().constData());
             return result;
         }
         result.exitCode = probe.exitCode();

@@ -2,21 +2,28 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include <QDirIterator>
-#include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QJsonObject>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
+using namespace testsupport;
+
+Q_DECLARE_METATYPE(HttpTestServer::Response)
+
 // The whole update road, driven as a user would through a copy of the dialog that lives in a
-// temporary application directory, against packages served from 127.0.0.1.
+// temporary application directory, against a server on 127.0.0.1 that may be hostile.
 class tst_UpdateRoad : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
+    void cleanup();
     void incrementalPackage();
     void fullPackage();
     void answerNo();
@@ -25,64 +32,79 @@ private slots:
     void refusedPackage_data();
     void refusedPackage();
     void missingCompanion();
+    void hostileServer_data();
+    void hostileServer();
+    void fullDisk();
+    void signedRoad_data();
+    void signedRoad();
 
 private:
     QString file(const QString &name) const { return appDir->filePath(name); }
-    void serveManifest(const QString &packagePath, const QString &fullPath);
+    QString downloaded(const QString &name) const
+    {
+        return file(QStringLiteral("updater-downloads/") + name);
+    }
+    void serveManifest(const QString &packagePath, const QString &fullPath,
+                       const QString &version = QStringLiteral("1.1.0"));
     void servePackage(const QString &path, const QByteArray &body, const QByteArray &name);
-    ProbeRun drive(const QString &version, const char *answer);
+    ProbeRun drive(const QString &version, const char *answer, const QString &key = QString());
+    // The application's own files: everything but the updater's download folder.
+    Tree application() const;
 
+    QTemporaryDir keys;
+    QString publisherKey;
+    QString otherKey;
     QScopedPointer<QTemporaryDir> root;
     QScopedPointer<QDir> appDir;
     QScopedPointer<HttpTestServer> server;
+    QString mounted;
 };
 
 namespace {
 
-// A companion program that leaves a marker naming the version that ran.
-QByteArray companion(const QByteArray &version)
+// A program that leaves a marker naming what ran, beside the application wherever it lies.
+QByteArray marker(const QByteArray &what, const QString &appDir)
 {
-    return "#!/bin/sh\necho " + version + " > \"$(dirname \"$0\")/started\"\n";
+    return "#!/bin/sh\necho " + what + " > '" + appDir.toUtf8() + "/started'\n";
 }
 
-QByteArray readFile(const QString &path)
+QByteArray zip(const QVector<QPair<QString, QByteArray>> &entries)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &data, bool executable = false)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        return false;
-    return !executable || file.setPermissions(file.permissions() | QFile::ExeOwner);
-}
-
-QByteArray zip(const QList<QPair<QString, QByteArray>> &entries)
-{
-    QVector<testsupport::ZipEntry> files;
+    QVector<ZipEntry> files;
     for (const auto &entry : entries)
-        files.append({ entry.first, entry.second });
+        files.append({ entry.first, entry.second, ZipEntry::File, 0755 });
     // Stored, so that the tests can find and damage an entry's bytes.
-    return testsupport::makeZip(files, testsupport::Compression::Store);
+    return makeZip(files, Compression::Store);
 }
 
-// Every file below dir with its contents, by relative path.
-QMap<QString, QByteArray> snapshot(const QString &dir)
+// Signs bytes as a publisher would, under the file name the signature is to carry; the
+// .minisig's bytes, or empty when minisign failed.
+QByteArray sign(const QByteArray &bytes, const QString &name, const QString &secretKey)
 {
-    QMap<QString, QByteArray> files;
-    QDirIterator it(dir, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(dir).relativeFilePath(path),
-                     it.fileInfo().isDir() ? QByteArray("<dir>") : readFile(path));
-    }
-    return files;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (!writeFile(path, bytes) || !minisign({ "-S", "-s", secretKey, "-m", path }))
+        return QByteArray();
+    return readFile(path + QLatin1String(".minisig"));
+}
+
+HttpTestServer::Response answer(const QByteArray &body, int status = 200)
+{
+    HttpTestServer::Response response;
+    response.status = status;
+    response.body = body;
+    return response;
 }
 
 } // namespace
+
+void tst_UpdateRoad::initTestCase()
+{
+    QVERIFY(keys.isValid());
+    publisherKey = makeMinisignKeys(keys.path(), QStringLiteral("publisher"));
+    otherKey = makeMinisignKeys(keys.path(), QStringLiteral("other"));
+    QVERIFY2(!publisherKey.isEmpty() && !otherKey.isEmpty(), "minisign could not make keys");
+}
 
 void tst_UpdateRoad::init()
 {
@@ -92,48 +114,65 @@ void tst_UpdateRoad::init()
     QVERIFY(QDir(root->path()).mkdir(QStringLiteral("app")));
     appDir.reset(new QDir(root->filePath(QStringLiteral("app"))));
     QVERIFY(QFile::copy(QStringLiteral(ROAD_PROBE), file(QStringLiteral("updater"))));
-    QVERIFY(writeFile(file(QStringLiteral("Morvane.exe")), companion("1.0.0"), true));
+    QVERIFY(writeFile(file(QStringLiteral("Morvane.exe")), marker("1.0.0", appDir->path()), 0755));
     server.reset(new HttpTestServer);
     serveManifest(QStringLiteral("/Morvane-1.1.0.zip"), QStringLiteral("/Setup-1.2.exe"));
 }
 
-void tst_UpdateRoad::serveManifest(const QString &packagePath, const QString &fullPath)
+void tst_UpdateRoad::cleanup()
 {
-    const QJsonObject entry { { "latest-version", "1.1.0" },
-                              { "download-url", server->url(packagePath).toString() },
-                              { "full-url", server->url(fullPath).toString() },
-                              { "modify-time", "2026-12-08" },
-                              { "changelog", "faster start" } };
-    HttpTestServer::Response manifest;
-    manifest.body
-            = QJsonDocument(QJsonObject { { "updates", QJsonObject { { "windows", entry } } } })
-                      .toJson();
-    server->respond(QStringLiteral("/updates.json"), manifest);
+    if (!mounted.isEmpty())
+        QProcess::execute(QStringLiteral("umount"), { mounted });
+    mounted.clear();
+}
+
+void tst_UpdateRoad::serveManifest(const QString &packagePath, const QString &fullPath,
+                                   const QString &version)
+{
+    server->respond(QStringLiteral("/updates.json"),
+                    answer(manifest({ { "latest-version", version },
+                                      { "download-url", server->url(packagePath).toString() },
+                                      { "full-url", server->url(fullPath).toString() },
+                                      { "modify-time", "2026-12-08" },
+                                      { "changelog", "faster start" } })));
 }
 
 void tst_UpdateRoad::servePackage(const QString &path, const QByteArray &body,
                                   const QByteArray &name)
 {
-    HttpTestServer::Response package;
+    HttpTestServer::Response package = answer(body);
     package.headers = { { "Content-Disposition", "attachment; filename=\"" + name + '"' } };
-    package.body = body;
     package.pieceSize = 4096;
     server->respond(path, package);
 }
 
-ProbeRun tst_UpdateRoad::drive(const QString &version, const char *answer)
+ProbeRun tst_UpdateRoad::drive(const QString &version, const char *answer, const QString &key)
 {
-    return ProbeRun::run(file(QStringLiteral("updater")),
-                         { server->url(QStringLiteral("/updates.json")).toString(), version,
-                           QString::fromLatin1(answer) },
-                         root->path());
+    QStringList arguments { server->url(QStringLiteral("/updates.json")).toString(), version,
+                            QString::fromLatin1(answer) };
+    if (!key.isEmpty())
+        arguments << key;
+    return ProbeRun::run(file(QStringLiteral("updater")), arguments, root->path());
+}
+
+Tree tst_UpdateRoad::application() const
+{
+    Tree tree = snapshot(root->path());
+    for (auto it = tree.begin(); it != tree.end();) {
+        if (it.key().startsWith(QLatin1String("app/updater-downloads")))
+            it = tree.erase(it);
+        else
+            ++it;
+    }
+    return tree;
 }
 
 void tst_UpdateRoad::incrementalPackage()
 {
     const QByteArray notes(300000, 'n');
     servePackage(QStringLiteral("/Morvane-1.1.0.zip"),
-                 zip({ { "Morvane.exe", companion("1.1.0") }, { "docs/notes.txt", notes } }),
+                 zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) },
+                       { "docs/notes.txt", notes } }),
                  "Morvane-1.1.0.zip");
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
@@ -149,36 +188,39 @@ void tst_UpdateRoad::incrementalPackage()
     QVERIFY(!road.values(QStringLiteral("log")).contains(QStringLiteral("need full")));
 
     QCOMPARE(readFile(file(QStringLiteral("docs/notes.txt"))), notes);
-    QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), companion("1.1.0"));
+    QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
     QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
-    QVERIFY(QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
+    // The package stays in the updater's own folder, never among the program's files.
+    QVERIFY(QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
+    QVERIFY(!QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
 }
 
 void tst_UpdateRoad::fullPackage()
 {
-    servePackage(QStringLiteral("/Setup-1.2.exe"),
-                 "#!/bin/sh\necho full > \"$(dirname \"$0\")/started\"\n", "Setup-1.2.exe");
+    servePackage(QStringLiteral("/Setup-1.2.exe"), marker("full", appDir->path()), "Setup-1.2.exe");
 
     const ProbeRun road = drive(QStringLiteral("0.0.0"), "yes");
     QCOMPARE(road.exitCode, 0);
     QVERIFY(road.values(QStringLiteral("log")).contains(QStringLiteral("need full")));
+    // Started from the download folder by the name it was saved under.
     QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("full\n"));
-    QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), companion("1.0.0"));
+    QVERIFY(QFile::exists(downloaded(QStringLiteral("Setup-1.2.exe"))));
+    QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.0.0", appDir->path()));
 }
 
 void tst_UpdateRoad::answerNo()
 {
     servePackage(QStringLiteral("/Morvane-1.1.0.zip"),
-                 zip({ { "Morvane.exe", companion("1.1.0") } }), "Morvane-1.1.0.zip");
+                 zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } }), "Morvane-1.1.0.zip");
+    const Tree before = application();
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "no");
     QCOMPARE(road.exitCode, 3); // the dialog stays open
     QCOMPARE(road.value(QStringLiteral("question")),
              QStringLiteral("update|download finished|start update?"));
     QVERIFY(road.value(QStringLiteral("label_3")).startsWith(QLatin1String("total time: ")));
-    QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), companion("1.0.0"));
-    QVERIFY(QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
-    QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
+    QCOMPARE(application(), before);
+    QVERIFY(QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
 }
 
 void tst_UpdateRoad::failedDownload_data()
@@ -188,10 +230,10 @@ void tst_UpdateRoad::failedDownload_data()
     QTest::addColumn<bool>("emptyBody");
     QTest::addColumn<QString>("logged");
 
-    QTest::newRow("not found") << 404 << qint64(-1) << false << "ContentNotFoundError";
+    QTest::newRow("not found") << 404 << qint64(-1) << false << "HTTP status 404";
     QTest::newRow("cut short") << 200 << qint64(5000) << false << "RemoteHostClosedError";
-    QTest::newRow("redirect") << 302 << qint64(-1) << false << "HTTP 302";
-    QTest::newRow("empty") << 200 << qint64(-1) << true << "download failed";
+    QTest::newRow("redirect") << 302 << qint64(-1) << false << "HTTP status 302";
+    QTest::newRow("empty") << 200 << qint64(-1) << true << "empty body";
 }
 
 void tst_UpdateRoad::failedDownload()
@@ -201,49 +243,44 @@ void tst_UpdateRoad::failedDownload()
     QFETCH(bool, emptyBody);
     QFETCH(QString, logged);
 
-    HttpTestServer::Response package;
-    package.status = status;
+    HttpTestServer::Response package
+            = answer(emptyBody ? QByteArray()
+                               : zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) },
+                                       { "big.bin", QByteArray(20000, 'b') } }),
+                     status);
     package.headers = { { "Content-Disposition", "attachment; filename=\"Morvane-1.1.0.zip\"" },
                         { "Location", "/elsewhere.zip" } };
-    package.body
-            = zip({ { "Morvane.exe", companion("1.1.0") }, { "big.bin", QByteArray(20000, 'b') } });
-    if (emptyBody)
-        package.body.clear();
     package.stopAfter = stopAfter;
     server->respond(QStringLiteral("/Morvane-1.1.0.zip"), package);
+    const Tree before = application();
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
     QCOMPARE(road.exitCode, 3);
     const QStringList log = road.values(QStringLiteral("log"));
-    QVERIFY2(log.contains(logged), qPrintable(log.join(QLatin1Char('|'))));
+    QVERIFY2(log.filter(logged).size() == 1, qPrintable(log.join(QLatin1Char('|'))));
     QCOMPARE(log.last(), QStringLiteral("download failed"));
     QVERIFY(!log.contains(QStringLiteral("download finished")));
-    // A status line only where the status itself was the failure.
-    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^HTTP "))).size(),
-             logged.startsWith(QLatin1String("HTTP ")) ? 1 : 0);
     QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
-    QVERIFY(!QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
-    QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), companion("1.0.0"));
-    QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
+    QCOMPARE(application(), before);
+    QCOMPARE(QDir(file(QStringLiteral("updater-downloads"))).entryList(QDir::Files), QStringList());
 }
 
 void tst_UpdateRoad::refusedPackage_data()
 {
     QTest::addColumn<QByteArray>("archive");
 
-    // Written under a stand-in name of the same length, then renamed in the raw bytes.
-    QByteArray hostile = zip({ { "Morvane.exe", companion("6.6.6") }, { "XX/escape.txt", "out" } });
-    hostile.replace("XX/escape.txt", "../escape.txt");
-    QCOMPARE(hostile.count("../escape.txt"), 2); // local header and central directory
-    QTest::newRow("entry outside") << hostile;
+    QTest::newRow("entry outside")
+            << zipWithRawNames({ { "Morvane.exe", "#!/bin/sh\n" }, { "../escape.txt", "out" } });
+    QTest::newRow("entry in the download folder") << zipWithRawNames(
+            { { "Morvane.exe", "#!/bin/sh\n" }, { "Updater-Downloads/x.exe", "planted" } });
 
-    QByteArray damaged = zip({ { "Morvane.exe", companion("1.1.0") },
+    QByteArray damaged = zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) },
                                { "docs/notes.txt", QByteArray("release notes for 1.1.0") } });
     damaged.replace("release notes", "release NOTES");
     QVERIFY(damaged.contains("release NOTES"));
     QTest::newRow("damaged entry") << damaged;
 
-    const QByteArray whole = zip({ { "Morvane.exe", companion("1.1.0") } });
+    const QByteArray whole = zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } });
     QTest::newRow("truncated") << whole.left(whole.size() / 2);
     QTest::newRow("not a zip") << QByteArray("<html>503 Service Unavailable</html>");
 }
@@ -252,15 +289,14 @@ void tst_UpdateRoad::refusedPackage()
 {
     QFETCH(QByteArray, archive);
     servePackage(QStringLiteral("/Morvane-1.1.0.zip"), archive, "Morvane-1.1.0.zip");
-    const QMap<QString, QByteArray> before = snapshot(root->path());
+    const Tree before = application();
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
     QCOMPARE(road.exitCode, 3);
     QCOMPARE(road.values(QStringLiteral("log")).last(), QStringLiteral("update package rejected"));
     // Only the downloaded package itself is new; nothing was started.
-    QMap<QString, QByteArray> after = snapshot(root->path());
-    QCOMPARE(after.take(QStringLiteral("app/Morvane-1.1.0.zip")), archive);
-    QCOMPARE(after, before);
+    QCOMPARE(application(), before);
+    QCOMPARE(readFile(downloaded(QStringLiteral("Morvane-1.1.0.zip"))), archive);
 }
 
 void tst_UpdateRoad::missingCompanion()
@@ -274,6 +310,212 @@ void tst_UpdateRoad::missingCompanion()
     QCOMPARE(road.values(QStringLiteral("log")).last(),
              QStringLiteral("update could not be started: ") + file(QStringLiteral("Morvane.exe")));
     QCOMPARE(readFile(file(QStringLiteral("docs/notes.txt"))), QByteArray("notes"));
+}
+
+// What a hostile server can make of the road with the limits shortened to one second: each row
+// ends in a clear message, in seconds, and leaves the application as it was, nothing started.
+void tst_UpdateRoad::hostileServer_data()
+{
+    QTest::addColumn<QString>("path"); // what the server answers hostilely
+    QTest::addColumn<HttpTestServer::Response>("response");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("shown"); // a line of the log, or the start of the text shown
+
+    const QString manifestPath = QStringLiteral("/updates.json");
+    const QString packagePath = QStringLiteral("/Morvane-1.1.0.zip");
+    const QByteArray package = zip({ { "Morvane.exe", "#!/bin/sh\n" } });
+    HttpTestServer::Response r;
+    r = answer(manifest({ { "latest-version", "1.1.0" } }));
+    QTest::newRow("manifest: no package address") << manifestPath << r << "1.0.0"
+                                                  << "no package address";
+
+    r = answer(package);
+    r.stopAfter = 0;
+    r.cut = HttpTestServer::Cut::Stall;
+    QTest::newRow("manifest: stall after headers") << manifestPath << r << "1.0.0"
+                                                   << "check error";
+    QTest::newRow("package: stall after headers") << packagePath << r << "1.0.0"
+                                                  << "no data for 1 s";
+    r = answer(package);
+    r.stopAfter = 100;
+    r.cut = HttpTestServer::Cut::Stall;
+    QTest::newRow("package: stall mid-body") << packagePath << r << "1.0.0"
+                                             << "no data for 1 s";
+    r = answer(QByteArray(1 << 20, 'd'));
+    r.pieceSize = 1;
+    r.pauseMs = 200;
+    QTest::newRow("package: drip") << packagePath << r << "1.0.0"
+                                   << "too slow";
+    r = answer(qCompress(QByteArray(8 << 20, '\0')));
+    r.headers = { { "Content-Encoding", "gzip" } };
+    QTest::newRow("manifest: compressed") << manifestPath << r << "1.0.0"
+                                          << "check error";
+    QTest::newRow("package: compressed") << packagePath << r << "1.0.0"
+                                         << "compressed answer";
+    r = answer(package.left(package.size() / 2), 206);
+    QTest::newRow("package: 206") << packagePath << r << "1.0.0"
+                                  << "HTTP status 206";
+    r = answer(QByteArray(2 << 20, ' '));
+    QTest::newRow("manifest: 2 MiB") << manifestPath << r << "1.0.0"
+                                     << "check error";
+    r = answer(manifest({ { "latest-version", QString(400000, QLatin1Char('.')) } }));
+    QTest::newRow("manifest: huge version") << manifestPath << r << "1.0.0"
+                                            << "check error";
+    r = answer(manifest({ { "latest-version", "1.1.0" },
+                          { "download-url", "PACKAGE_URL" },
+                          { "changelog", QString(900000, QLatin1Char('c')) } }));
+    QTest::newRow("manifest: huge changelog") << manifestPath << r << "1.0.0"
+                                              << "current version is : v1.0.0";
+    r = answer(manifest({ { "latest-version", "1.1.0" }, { "download-url", "file:///bin/sh" } }));
+    QTest::newRow("package: file address") << manifestPath << r << "1.0.0"
+                                           << "download failed";
+    for (const QByteArray &name : { QByteArray("Morvane.exe"), QByteArray("updater"),
+                                    QByteArray("Qt5Core.dll"), QByteArray("../Morvane.exe") }) {
+        // Saved in the download folder under whatever name; asked about, answered No.
+        r = answer(package);
+        r.headers = { { "Content-Disposition", "attachment; filename=\"" + name + '"' } };
+        QTest::newRow(qPrintable("package named " + name)) << packagePath << r << "1.0.0"
+                                                           << "download finished";
+    }
+}
+
+void tst_UpdateRoad::hostileServer()
+{
+    QFETCH(QString, path);
+    QFETCH(HttpTestServer::Response, response);
+    QFETCH(QString, version);
+    QFETCH(QString, shown);
+
+    servePackage(QStringLiteral("/Morvane-1.1.0.zip"), zip({ { "Morvane.exe", "#!/bin/sh\n" } }),
+                 "Morvane-1.1.0.zip");
+    // The server of this row is only made now.
+    response.body.replace("PACKAGE_URL",
+                          server->url(QStringLiteral("/Morvane-1.1.0.zip")).toEncoded());
+    server->respond(path, response);
+    const Tree before = application();
+    qputenv("ROAD_LIMIT_MS", "1000");
+    QElapsedTimer clock;
+    clock.start();
+    const ProbeRun road = drive(version, "no");
+    qunsetenv("ROAD_LIMIT_MS");
+
+    QCOMPARE(road.exitCode, 3);
+    const QStringList log = road.values(QStringLiteral("log"));
+    QVERIFY2(!log.filter(shown).isEmpty(), qPrintable(log.join(QLatin1Char('|'))));
+    // Some seconds for the shortened limits, a few for the program: never a hang.
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(application(), before);
+    QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
+    const QStringList leftovers = QDir(file(QStringLiteral("updater-downloads")))
+                                          .entryList({ QStringLiteral("*.part") }, QDir::Files);
+    QCOMPARE(leftovers, QStringList());
+}
+
+void tst_UpdateRoad::fullDisk()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs for the download folder needs root");
+    const QString folder = file(QStringLiteral("updater-downloads"));
+    QVERIFY(QDir().mkpath(folder));
+    if (QProcess::execute(QStringLiteral("mount"),
+                          { "-t", "tmpfs", "-o", "size=256k", "tmpfs", folder })
+        != 0)
+        QSKIP("this machine does not let the test mount a tmpfs");
+    mounted = folder;
+    HttpTestServer::Response package = answer(HttpTestServer::generated(0, 1 << 20));
+    package.headers = { { "Content-Disposition", "attachment; filename=\"Morvane-1.1.0.zip\"" } };
+    server->respond(QStringLiteral("/Morvane-1.1.0.zip"), package);
+    const Tree before = application();
+
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
+    QCOMPARE(road.exitCode, 3);
+    const QStringList log = road.values(QStringLiteral("log"));
+    QVERIFY2(!log.filter(QStringLiteral("disk full")).isEmpty(),
+             qPrintable(log.join(QLatin1Char('|'))));
+    QCOMPARE(log.last(), QStringLiteral("download failed"));
+    // The full disk does not stay full.
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    QCOMPARE(application(), before);
+}
+
+// A signed build against a server that plays the man in the middle: only the release the
+// publisher signed installs.
+void tst_UpdateRoad::signedRoad_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("good release") << ""
+                                  << "download finished";
+    QTest::newRow("package altered after signing") << "alter package"
+                                                   << "package signature invalid";
+    QTest::newRow("signature of another release's file") << "other file"
+                                                         << "package signature invalid";
+    QTest::newRow("package signed by another key") << "other key"
+                                                   << "package signature invalid";
+    QTest::newRow("package signature missing") << "no package signature"
+                                               << "package signature invalid";
+    QTest::newRow("manifest altered") << "alter manifest"
+                                      << "manifest signature invalid";
+    QTest::newRow("manifest signature missing") << "no manifest signature"
+                                                << "manifest signature invalid";
+    QTest::newRow("older manifest replayed") << "replay"
+                                             << "current software is up-to-date";
+}
+
+void tst_UpdateRoad::signedRoad()
+{
+    QFETCH(QString, attack);
+    QFETCH(QString, shown);
+
+    const QString secret = keys.filePath(QStringLiteral("publisher.key"));
+    const QString packagePath = QStringLiteral("/Morvane-1.1.0.zip");
+    QByteArray manifestBytes
+            = manifest({ { "latest-version", attack == QLatin1String("replay") ? "1.0" : "1.1.0" },
+                         { "download-url", server->url(packagePath).toString() },
+                         { "modify-time", "2026-12-08" },
+                         { "changelog", "faster start" } });
+    const QByteArray manifestSignature
+            = sign(manifestBytes, QStringLiteral("updates.json"), secret);
+    const QByteArray package = zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } });
+    QByteArray packageSignature = sign(package, QStringLiteral("Morvane-1.1.0.zip"), secret);
+    QVERIFY(!manifestSignature.isEmpty() && !packageSignature.isEmpty());
+
+    QByteArray served = package;
+    if (attack == QLatin1String("alter package"))
+        served.replace("1.1.0", "6.6.6");
+    else if (attack == QLatin1String("other file"))
+        packageSignature = sign(zip({ { "Morvane.exe", marker("1.0.9", appDir->path()) } }),
+                                QStringLiteral("Morvane-1.0.9.zip"), secret);
+    else if (attack == QLatin1String("other key"))
+        packageSignature = sign(package, QStringLiteral("Morvane-1.1.0.zip"),
+                                keys.filePath(QStringLiteral("other.key")));
+    if (attack == QLatin1String("alter manifest"))
+        manifestBytes.replace("faster start", "slower start");
+
+    server->respond(QStringLiteral("/updates.json"), answer(manifestBytes));
+    if (attack != QLatin1String("no manifest signature"))
+        server->respond(QStringLiteral("/updates.json.minisig"), answer(manifestSignature));
+    servePackage(packagePath, served, "Morvane-1.1.0.zip");
+    if (attack != QLatin1String("no package signature"))
+        server->respond(packagePath + QLatin1String(".minisig"), answer(packageSignature));
+    const Tree before = application();
+
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes", publisherKey);
+    const QStringList log = road.values(QStringLiteral("log"));
+    QVERIFY2(!log.filter(shown).isEmpty(), qPrintable(log.join(QLatin1Char('|'))));
+    if (attack.isEmpty()) {
+        QCOMPARE(road.exitCode, 0);
+        QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+        QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
+        return;
+    }
+    QCOMPARE(road.exitCode, 3);
+    QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
+    QCOMPARE(application(), before);
+    QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
+    // Nothing unauthenticated stays under the package's name.
+    QVERIFY(!QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRoad)
