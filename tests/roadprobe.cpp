@@ -1,7 +1,8 @@
 // Drives the update dialog as a user would, from inside a copy of this program that the tests
 // place in a temporary application directory:
-//   roadprobe <manifest url> <installed version> <yes|no> [publisher key]
-// With a key it is a signed build. ROAD_LIMIT_MS, when set, shortens the network time limits (no
+//   roadprobe <manifest url> <installed version> <yes|no|cancel> [publisher key]
+// "cancel" answers Yes, then presses cancel while the package is being unpacked. With a key it
+// is a signed build. ROAD_LIMIT_MS, when set, shortens the network time limits (no
 // byte for that long, or too slow over twice that long) so that hostile servers take seconds.
 // It presses "check", then "update" when it is offered, answers the question, and reports what
 // the dialog showed. Exit status: 0 when the updater quit by itself, 3 when the dialog stayed
@@ -55,7 +56,8 @@ int main(int argc, char *argv[])
         return 2;
     manifestUrl = QString::fromUtf8(argv[1]);
     currentVersion = QString::fromUtf8(argv[2]);
-    const bool answerYes = qstrcmp(argv[3], "yes") == 0;
+    const bool cancelInstall = qstrcmp(argv[3], "cancel") == 0;
+    const bool answerYes = cancelInstall || qstrcmp(argv[3], "yes") == 0;
     publicKey = argc == 5 ? QString::fromUtf8(argv[4]) : QString();
     if (const int limit = qEnvironmentVariableIntValue("ROAD_LIMIT_MS")) {
         NetworkLimits::stallTimeoutMs = limit;
@@ -77,9 +79,17 @@ int main(int argc, char *argv[])
     }
 
     bool questionAnswered = false;
+    bool cancelPressed = false;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, &dialog, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        if (cancelInstall && questionAnswered && !cancelPressed
+            && !QApplication::activeModalWidget()) {
+            // The question has returned and the install runs: the window must wait for it.
+            cancelPressed = true;
+            QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btn_cancel")),
+                              Qt::LeftButton);
+            std::printf("visible-after-cancel=%d\n", dialog.isVisible());
+        } else if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             std::printf("question=%s|%s\n", qPrintable(box->windowTitle()),
                         qPrintable(box->text().replace(QLatin1Char('\n'), QLatin1Char('|'))));
             questionAnswered = true;

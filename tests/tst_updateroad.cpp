@@ -32,6 +32,7 @@ private slots:
     void refusedPackage_data();
     void refusedPackage();
     void missingCompanion();
+    void cancelDuringInstall();
     void hostileServer_data();
     void hostileServer();
     void fullDisk();
@@ -310,6 +311,29 @@ void tst_UpdateRoad::missingCompanion()
     QCOMPARE(road.values(QStringLiteral("log")).last(),
              QStringLiteral("update could not be started: ") + file(QStringLiteral("Morvane.exe")));
     QCOMPARE(readFile(file(QStringLiteral("docs/notes.txt"))), QByteArray("notes"));
+}
+
+// Cancel while the package is being unpacked: the window waits for the roll-back, then closes,
+// and the application is as it was.
+void tst_UpdateRoad::cancelDuringInstall()
+{
+    QVector<ZipEntry> files { { "Morvane.exe", marker("1.1.0", appDir->path()), ZipEntry::File,
+                                0755 } };
+    // Stored, and large enough that unpacking takes a while after the question.
+    for (int i = 0; i < 3; ++i)
+        files.append({ QStringLiteral("data/part%1.bin").arg(i), QByteArray(50 << 20, 'z') });
+    servePackage(QStringLiteral("/Morvane-1.1.0.zip"), makeZip(files, Compression::Store),
+                 "Morvane-1.1.0.zip");
+    const Tree before = application();
+
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), "cancel");
+    QCOMPARE(road.exitCode, 0); // the window closed, which ends the program
+    QVERIFY2(road.value(QStringLiteral("visible-after-cancel")) == QLatin1String("1"),
+             qPrintable(road.lines.join(QLatin1Char('|'))));
+    QVERIFY(road.values(QStringLiteral("log"))
+                    .contains(QStringLiteral("cancelling the update...")));
+    QCOMPARE(application(), before);
+    QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
 }
 
 // What a hostile server can make of the road with the limits shortened to one second: each row
