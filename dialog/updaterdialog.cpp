@@ -58,6 +58,7 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , downloader(nullptr)
     , networkManager(nullptr)
     , needFull(false)
+    , fullPackage(false)
     , downloading(false)
     , receivedBytes(0)
     , lastReportMs(0)
@@ -79,6 +80,8 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
 
 UpdaterDialog::~UpdaterDialog()
 {
+    // An install still running reads installingPackage: it is rolled back and ended first.
+    delete installJob;
     delete ui;
 }
 
@@ -220,6 +223,9 @@ void UpdaterDialog::on_btn_update_clicked()
         ui->show->appendPlainText(QStringLiteral("download failed"));
         return;
     }
+    // A check during the download may change needFull; the package is installed as what it was
+    // fetched as.
+    fullPackage = needFull;
     if (isSignedBuild())
         fetchPackageSignature(url);
     else
@@ -367,7 +373,7 @@ void UpdaterDialog::onDownloadFinished()
             QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    if (needFull)
+    if (fullPackage)
         startFullPackage();
     else
         installPackage();

@@ -82,6 +82,8 @@ private:
     QString fullUrl;
     QString modifyTime;
     bool needFull;
+    // Whether the package being downloaded, or last downloaded, is the full one.
+    bool fullPackage;
     // One clock per download, from the press that started it to its end; later presses while it
     // runs do not restart it.
     QElapsedTimer downloadClock;

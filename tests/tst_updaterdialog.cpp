@@ -411,8 +411,9 @@ void tst_UpdaterDialog::unknownTotalShowsBusyIndicator()
     auto *bar = child<QProgressBar>(dialog, "progressBar");
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 0);
-    QCOMPARE(child<QPlainTextEdit>(dialog, "show")->toPlainText(),
-             QStringLiteral("Downloading Updates...\nDownloading Updates..."));
+    // One log line for each such report (the press itself logs that no address is known).
+    QVERIFY(child<QPlainTextEdit>(dialog, "show")->toPlainText().endsWith(
+            QStringLiteral("download failed\nDownloading Updates...\nDownloading Updates...")));
     QCOMPARE(child<QLabel>(dialog, "label_2")->text(), sizeLine);
 }
 
