@@ -53,14 +53,21 @@ InstallJournal::InstallJournal(const QString &stagingDir, const QString &targetD
     , target(targetDir)
 { }
 
+// Files go into folders of a thousand: creating and renaming in one folder of 65,535 names
+// costs several times more on the file systems at hand.
+QString InstallJournal::bucketPath(int index) const
+{
+    return staging + QLatin1String("/b") + QString::number(index / 1000);
+}
+
 QString InstallJournal::stagedPath(int index) const
 {
-    return staging + QLatin1Char('/') + QString::number(index);
+    return bucketPath(index) + QLatin1Char('/') + QString::number(index);
 }
 
 QString InstallJournal::backupPath(int index) const
 {
-    return staging + QLatin1String("/old-") + QString::number(index);
+    return bucketPath(index) + QLatin1String("/old-") + QString::number(index);
 }
 
 QString InstallJournal::stagingPrefix()

@@ -6,9 +6,9 @@
 #include <QVector>
 
 // The plan of one install's moves, kept in its staging folder so that a crash part-way can be
-// undone at the next start. Staged file N is "N" in the staging folder, the file it replaces
-// goes aside to "old-N"; which moves happened is read from which of the two still exist, so
-// nothing is written during the moves themselves.
+// undone at the next start. Staged file N is "N" in a bucket folder of the staging folder, the
+// file it replaces goes aside to "old-N" beside it; which moves happened is read from which of the
+// two still exist, so nothing is written during the moves themselves.
 class InstallJournal
 {
 public:
@@ -20,6 +20,8 @@ public:
 
     InstallJournal(const QString &stagingDir, const QString &targetDir);
 
+    // The folder that holds staged file index and its backup; the installer creates it.
+    QString bucketPath(int index) const;
     QString stagedPath(int index) const;
     QString backupPath(int index) const;
 

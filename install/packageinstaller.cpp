@@ -368,11 +368,17 @@ bool Installation::stage()
     if (!reader.open())
         return fail(QStringLiteral("package is not a readable zip archive"), reader.lastError());
     qint64 total = 0;
+    QString bucket;
     for (int i = 0; i < entries.size(); ++i) {
         archive_entry *header = nullptr;
         if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
             return fail(QStringLiteral("package is not a readable zip archive"),
                         reader.lastError());
+        if (journal->bucketPath(i) != bucket) {
+            bucket = journal->bucketPath(i);
+            if (!QDir().mkdir(bucket))
+                return fail(QStringLiteral("cannot create staging folder"), bucket);
+        }
         if (!entries.at(i).isDir && !stageFile(reader, header, i, total))
             return false;
     }

@@ -25,8 +25,9 @@ int main(int argc, char **argv)
         installer.install();
     });
     install->start();
-    // Backups are numbered by entry; "old-N" is the backup of entry N, moved in entry order.
-    const QString backup = QStringLiteral("old-%1").arg(after);
+    // Backups are numbered by entry, in buckets of a thousand: "bK/old-N" is the backup of entry
+    // N, and they are moved aside in entry order.
+    const QString backup = QStringLiteral("b%1/old-%2").arg(after / 1000).arg(after);
     while (!install->isFinished()) {
         const QStringList staging
                 = QDir(target).entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden);
