@@ -15,6 +15,15 @@
 
 namespace {
 
+// The largest single write. Writes of up to the 2 MiB read buffer at once made every other 1 GiB
+// download here several times slower in the kernel (page-cache copies); 256 KiB slices kept all
+// of them faster than curl.
+constexpr qint64 writeSlice = 256 * 1024;
+// What is taken from the reply at a time. Several pieces fit in the hash backlog, so the GUI
+// thread reads and writes the next while the hasher works on the last; with whole read buffers
+// (several MiB at once) the two took turns instead.
+constexpr qint64 readPiece = 512 * 1024;
+
 // Moves an earlier package out of the way: to its dated backup, or, where that day's backup
 // exists already, away altogether. Anything but a plain file is left alone.
 void retire(const QString &path)
@@ -220,35 +229,40 @@ void Downloader::takeName()
 // is behind, the bytes stay in the reply, whose full buffer makes TCP slow the server down.
 void Downloader::saveArrived(bool evenIfBacklogged)
 {
-    if (!reason.isEmpty()
-        || (!evenIfBacklogged && hasher && unhashed > NetworkLimits::hashBacklogBytes))
+    if (!reason.isEmpty())
         return;
-    if (reply->bytesAvailable() <= 0)
-        return;
-    if (!outFile.isOpen()) {
-        // Unbuffered: the reads are large, and what arrived is on disk.
-        outFile.setFileName(partPath());
-        if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            fail(QStringLiteral("cannot write %1.part: %2").arg(fileName, outFile.errorString()));
+    while (reply->bytesAvailable() > 0) {
+        if (!evenIfBacklogged && hasher && unhashed > NetworkLimits::hashBacklogBytes)
             return;
+        if (!outFile.isOpen()) {
+            // Unbuffered: the reads are large, and what arrived is on disk.
+            outFile.setFileName(partPath());
+            if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+                fail(QStringLiteral("cannot write %1.part: %2")
+                             .arg(fileName, outFile.errorString()));
+                return;
+            }
         }
-    }
-    const QByteArray data = reply->readAll();
-    // A short write is tried again: only the next one tells why (a full disk, say).
-    for (qint64 done = 0; done < data.size();) {
-        const qint64 n = outFile.write(data.constData() + done, data.size() - done);
-        if (n <= 0) {
-            fail(QStringLiteral("cannot write %1.part: %2").arg(fileName, outFile.errorString()));
-            return;
+        const QByteArray data = reply->read(readPiece);
+        // In slices, and a short write is tried again: only the next one tells why (a full
+        // disk, say).
+        for (qint64 done = 0; done < data.size();) {
+            const qint64 n
+                    = outFile.write(data.constData() + done, qMin(data.size() - done, writeSlice));
+            if (n <= 0) {
+                fail(QStringLiteral("cannot write %1.part: %2")
+                             .arg(fileName, outFile.errorString()));
+                return;
+            }
+            done += n;
         }
-        done += n;
-    }
-    written += data.size();
-    if (hasher) {
-        unhashed += data.size();
-        // The same shared bytes, no copy: the worker only reads them.
-        QMetaObject::invokeMethod(
-                hasher, [worker = hasher, data] { worker->add(data); }, Qt::QueuedConnection);
+        written += data.size();
+        if (hasher) {
+            unhashed += data.size();
+            // The same shared bytes, no copy: the worker only reads them.
+            QMetaObject::invokeMethod(
+                    hasher, [worker = hasher, data] { worker->add(data); }, Qt::QueuedConnection);
+        }
     }
 }
 
