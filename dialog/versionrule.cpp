@@ -1,6 +1,7 @@
 #include "dialog/versionrule.h"
 
-#include <QStringList>
+#include <QStringRef>
+#include <QVector>
 
 #include <algorithm>
 #include <vector>
@@ -39,8 +40,9 @@ bool strictParts(const QString &text, std::vector<quint32> *parts)
 
 bool VersionRule::offersUpdate(const QString &local, const QString &latest, bool *needFull)
 {
-    const QStringList localParts = local.split(QLatin1Char('.'));
-    const QStringList latestParts = latest.split(QLatin1Char('.'));
+    // References into the texts: a version of millions of parts costs no string per part.
+    const QVector<QStringRef> localParts = local.splitRef(QLatin1Char('.'));
+    const QVector<QStringRef> latestParts = latest.splitRef(QLatin1Char('.'));
 
     // Every local part is looked at, with no early exit, so that needFull sees them all.
     bool allZero = true;
