@@ -21,11 +21,7 @@ public:
     static FileIdentity of(const QString &path);
 
     bool isValid() const { return valid; }
-    quint64 device() const { return dev; }
-    quint64 index() const { return ino; }
     qint64 size() const { return bytes; }
-    // Nanoseconds since the epoch of the system's own clock (1970 on POSIX, 1601 on Windows).
-    qint64 modified() const { return mtime; }
 
     bool operator==(const FileIdentity &other) const;
     bool operator!=(const FileIdentity &other) const { return !(*this == other); }
@@ -35,6 +31,7 @@ private:
     quint64 dev = 0;
     quint64 ino = 0;
     qint64 bytes = 0;
+    // Nanoseconds since the system's own epoch (1970 on POSIX, 1601 on Windows).
     qint64 mtime = 0;
 
     friend struct FileIdentityReader;
