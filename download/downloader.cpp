@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QStorageInfo>
 #include <QThread>
 
 namespace {
@@ -238,8 +239,7 @@ void Downloader::saveArrived(bool evenIfBacklogged)
             // Unbuffered: the reads are large, and what arrived is on disk.
             outFile.setFileName(partPath());
             if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-                fail(QStringLiteral("cannot write %1.part: %2")
-                             .arg(fileName, outFile.errorString()));
+                failToWrite();
                 return;
             }
         }
@@ -250,8 +250,7 @@ void Downloader::saveArrived(bool evenIfBacklogged)
             const qint64 n
                     = outFile.write(data.constData() + done, qMin(data.size() - done, writeSlice));
             if (n <= 0) {
-                fail(QStringLiteral("cannot write %1.part: %2")
-                             .arg(fileName, outFile.errorString()));
+                failToWrite();
                 return;
             }
             done += n;
@@ -264,6 +263,19 @@ void Downloader::saveArrived(bool evenIfBacklogged)
                     hasher, [worker = hasher, data] { worker->add(data); }, Qt::QueuedConnection);
         }
     }
+}
+
+// Says "disk full" in so many words where it is so: Qt tells it apart on POSIX, and on Windows
+// the volume's free space tells it.
+void Downloader::failToWrite()
+{
+    const QStorageInfo volume(targetDir.path());
+    const bool full = outFile.error() == QFileDevice::ResourceError
+            || (volume.isValid() && volume.bytesAvailable() >= 0
+                && volume.bytesAvailable() < writeSlice);
+    fail(QStringLiteral("%1cannot write %2.part: %3")
+                 .arg(full ? QStringLiteral("disk full: ") : QString(), fileName,
+                      outFile.errorString()));
 }
 
 void Downloader::replyFinished()

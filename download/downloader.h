@@ -99,6 +99,7 @@ private:
     void replyFinished();
     void end();
     void fail(const QString &why);
+    void failToWrite();
     void failLater(QNetworkReply::NetworkError code, const QString &why);
     void startHasher();
     void stopHasher();

@@ -412,7 +412,8 @@ void tst_Downloader::hostileServers_data()
     HttpTestServer::Response large = package(QByteArray());
     large.generatedSize = 8 * 1024 * 1024;
     QTest::newRow("disk full") << large << QString()
-                               << "cannot write pkg.zip.part: No space left on device" << 0 << 2;
+                               << "disk full: cannot write pkg.zip.part: No space left on device"
+                               << 0 << 2;
 }
 
 void tst_Downloader::hostileServers()
