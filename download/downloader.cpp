@@ -123,11 +123,10 @@ void Downloader::download(const QString &url)
 
     reply = manager->get(TransferWatch::request(this->url));
     reply->setReadBufferSize(NetworkLimits::readBufferBytes);
-    // The watch first, so that a reply it aborts reaches no handler below with its headers.
+    // The watch first, so that it has judged the headers before the handlers below see them.
     watch = new TransferWatch(reply);
-    // Every handler checks that its reply is still the current one: an abort inside one of
-    // them ends the transfer at once, and a handler of doFinished may already have started the
-    // next.
+    // Every handler checks that its reply is still the current one: a handler of doFinished may
+    // have started the next transfer while the old reply still emits.
     QNetworkReply *const current = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, current] {
         if (current == reply)
@@ -215,22 +214,25 @@ void Downloader::headersArrived()
 
 void Downloader::takeName()
 {
+    // Headers that come again while the partial file is written change nothing: the file keeps
+    // its name to the end.
+    if (outFile.isOpen())
+        return;
     QString name = DispositionName::fromHeader(reply->rawHeader("Content-Disposition"));
     if (name.isEmpty())
         name = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
     // With no usable name at all the earlier one stays.
     if (!name.isEmpty())
         fileName = name;
-    // Renaming an open QFile closes it, and the next write would start the file afresh.
-    if (!outFile.isOpen())
-        outFile.setFileName(targetDir.filePath(fileName));
+    outFile.setFileName(targetDir.filePath(fileName));
 }
 
 // Writes what the reply holds to the partial file and hands it to the hasher. While the hasher
 // is behind, the bytes stay in the reply, whose full buffer makes TCP slow the server down.
 void Downloader::saveArrived(bool evenIfBacklogged)
 {
-    if (!reason.isEmpty())
+    // Nothing more of an answer already refused reaches the disk.
+    if (!reason.isEmpty() || !watch->reason().isEmpty())
         return;
     while (reply->bytesAvailable() > 0) {
         if (!evenIfBacklogged && hasher && unhashed > NetworkLimits::hashBacklogBytes)
