@@ -295,9 +295,16 @@ void Downloader::replyFinished()
         reason = QStringLiteral("HTTP status %1").arg(lastStatus);
     if (reason.isEmpty() && written == 0)
         reason = QStringLiteral("empty body");
-    if (reason.isEmpty())
-        finalIdentity = FileIdentity::of(outFile);
+    const FileIdentity writtenTo = FileIdentity::of(outFile);
     outFile.close();
+    // The file as the handle that wrote it knew it, with the times as they stand once closed
+    // (a file system may stamp the last write at closing): the name must still lead to that
+    // very file.
+    if (reason.isEmpty()) {
+        finalIdentity = FileIdentity::of(partPath());
+        if (!finalIdentity.isSameFile(writtenTo))
+            reason = QStringLiteral("the download was replaced while it was written");
+    }
     reply->deleteLater();
     reply = nullptr;
     watch = nullptr;

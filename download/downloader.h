@@ -58,8 +58,8 @@ public:
     // doFinished waits for it. Empty otherwise. Set between transfers.
     void setHashing(bool on);
     QByteArray digest() const;
-    // After a successful transfer: the identity of the final file, taken from the handle that
-    // wrote it, so a later check can tell that the file is still the one downloaded (and
+    // After a successful transfer: the identity of the final file, checked against the handle
+    // that wrote it, so a later check can tell that the file is still the one downloaded (and
     // hashed). Invalid otherwise.
     FileIdentity identity() const;
 

@@ -81,8 +81,12 @@ FileIdentity FileIdentity::of(const QString &path)
 #endif
 }
 
+bool FileIdentity::isSameFile(const FileIdentity &other) const
+{
+    return valid && other.valid && dev == other.dev && ino == other.ino && bytes == other.bytes;
+}
+
 bool FileIdentity::operator==(const FileIdentity &other) const
 {
-    return valid && other.valid && dev == other.dev && ino == other.ino && bytes == other.bytes
-            && mtime == other.mtime;
+    return isSameFile(other) && mtime == other.mtime;
 }

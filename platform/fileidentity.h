@@ -23,6 +23,8 @@ public:
     bool isValid() const { return valid; }
     qint64 size() const { return bytes; }
 
+    // The same file with the same size, whatever its times say.
+    bool isSameFile(const FileIdentity &other) const;
     bool operator==(const FileIdentity &other) const;
     bool operator!=(const FileIdentity &other) const { return !(*this == other); }
 
