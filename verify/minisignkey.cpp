@@ -38,5 +38,9 @@ QString MinisignKey::printableKeyId(const QByteArray &keyId)
 {
     QByteArray bigEndian = keyId;
     std::reverse(bigEndian.begin(), bigEndian.end());
-    return QString::fromLatin1(bigEndian.toHex().toUpper());
+    // As minisign prints the number: without leading zeros.
+    QByteArray hex = bigEndian.toHex().toUpper();
+    while (hex.size() > 1 && hex.startsWith('0'))
+        hex.remove(0, 1);
+    return QString::fromLatin1(hex);
 }
