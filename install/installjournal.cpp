@@ -53,11 +53,23 @@ InstallJournal::InstallJournal(const QString &stagingDir, const QString &targetD
     , target(targetDir)
 { }
 
+namespace {
 // Files go into folders of a thousand: creating and renaming in one folder of 65,535 names
 // costs several times more on the file systems at hand.
+constexpr int bucketSize = 1000;
+} // namespace
+
 QString InstallJournal::bucketPath(int index) const
 {
-    return staging + QLatin1String("/b") + QString::number(index / 1000);
+    return staging + QLatin1String("/b") + QString::number(index / bucketSize);
+}
+
+QStringList InstallJournal::bucketPaths(int count) const
+{
+    QStringList paths;
+    for (int index = 0; index < count; index += bucketSize)
+        paths.append(bucketPath(index));
+    return paths;
 }
 
 QString InstallJournal::stagedPath(int index) const

@@ -22,6 +22,8 @@ public:
 
     // The folder that holds staged file index and its backup; the installer creates it.
     QString bucketPath(int index) const;
+    // Every bucket folder that entries 0 to count - 1 use, in order.
+    QStringList bucketPaths(int count) const;
     QString stagedPath(int index) const;
     QString backupPath(int index) const;
 

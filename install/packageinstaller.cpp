@@ -18,6 +18,14 @@
 #include <memory>
 #include <vector>
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr int maxEntries = 100000;
@@ -34,6 +42,80 @@ constexpr qint64 expansionAllowance = qint64(16) << 20;
 // Piece in which the package is read from the disk.
 constexpr int readPieceSize = 256 * 1024;
 
+// The archive's mode, always readable and writable by the owner.
+int stagedMode(int archiveMode)
+{
+    return (archiveMode & 0777) | 0600;
+}
+
+#ifndef Q_OS_WIN
+// Staged files and moves go straight to the system: a package of many small files spends its
+// time in these calls, and QFile and QFileInfo add a stat or an access check to each.
+
+// One staged file, created new: a name that exists already is an error, never overwritten.
+class StagedFile
+{
+public:
+    StagedFile() = default;
+    ~StagedFile() { close(); }
+    StagedFile(const StagedFile &) = delete;
+    StagedFile &operator=(const StagedFile &) = delete;
+
+    bool open(const QString &path, int mode)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    0600);
+        // Set, not asked for at creation: the umask must not narrow the archive's mode.
+        return fd >= 0 && ::fchmod(fd, mode_t(mode)) == 0;
+    }
+
+    bool write(const char *data, qint64 size)
+    {
+        while (size > 0) {
+            const ssize_t done = ::write(fd, data, size_t(size));
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0)
+                return false;
+            data += done;
+            size -= done;
+        }
+        return true;
+    }
+
+    bool close()
+    {
+        const bool closed = fd < 0 || ::close(fd) == 0;
+        fd = -1;
+        return closed;
+    }
+
+private:
+    int fd = -1;
+};
+
+// Moves from onto to; fails with EEXIST where to exists already, never replacing it.
+bool moveNew(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray destination = QFile::encodeName(to);
+#ifdef Q_OS_LINUX
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData(),
+                    RENAME_NOREPLACE)
+        == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+        // A file system without RENAME_NOREPLACE: look first.
+#endif
+    struct stat existing;
+    if (::lstat(destination.constData(), &existing) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT && ::rename(source.constData(), destination.constData()) == 0;
+}
+#else
 constexpr QFile::Permissions executeBits
         = QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
 
@@ -41,6 +123,33 @@ QFile::Permissions permissionsOf(int mode)
 {
     return QFile::Permissions(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
 }
+
+class StagedFile
+{
+public:
+    bool open(const QString &path, int mode)
+    {
+        file.setFileName(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::NewOnly)
+                && file.setPermissions(permissionsOf(mode));
+    }
+    bool write(const char *data, qint64 size) { return file.write(data, size) == size; }
+    bool close()
+    {
+        file.close();
+        return file.error() == QFileDevice::NoError;
+    }
+
+private:
+    QFile file;
+};
+
+// QFile refuses to move onto an existing name.
+bool moveNew(const QString &from, const QString &to)
+{
+    return QFile::rename(from, to);
+}
+#endif
 
 // The entry count the end record claims, read before libarchive loads the whole central
 // directory into memory: a 100 MB package of empty entries would make it hold millions.
@@ -367,18 +476,18 @@ bool Installation::stage()
     ArchiveReader reader(package);
     if (!reader.open())
         return fail(QStringLiteral("package is not a readable zip archive"), reader.lastError());
+    // Every bucket before the first file: made one at a time between the files, they made
+    // creating the files four times slower on ext4 (measured with 65,535 files).
+    for (const QString &bucket : journal->bucketPaths(entries.size())) {
+        if (!QDir().mkdir(bucket))
+            return fail(QStringLiteral("cannot create staging folder"), bucket);
+    }
     qint64 total = 0;
-    QString bucket;
     for (int i = 0; i < entries.size(); ++i) {
         archive_entry *header = nullptr;
         if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
             return fail(QStringLiteral("package is not a readable zip archive"),
                         reader.lastError());
-        if (journal->bucketPath(i) != bucket) {
-            bucket = journal->bucketPath(i);
-            if (!QDir().mkdir(bucket))
-                return fail(QStringLiteral("cannot create staging folder"), bucket);
-        }
         if (!entries.at(i).isDir && !stageFile(reader, header, i, total))
             return false;
     }
@@ -392,9 +501,10 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
     const char *name = archive_entry_pathname_utf8(header);
     if (!name || QString::fromUtf8(name) != entry.path)
         return fail(QStringLiteral("package changed while reading"), entry.path);
-    QFile out(journal->stagedPath(index));
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(QStringLiteral("cannot write"), out.fileName());
+    const QString staged = journal->stagedPath(index);
+    StagedFile out;
+    if (!out.open(staged, stagedMode(entry.mode)))
+        return fail(QStringLiteral("cannot write"), staged);
     qint64 written = 0;
     for (;;) {
         if (cancelled)
@@ -411,12 +521,14 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
         total += qint64(size);
         if (written > entry.size || total > declaredTotal)
             return fail(QStringLiteral("entry larger than declared"), entry.path);
-        if (out.write(static_cast<const char *>(block), qint64(size)) != qint64(size))
-            return fail(QStringLiteral("cannot write"), out.fileName());
+        if (!out.write(static_cast<const char *>(block), qint64(size)))
+            return fail(QStringLiteral("cannot write"), staged);
     }
     // libarchive has checked the CRC at the end of the data; the size is checked here.
     if (written != entry.size)
         return fail(QStringLiteral("damaged entry"), entry.path);
+    if (!out.close())
+        return fail(QStringLiteral("cannot write"), staged);
     return true;
 }
 
@@ -470,23 +582,43 @@ bool Installation::placeFile(const Entry &entry, int index)
 {
     const QString path = target + QLatin1Char('/') + entry.path;
     const QString staged = journal->stagedPath(index);
+#ifndef Q_OS_WIN
+    // Most files are new to the target: one call places them, and finds those it must not.
+    if (moveNew(staged, path))
+        return true;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat existing;
+    if (errno != EEXIST || ::lstat(name.constData(), &existing) != 0)
+        return fail(QStringLiteral("cannot place"), path);
+    if (S_ISDIR(existing.st_mode))
+        return fail(QStringLiteral("a folder stands in the way of"), path);
+    // The archive's mode wins, but a replaced program stays executable: through a link, the
+    // program is what the link leads to.
+    if (S_ISLNK(existing.st_mode) && ::stat(name.constData(), &existing) != 0)
+        existing.st_mode = 0;
+    const int executable = int(existing.st_mode) & 0111;
+    const int mode = stagedMode(entry.mode);
+    if ((executable & ~mode)
+        && ::chmod(QFile::encodeName(staged).constData(), mode_t(mode | executable)) != 0)
+        return fail(QStringLiteral("cannot set permissions of"), path);
+    const bool replaces = true;
+#else
     const QFileInfo existing(path);
     const bool replaces = existing.exists() || existing.isSymLink();
     if (existing.isDir() && !existing.isSymLink())
         return fail(QStringLiteral("a folder stands in the way of"), path);
-
-    // The archive's mode wins, but a replaced program stays executable.
-    const QFile::Permissions permissions = permissionsOf(entry.mode) | QFile::ReadOwner
-            | QFile::WriteOwner
-            | (replaces ? existing.permissions() & executeBits : QFile::Permissions());
-    if (!QFile::setPermissions(staged, permissions))
+    const QFile::Permissions executable
+            = replaces ? existing.permissions() & executeBits : QFile::Permissions();
+    if (executable
+        && !QFile::setPermissions(staged, permissionsOf(stagedMode(entry.mode)) | executable))
         return fail(QStringLiteral("cannot set permissions of"), path);
+#endif
 
     // The replaced file is only moved aside: it is deleted with the staging folder once the
     // whole install has succeeded.
-    if (replaces && !QFile::rename(path, journal->backupPath(index)))
+    if (replaces && !moveNew(path, journal->backupPath(index)))
         return fail(QStringLiteral("cannot replace"), path);
-    if (!QFile::rename(staged, path))
+    if (!moveNew(staged, path))
         return fail(QStringLiteral("cannot place"), path);
     return true;
 }
