@@ -31,7 +31,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
         "${PROJECT_BINARY_DIR}"
         "${PROJECT_BINARY_DIR}/updater_core_autogen/include")
     set(_system_includes "${_third_party}")
-    foreach(qt_target Qt5::Core Qt5::Gui Qt5::GuiPrivate Qt5::Network Qt5::Widgets)
+    foreach(qt_target Qt5::Core Qt5::Gui Qt5::Network Qt5::Widgets)
         list(APPEND _system_includes
              "$<TARGET_PROPERTY:${qt_target},INTERFACE_INCLUDE_DIRECTORIES>")
     endforeach()
