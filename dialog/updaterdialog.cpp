@@ -91,16 +91,21 @@ void UpdaterDialog::on_btn_check_clicked()
     if (localVersion.isEmpty())
         localVersion = QStringLiteral("0.0");
 
-    if (!networkManager) {
-        networkManager = new QNetworkAccessManager(this);
-        connect(networkManager, SIGNAL(finished(QNetworkReply *)), this,
-                SLOT(onCheckReply(QNetworkReply *)));
-    }
+    createNetworkManager();
     const int round = ++lastCheckRound;
     sendCheckRequest(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
     if (isSignedBuild())
         sendCheckRequest(manifestUrl + QLatin1String(".minisig"), NetworkLimits::signatureMaxBytes,
                          round, true);
+}
+
+void UpdaterDialog::createNetworkManager()
+{
+    if (networkManager)
+        return;
+    networkManager = new QNetworkAccessManager(this);
+    connect(networkManager, SIGNAL(finished(QNetworkReply *)), this,
+            SLOT(onCheckReply(QNetworkReply *)));
 }
 
 void UpdaterDialog::sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature)
@@ -250,6 +255,7 @@ void UpdaterDialog::fetchPackageSignature(const QString &url)
     }
     QUrl signatureUrl = packageUrl;
     signatureUrl.setPath(packageUrl.path() + QLatin1String(".minisig"));
+    createNetworkManager();
     QNetworkReply *reply = networkManager->get(TransferWatch::request(signatureUrl));
     new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
     downloading = true;
@@ -265,7 +271,10 @@ void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const QString &ur
     MinisignSignature signature;
     if (why.isEmpty())
         signature = MinisignSignature::parse(reply->readAll(), &why);
-    const MinisignKey key = MinisignKey::fromString(publicKey);
+    QString keyProblem;
+    const MinisignKey key = MinisignKey::fromString(publicKey, &keyProblem);
+    if (why.isEmpty() && key.isNull())
+        why = QStringLiteral("the built-in public key is unusable: ") + keyProblem;
     // Ties the signature to the file the signed manifest names, not just to the publisher.
     const QString name = QUrl(url, QUrl::TolerantMode).fileName();
     if (why.isEmpty() && signature.keyId() != key.keyId())

@@ -56,6 +56,7 @@ private:
 
     void showInfo(const QString &text);
     bool hasNewVersion();
+    void createNetworkManager();
     void sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature);
     void takeManifest(const CheckRound &round);
     void startDownload(const QString &url);
