@@ -477,7 +477,7 @@ bool Installation::stage()
     if (!reader.open())
         return fail(QStringLiteral("package is not a readable zip archive"), reader.lastError());
     // Every bucket before the first file: made one at a time between the files, they made
-    // creating the files four times slower on ext4 (measured with 65,535 files).
+    // creating the files three to four times slower on ext4 (measured with 65,535 files).
     for (const QString &bucket : journal->bucketPaths(entries.size())) {
         if (!QDir().mkdir(bucket))
             return fail(QStringLiteral("cannot create staging folder"), bucket);

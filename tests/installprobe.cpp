@@ -2,6 +2,7 @@
 // replaced files have been moved aside into the staging folder.
 //
 //     installprobe PACKAGE TARGET AFTER_BACKUPS
+#include "install/installjournal.h"
 #include "install/packageinstaller.h"
 
 #include <QCoreApplication>
@@ -25,14 +26,12 @@ int main(int argc, char **argv)
         installer.install();
     });
     install->start();
-    // Backups are numbered by entry, in buckets of a thousand: "bK/old-N" is the backup of entry
-    // N, and they are moved aside in entry order.
-    const QString backup = QStringLiteral("b%1/old-%2").arg(after / 1000).arg(after);
+    // Backups are moved aside in entry order; the journal knows where entry N's goes.
     while (!install->isFinished()) {
         const QStringList staging
                 = QDir(target).entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden);
         for (const QString &folder : staging) {
-            if (QFileInfo::exists(target + '/' + folder + '/' + backup))
+            if (QFileInfo::exists(InstallJournal(target + '/' + folder, target).backupPath(after)))
                 std::raise(SIGKILL);
         }
         QThread::usleep(200);
