@@ -79,7 +79,17 @@ public:
                 return false;
             data += done;
             size -= done;
+            written += done;
         }
+#ifdef Q_OS_LINUX
+        // The journal makes every staged file durable before the first move; writing back a
+        // large file meanwhile leaves that flush little to wait for. Only a hint: errors do not
+        // matter here, the flush reports them.
+        if (written - writtenBack >= writeBackPiece) {
+            ::sync_file_range(fd, writtenBack, written - writtenBack, SYNC_FILE_RANGE_WRITE);
+            writtenBack = written;
+        }
+#endif
         return true;
     }
 
@@ -91,7 +101,10 @@ public:
     }
 
 private:
+    static constexpr qint64 writeBackPiece = 8 << 20;
     int fd = -1;
+    qint64 written = 0;
+    qint64 writtenBack = 0;
 };
 
 // Moves from onto to; fails with EEXIST where to exists already, never replacing it.
