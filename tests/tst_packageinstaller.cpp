@@ -170,11 +170,15 @@ void tst_PackageInstaller::permissions_data()
     QTest::addColumn<int>("existingMode"); // -1: no file to replace
     QTest::addColumn<int>("archiveMode");
     QTest::addColumn<int>("expectedMode");
+    QTest::addColumn<bool>("throughLink"); // the old file is reached through a link
 
-    QTest::newRow("archive mode on a new file") << -1 << 0750 << 0750;
-    QTest::newRow("owner keeps read and write") << -1 << 0400 << 0600;
-    QTest::newRow("archive mode narrows a replaced file") << 0666 << 0640 << 0640;
-    QTest::newRow("replaced program stays executable") << 0755 << 0644 << 0755;
+    QTest::newRow("archive mode on a new file") << -1 << 0750 << 0750 << false;
+    QTest::newRow("owner keeps read and write") << -1 << 0400 << 0600 << false;
+    QTest::newRow("archive mode narrows a replaced file") << 0666 << 0640 << 0640 << false;
+    QTest::newRow("replaced program stays executable") << 0755 << 0644 << 0755 << false;
+    // What the link leads to counts, not the link's own mode (all bits set).
+    QTest::newRow("link to a program replaced, executable") << 0755 << 0644 << 0755 << true;
+    QTest::newRow("link to a plain file replaced") << 0600 << 0644 << 0644 << true;
 }
 
 void tst_PackageInstaller::permissions()
@@ -182,15 +186,23 @@ void tst_PackageInstaller::permissions()
     QFETCH(int, existingMode);
     QFETCH(int, archiveMode);
     QFETCH(int, expectedMode);
+    QFETCH(bool, throughLink);
 
     const QString tool = app + "/tool";
+    const QString old = throughLink ? app + "/old-tool" : tool;
     if (existingMode >= 0)
-        QVERIFY(writeFile(tool, "old", existingMode));
+        QVERIFY(writeFile(old, "old", existingMode));
+    if (throughLink)
+        QVERIFY(QFile::link(old, tool));
     QVERIFY(writeFile(package, makeZip({ { "tool", "new", ZipEntry::File, archiveMode } })));
 
     PackageInstaller installer(package, app);
     QVERIFY2(installer.install(), qPrintable(installer.errorString()));
-    QCOMPARE(snapshot(app).value("tool"), fileState(expectedMode, "new"));
+    const Tree after = snapshot(app);
+    QCOMPARE(after.value("tool"), fileState(expectedMode, "new"));
+    // The link is replaced, not what it leads to.
+    if (throughLink)
+        QCOMPARE(after.value("old-tool"), fileState(existingMode, "old"));
 }
 
 // Installing the package fails with expectedError, and nothing under the temporary root (the
