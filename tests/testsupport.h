@@ -110,7 +110,9 @@ inline QByteArray fileState(int mode, const QByteArray &content)
     return QByteArray::number(mode, 8) + ' ' + content;
 }
 
-inline Tree snapshot(const QString &root)
+// leaveOut, a relative path, is passed over with everything below it (the updater's own folder,
+// say, when only the application's files count).
+inline Tree snapshot(const QString &root, const QString &leaveOut = QString())
 {
     Tree tree;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -118,7 +120,11 @@ inline Tree snapshot(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info = it.fileInfo();
-        QByteArray &value = tree[path.mid(root.size() + 1)];
+        const QString relative = path.mid(root.size() + 1);
+        if (!leaveOut.isEmpty()
+            && (relative == leaveOut || relative.startsWith(leaveOut + QLatin1Char('/'))))
+            continue;
+        QByteArray &value = tree[relative];
         if (info.isSymLink())
             value = "link to " + info.symLinkTarget().toUtf8();
         else if (info.isDir())

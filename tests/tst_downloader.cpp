@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 #include "download/networklimits.h"
 #include "httptestserver.h"
+#include "testsupport.h"
 #include "verify/blake2b512.h"
 
 #include <QDate>
@@ -53,37 +54,15 @@ HttpTestServer::Response package(const QByteArray &body, const QByteArray &name 
     return response;
 }
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void write(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(data);
-}
-
 QString dated(const QString &path)
 {
     return path + '_' + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
 }
 
-// Every file under dir with its contents, the download folder left out.
-QMap<QString, QByteArray> snapshot(const QDir &dir)
+// The application's files, the download folder left out.
+testsupport::Tree snapshot(const QDir &dir)
 {
-    QMap<QString, QByteArray> files;
-    const QString folder = dir.filePath(Downloader::folderName());
-    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!path.startsWith(folder + '/'))
-            files.insert(dir.relativeFilePath(path), contents(path));
-    }
-    return files;
+    return testsupport::snapshot(dir.path(), Downloader::folderName());
 }
 
 QByteArray blake2b(const QByteArray &data)
@@ -180,7 +159,7 @@ void tst_Downloader::seedApplication()
 {
     QVERIFY(app.mkpath(QStringLiteral(".")));
     for (const char *name : { "Morvane.exe", "updater.exe", "Qt5Core.dll", "x" })
-        write(app.filePath(name), QByteArray("installed ") + name);
+        QVERIFY(testsupport::writeFile(app.filePath(name), QByteArray("installed ") + name));
 }
 
 void tst_Downloader::metaObjectHasThreeSignals()
@@ -272,7 +251,7 @@ void tst_Downloader::names()
     QCOMPARE(downloader.errorString(), QString());
     QCOMPARE(target.entryList(QDir::Files), QStringList(expected));
     QCOMPARE(downloader.file()->fileName(), target.filePath(expected));
-    QCOMPARE(contents(target.filePath(expected)), QByteArray("payload"));
+    QCOMPARE(testsupport::readFile(target.filePath(expected)), QByteArray("payload"));
     QCOMPARE(snapshot(app), installed);
     QCOMPARE(QDir(tmp->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList({ "app", "cwd" }));
@@ -298,8 +277,8 @@ void tst_Downloader::noUsableNameKeepsEarlierOne()
     server->respond("/", bare);
     QVERIFY(fetch(downloader, recorder, server->url("/")));
     QVERIFY(downloader.succeeded());
-    QCOMPARE(contents(target.filePath("pkg.zip")), QByteArray("third"));
-    QCOMPARE(contents(dated(target.filePath("pkg.zip"))), QByteArray("second"));
+    QCOMPARE(testsupport::readFile(target.filePath("pkg.zip")), QByteArray("third"));
+    QCOMPARE(testsupport::readFile(dated(target.filePath("pkg.zip"))), QByteArray("second"));
 }
 
 void tst_Downloader::wholeBody_data()
@@ -338,7 +317,7 @@ void tst_Downloader::wholeBody()
     QCOMPARE(downloader.httpStatus(), 200);
     const QString final = target.filePath("pkg.zip");
     const QByteArray served = HttpTestServer::generated(0, size);
-    QVERIFY(contents(final) == served);
+    QVERIFY(testsupport::readFile(final) == served);
     QCOMPARE(downloader.digest(), hashing ? blake2b(served) : QByteArray());
     QVERIFY(downloader.identity().isValid());
     QCOMPARE(downloader.identity(), FileIdentity::of(final));
@@ -438,7 +417,7 @@ void tst_Downloader::hostileServers()
             QSKIP("mounting a small tmpfs was refused here");
     }
     const QString final = target.filePath("pkg.zip");
-    write(final, "older package");
+    QVERIFY(testsupport::writeFile(final, "older package"));
     if (special == 1)
         QVERIFY(target.mkdir("pkg.zip.part"));
     const auto installed = snapshot(app);
@@ -459,7 +438,7 @@ void tst_Downloader::hostileServers()
     QVERIFY(!downloader.identity().isValid());
     // The older package keeps its name, nothing half-made is left, and the application is
     // untouched.
-    QCOMPARE(contents(final), QByteArray("older package"));
+    QCOMPARE(testsupport::readFile(final), QByteArray("older package"));
     QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList("pkg.zip"));
     QCOMPARE(snapshot(app), installed);
 }
@@ -524,11 +503,13 @@ void tst_Downloader::leftoversAreCleaned()
     server->respond("/pkg", package("new"));
     QVERIFY(target.mkpath("."));
     const QString final = target.filePath("pkg.zip");
-    write(final, "older package");
-    write(final + ".part", "a stale partial file, longer than the new body");
-    write(target.filePath("other.zip.part"), "a partial file of another run");
+    QVERIFY(testsupport::writeFile(final, "older package"));
+    QVERIFY(testsupport::writeFile(final + ".part",
+                                   "a stale partial file, longer than the new body"));
+    QVERIFY(testsupport::writeFile(target.filePath("other.zip.part"),
+                                   "a partial file of another run"));
     if (backupExists)
-        write(dated(final), "backup");
+        QVERIFY(testsupport::writeFile(dated(final), "backup"));
 
     Downloader downloader(nullptr);
     Recorder recorder(downloader);
@@ -536,8 +517,9 @@ void tst_Downloader::leftoversAreCleaned()
 
     QVERIFY(downloader.succeeded());
     QCOMPARE(downloader.file()->fileName(), final);
-    QCOMPARE(contents(final), QByteArray("new"));
-    QCOMPARE(contents(dated(final)), QByteArray(backupExists ? "backup" : "older package"));
+    QCOMPARE(testsupport::readFile(final), QByteArray("new"));
+    QCOMPARE(testsupport::readFile(dated(final)),
+             QByteArray(backupExists ? "backup" : "older package"));
     QCOMPARE(target.entryList(QDir::Files | QDir::Hidden),
              QStringList({ "pkg.zip", "pkg.zip_" + QDate::currentDate().toString("yyyy-MM-dd") }));
 }
@@ -551,10 +533,10 @@ void tst_Downloader::earlierPackageBecomesDatedBackup()
         server->respond("/pkg", package(version));
         QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
         QVERIFY(downloader.succeeded());
-        QCOMPARE(contents(final), version);
+        QCOMPARE(testsupport::readFile(final), version);
     }
     // v2 went away entirely: v1 already held that day's backup, which stays as it was.
-    QCOMPARE(contents(dated(final)), QByteArray("v1"));
+    QCOMPARE(testsupport::readFile(dated(final)), QByteArray("v1"));
     QCOMPARE(target.entryList(QDir::Files).size(), 2);
 }
 
@@ -577,7 +559,7 @@ void tst_Downloader::busyWhileUnderWay()
 
     QCOMPARE(server->requests(), QStringList("/slow"));
     QCOMPARE(recorder.events, QStringList("finished"));
-    QCOMPARE(contents(target.filePath("pkg.zip")), QByteArray("0123456789"));
+    QCOMPARE(testsupport::readFile(target.filePath("pkg.zip")), QByteArray("0123456789"));
 }
 
 void tst_Downloader::emptyAddressThenRealOne()
@@ -631,7 +613,7 @@ void tst_Downloader::signalOrder()
     QVERIFY(reported.size() > 1);
     QCOMPARE(passedOn, reported);
     QCOMPARE(passedOn.first().second, qint64(-1)); // chunked: no size until the end
-    QCOMPARE(contents(target.filePath("second.zip")), QByteArray("second"));
+    QCOMPARE(testsupport::readFile(target.filePath("second.zip")), QByteArray("second"));
 }
 
 void tst_Downloader::defaultTargetIsDownloadFolder()
@@ -652,7 +634,7 @@ void tst_Downloader::defaultTargetIsDownloadFolder()
     downloader.download(server->url("/pkg").toString());
     QTRY_COMPARE(recorder.finishedCount(), 1);
     QCOMPARE(downloader.file()->fileName(), final);
-    QCOMPARE(contents(final), QByteArray("here"));
+    QCOMPARE(testsupport::readFile(final), QByteArray("here"));
 }
 
 QTEST_GUILESS_MAIN(tst_Downloader)

@@ -158,14 +158,7 @@ ProbeRun tst_UpdateRoad::drive(const QString &version, const char *answer, const
 
 Tree tst_UpdateRoad::application() const
 {
-    Tree tree = snapshot(root->path());
-    for (auto it = tree.begin(); it != tree.end();) {
-        if (it.key().startsWith(QLatin1String("app/updater-downloads")))
-            it = tree.erase(it);
-        else
-            ++it;
-    }
-    return tree;
+    return snapshot(root->path(), QStringLiteral("app/updater-downloads"));
 }
 
 void tst_UpdateRoad::incrementalPackage()
