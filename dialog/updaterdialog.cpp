@@ -35,21 +35,6 @@ bool isSignedBuild()
     return !publicKey.isEmpty();
 }
 
-// Why a reply is no usable answer, or an empty string: our own watch's reason first (a time-out
-// or a cap aborts the reply), then the network's error, then any status but 200 OK.
-QString transferFailure(QNetworkReply *reply)
-{
-    const auto *watch = reply->findChild<TransferWatch *>(QString(), Qt::FindDirectChildrenOnly);
-    if (watch && !watch->reason().isEmpty())
-        return watch->reason();
-    if (reply->error() != QNetworkReply::NoError)
-        return reply->errorString();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status != 200)
-        return QStringLiteral("HTTP %1").arg(status);
-    return QString();
-}
-
 } // namespace
 
 UpdaterDialog::UpdaterDialog(QWidget *parent)
@@ -130,7 +115,7 @@ void UpdaterDialog::onCheckReply(QNetworkReply *reply)
     if (round == checkRounds.end())
         return;
 
-    const QString failure = transferFailure(reply);
+    const QString failure = TransferWatch::failure(reply);
     const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
     if (reply->property(checkSignatureProperty).toBool()) {
         round->signature = body;
@@ -267,7 +252,7 @@ void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const QString &ur
 {
     reply->deleteLater();
     downloading = false;
-    QString why = transferFailure(reply);
+    QString why = TransferWatch::failure(reply);
     MinisignSignature signature;
     if (why.isEmpty())
         signature = MinisignSignature::parse(reply->readAll(), &why);

@@ -1,5 +1,7 @@
 #include "download/dispositionname.h"
 
+#include "install/entrypath.h"
+
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -10,20 +12,6 @@ constexpr int maxNameBytes = 255;
 // A longer header holds no name worth having (percent-encoded, a name of 255 bytes needs at
 // most 765), and the greedy match must not run over megabytes.
 constexpr int maxHeaderBytes = 4096;
-
-bool isDeviceName(const QString &name)
-{
-    static const QRegularExpression device(
-            QStringLiteral(
-                    "^(CON|PRN|AUX|NUL|COM[0-9\\x{b9}\\x{b2}\\x{b3}]|LPT[0-9\\x{b9}\\x{b2}\\x{b3}]|"
-                    "CONIN\\$|CONOUT\\$)$"),
-            QRegularExpression::CaseInsensitiveOption);
-    // Windows ignores trailing spaces before the extension too: "NUL .txt" is NUL.
-    QString stem = name.section(QLatin1Char('.'), 0, 0);
-    while (stem.endsWith(QLatin1Char(' ')))
-        stem.chop(1);
-    return device.match(stem).hasMatch();
-}
 
 } // namespace
 
@@ -52,7 +40,8 @@ QString DispositionName::usable(const QString &name)
     const QString last = name.mid(name.lastIndexOf(separator) + 1);
     // A trailing dot also refuses "." and "..".
     if (last.isEmpty() || last.toUtf8().size() > maxNameBytes || last.contains(forbidden)
-        || last.endsWith(QLatin1Char('.')) || last.endsWith(QLatin1Char(' ')) || isDeviceName(last))
+        || last.endsWith(QLatin1Char('.')) || last.endsWith(QLatin1Char(' '))
+        || EntryPath::isReservedName(last))
         return QString();
     return last;
 }

@@ -288,11 +288,7 @@ void Downloader::replyFinished()
         lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // The first cause found is the one told.
     if (reason.isEmpty())
-        reason = watch->reason();
-    if (reason.isEmpty() && lastError != QNetworkReply::NoError)
-        reason = reply->errorString();
-    if (reason.isEmpty() && lastStatus != 200)
-        reason = QStringLiteral("HTTP status %1").arg(lastStatus);
+        reason = TransferWatch::failure(reply);
     if (reason.isEmpty() && written == 0)
         reason = QStringLiteral("empty body");
     const FileIdentity writtenTo = FileIdentity::of(outFile);

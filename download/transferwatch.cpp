@@ -79,6 +79,19 @@ bool TransferWatch::isWebAddress(const QUrl &url)
             && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+QString TransferWatch::failure(QNetworkReply *reply)
+{
+    const auto *watch = reply->findChild<TransferWatch *>(QString(), Qt::FindDirectChildrenOnly);
+    if (watch && !watch->reason().isEmpty())
+        return watch->reason();
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 200)
+        return QStringLiteral("HTTP status %1").arg(status);
+    return QString();
+}
+
 QString TransferWatch::sizeText(qint64 bytes)
 {
     if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)

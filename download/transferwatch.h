@@ -38,6 +38,9 @@ public:
     // Why the reply was aborted ("no data for 30 s", "too slow: ...", "larger than 1 MiB"...);
     // empty while it was not.
     QString reason() const;
+    // Why a finished reply is no usable answer, or an empty string: the reason of its watch (a
+    // time-out or a cap aborts the reply), then the network's error, then any status but 200 OK.
+    static QString failure(QNetworkReply *reply);
 
     // The request for every transfer of the program: no compression (so nothing is ever
     // inflated in memory) and no redirection followed.
