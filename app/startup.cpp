@@ -3,7 +3,7 @@
 #include "app/settings.h"
 #include "app/theme.h"
 #include "dialog/updaterdialog.h"
-#include "install/packageinstaller.h"
+#include "install/installrecovery.h"
 
 #include <QApplication>
 #include <QNetworkProxyFactory>
@@ -22,7 +22,7 @@ int runUpdater(int &argc, char **argv)
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     // Before the dialog can look at the folder: an install cut short by a crash is rolled back.
-    PackageInstaller::recoverInterrupted(QCoreApplication::applicationDirPath());
+    InstallRecovery(QCoreApplication::applicationDirPath()).run();
 
     UpdaterDialog dialog;
     dialog.show();

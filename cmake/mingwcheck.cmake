@@ -24,7 +24,9 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
         file(CREATE_LINK ${header} ${_third_party}/openssl/${name} SYMBOLIC)
     endforeach()
 
-    set(_sources_of "$<FILTER:$<FILTER:$<TARGET_PROPERTY:updater_core,SOURCES>;$<TARGET_PROPERTY:updater,SOURCES>,INCLUDE,\\.cpp$>,EXCLUDE,_autogen/>")
+    # The Windows build takes the _win.cpp sources where this one takes the _unix.cpp ones.
+    set(_sources_of "$<FILTER:$<FILTER:$<TARGET_PROPERTY:updater_core,SOURCES>;$<TARGET_PROPERTY:updater,SOURCES>,INCLUDE,\\.cpp$>,EXCLUDE,_autogen/|_unix\\.cpp$>")
+    file(GLOB _windows_sources ${PROJECT_SOURCE_DIR}/*/*_win.cpp)
     # Ours, where every warning counts, and the others', whose warnings are theirs.
     set(_includes
         "${PROJECT_SOURCE_DIR}"
@@ -35,7 +37,8 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
         list(APPEND _system_includes
              "$<TARGET_PROPERTY:${qt_target},INTERFACE_INCLUDE_DIRECTORIES>")
     endforeach()
-    file(GENERATE OUTPUT ${_check_dir}/sources.txt CONTENT "$<JOIN:${_sources_of},\n>\n")
+    file(GENERATE OUTPUT ${_check_dir}/sources.txt
+         CONTENT "$<JOIN:${_sources_of};${_windows_sources},\n>\n")
     file(GENERATE OUTPUT ${_check_dir}/includes.txt CONTENT "$<JOIN:${_includes},\n>\n")
     file(GENERATE OUTPUT ${_check_dir}/system-includes.txt
          CONTENT "$<JOIN:${_system_includes},\n>\n")

@@ -32,6 +32,7 @@ void InstallJob::start(QFile *package, const QString &targetDir, const QString &
         thread->deleteLater();
         thread = nullptr;
         const QString reason = installer->errorString();
+        lastError = installer->error();
         installer.reset();
         emit finished(succeeded, reason);
     });
@@ -47,4 +48,9 @@ void InstallJob::cancel()
 bool InstallJob::isRunning() const
 {
     return thread != nullptr;
+}
+
+PackageInstaller::Error InstallJob::error() const
+{
+    return lastError;
 }

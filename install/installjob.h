@@ -1,12 +1,13 @@
 #ifndef INSTALLJOB_H
 #define INSTALLJOB_H
 
+#include "install/packageinstaller.h"
+
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
-class PackageInstaller;
 class QFile;
 class QThread;
 
@@ -27,6 +28,8 @@ public:
     // "cancelled". Does nothing when no install runs.
     void cancel();
     bool isRunning() const;
+    // How the last finished install ended; readable in a slot of finished().
+    PackageInstaller::Error error() const;
 
 signals:
     void finished(bool ok, const QString &reason);
@@ -35,6 +38,7 @@ private:
     std::unique_ptr<PackageInstaller> installer;
     QThread *thread = nullptr;
     bool succeeded = false;
+    PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
 };
 
 #endif // INSTALLJOB_H

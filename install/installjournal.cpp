@@ -1,88 +1,98 @@
 #include "install/installjournal.h"
 
-#include <QDebug>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "install/entrypath.h"
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include <QCryptographicHash>
 
 namespace {
 
-const QString planName = QStringLiteral("journal");
-const QString doneName = QStringLiteral("journal.done");
-const QByteArray magic = "updater-journal 1";
+const QByteArray magic = "updater-journal 2";
+// Two copies, so that one damaged copy does not lose the plan; each is written under a
+// temporary name first, so a copy that exists was written whole (its checksum says so again).
+const QString copyNames[] = { QStringLiteral("journal-1"), QStringLiteral("journal-2") };
+const QString newSuffix = QStringLiteral(".new");
+// A plan of the largest package (100,000 entries, 16M characters of names) stays below this.
+constexpr qint64 maxJournalBytes = qint64(128) << 20;
+constexpr int maxIndex = 100000;
+// Files go into folders of 256. In one folder of 65,535 names every create and rename costs
+// several times more, and on ext4 the cost of finding a free inode grows with the folder's size.
+constexpr int bucketSize = 256;
+// Parent folders held open at once; past this the cache starts again.
+constexpr std::size_t maxOpenFolders = 64;
 
-// Flushes everything written under dir to the disk, so that a power cut after the first move
-// cannot leave renamed files without their contents.
-bool syncTree(const QString &dir)
+QByteArray checksum(const QByteArray &content)
 {
-#if defined(Q_OS_LINUX)
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return false;
-    const bool synced = ::syncfs(fd) == 0;
-    ::close(fd);
-    return synced;
-#elif defined(Q_OS_UNIX)
-    Q_UNUSED(dir)
-    ::sync();
-    return true;
-#else
-    // Windows: NTFS journals the renames, and the staged files were closed; flushing each one
-    // would cost one disk round trip per file.
-    Q_UNUSED(dir)
-    return true;
-#endif
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
 }
 
-bool exists(const QString &path)
+QString parentOf(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash);
+}
+
+QString nameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// A path from a journal passes the rules of a package entry, so it names nothing outside the
+// target and nothing of the updater's own.
+bool isPlannedPath(const QString &path)
+{
+    return EntryPath::problem(path).isEmpty()
+            && !path.section(QLatin1Char('/'), 0, 0)
+                        .toCaseFolded()
+                        .startsWith(InstallJournal::stagingPrefix().toCaseFolded());
 }
 
 } // namespace
 
-InstallJournal::InstallJournal(const QString &stagingDir, const QString &targetDir)
-    : staging(stagingDir)
-    , target(targetDir)
+InstallJournal::InstallJournal(const NativeDir &target, const QString &stagingName)
+    : target(target)
+    , stagingDir(target.openFolder(stagingName))
 { }
 
-namespace {
-// Files go into folders of 256. In one folder of 65,535 names every create and rename costs
-// several times more; and ext4 puts each folder's files in one group of inodes, where each new
-// inode is found by stepping over those freed in the last half minute, so that cost grows with
-// the folder's size (measured with 65,535 files: folders of 1,000 took 1.7 times as long as folders
-// of 256, and folders of 128 no less, as the folders themselves then cost more).
-constexpr int bucketSize = 256;
-} // namespace
-
-QString InstallJournal::bucketPath(int index) const
+bool InstallJournal::isValid() const
 {
-    return staging + QLatin1String("/b") + QString::number(index / bucketSize);
+    return stagingDir.isValid();
 }
 
-QStringList InstallJournal::bucketPaths(int count) const
+QString InstallJournal::bucketName(int index)
 {
-    QStringList paths;
+    return QLatin1Char('b') + QString::number(index / bucketSize);
+}
+
+QStringList InstallJournal::bucketNames(int count)
+{
+    QStringList names;
     for (int index = 0; index < count; index += bucketSize)
-        paths.append(bucketPath(index));
-    return paths;
+        names.append(bucketName(index));
+    return names;
 }
 
-QString InstallJournal::stagedPath(int index) const
+QString InstallJournal::stagedName(int index)
 {
-    return bucketPath(index) + QLatin1Char('/') + QString::number(index);
+    return QString::number(index);
 }
 
-QString InstallJournal::backupPath(int index) const
+QString InstallJournal::backupName(int index)
 {
-    return bucketPath(index) + QLatin1String("/old-") + QString::number(index);
+    return QLatin1String("old-") + QString::number(index);
+}
+
+const NativeDir &InstallJournal::bucket(int index)
+{
+    if (index / bucketSize != currentBucketNumber) {
+        currentBucket = stagingDir.openFolder(bucketName(index));
+        currentBucketNumber = index / bucketSize;
+    }
+    return currentBucket;
+}
+
+const NativeDir &InstallJournal::staging() const
+{
+    return stagingDir;
 }
 
 QString InstallJournal::stagingPrefix()
@@ -90,91 +100,237 @@ QString InstallJournal::stagingPrefix()
     return QStringLiteral(".updater-staging-");
 }
 
+QString InstallJournal::doneName()
+{
+    return QStringLiteral("journal.done");
+}
+
+bool InstallJournal::hasPlan(const NativeDir &staging)
+{
+    for (const QString &name : copyNames) {
+        if (staging.kindOf(name) != NativeDir::Kind::Missing)
+            return true;
+    }
+    return false;
+}
+
+bool InstallJournal::hasBackups(const NativeDir &staging)
+{
+    for (const QString &name : staging.entryNames()) {
+        if (!name.startsWith(QLatin1Char('b')))
+            continue;
+        const NativeDir bucket = staging.openFolder(name);
+        for (const QString &inside : bucket.entryNames()) {
+            if (inside.startsWith(QLatin1String("old-")))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool InstallJournal::fail(const QString &why)
+{
+    if (error.isEmpty())
+        error = why;
+    return false;
+}
+
+const NativeDir &InstallJournal::folder(const QString &relative)
+{
+    if (relative.isEmpty())
+        return target;
+    auto known = folders.find(relative);
+    if (known != folders.end())
+        return known->second;
+    if (folders.size() >= maxOpenFolders)
+        folders.clear();
+    return folders.emplace(relative, target.openPath(relative)).first->second;
+}
+
 bool InstallJournal::write(const QStringList &dirs, const QVector<File> &plannedFiles)
 {
     newDirs = dirs;
     files = plannedFiles;
+    madeDirs = 0;
     // Paths hold no control characters (the entry rules refuse them), so a line is a record.
-    QSaveFile out(staging + QLatin1Char('/') + planName);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(magic + '\n');
+    QByteArray content = magic + '\n';
     for (const QString &dir : dirs)
-        out.write("D " + dir.toUtf8() + '\n');
+        content += "D " + dir.toUtf8() + '\n';
     for (const File &file : plannedFiles)
-        out.write("F " + QByteArray::number(file.index) + ' ' + file.path.toUtf8() + '\n');
-    return out.commit() && syncTree(staging);
+        content += "F " + QByteArray::number(file.index) + ' '
+                + QByteArray::number(file.staged.volume) + ' '
+                + QByteArray::number(file.staged.index) + ' ' + file.path.toUtf8() + '\n';
+    content += "C " + checksum(content) + '\n';
+    for (const QString &name : copyNames) {
+        if (!writeCopy(name, content))
+            return false;
+    }
+    // The staged files' contents too: a power cut after the first move must not leave renamed
+    // files without their bytes.
+    return stagingDir.flush() || fail(QStringLiteral("cannot flush the staged files"));
+}
+
+bool InstallJournal::writeCopy(const QString &name, const QByteArray &content)
+{
+    NativeDir::File out;
+    const bool written = stagingDir.createFile(name + newSuffix, 0600, &out)
+            && out.write(content.constData(), content.size()) && out.flush() && out.close()
+            && stagingDir.moveNew(name + newSuffix, stagingDir, name);
+    return written
+            || fail(QStringLiteral("cannot write the install journal: ")
+                    + stagingDir.errorString());
 }
 
 bool InstallJournal::read()
 {
-    QFile in(staging + QLatin1Char('/') + planName);
-    if (!in.open(QIODevice::ReadOnly) || in.readLine().trimmed() != magic)
-        return false;
-    while (!in.atEnd()) {
-        const QByteArray line = in.readLine();
-        if (!line.endsWith('\n'))
-            return false;
-        const QByteArray record = line.chopped(1);
-        if (record.startsWith("D ")) {
-            newDirs.append(QString::fromUtf8(record.mid(2)));
-        } else if (record.startsWith("F ")) {
-            const int space = record.indexOf(' ', 2);
-            bool ok = false;
-            const int index = record.mid(2, space - 2).toInt(&ok);
-            if (space < 0 || !ok)
-                return false;
-            files.append({ index, QString::fromUtf8(record.mid(space + 1)) });
-        } else {
-            return false;
-        }
+    for (const QString &name : copyNames) {
+        QByteArray content;
+        if (stagingDir.readFile(name, maxJournalBytes, &content) && parse(content))
+            return true;
     }
+    return fail(QStringLiteral("no whole journal of ours"));
+}
+
+bool InstallJournal::parse(const QByteArray &content)
+{
+    newDirs.clear();
+    files.clear();
+    madeDirs = -1;
+    // The checksum line closes the journal: "C ", 64 hex digits, a line end.
+    constexpr int checksumLine = 2 + 64 + 1;
+    const int bodySize = content.size() - checksumLine;
+    if (bodySize <= magic.size() || !content.endsWith('\n') || content.mid(bodySize, 2) != "C "
+        || content.mid(bodySize + 2, 64) != checksum(content.left(bodySize))
+        || !content.startsWith(magic + '\n'))
+        return false;
+    QVector<bool> seen(maxIndex, false);
+    const QList<QByteArray> lines = content.left(bodySize - 1).split('\n').mid(1);
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("D ")) {
+            const QString dir = QString::fromUtf8(line.mid(2));
+            if (!isPlannedPath(dir) || !files.isEmpty())
+                return false;
+            newDirs.append(dir);
+            continue;
+        }
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5 || fields.first() != "F")
+            return false;
+        bool numbers[3] = {};
+        const int index = fields.at(1).toInt(&numbers[0]);
+        const NativeDir::FileId staged { fields.at(2).toULongLong(&numbers[1]),
+                                         fields.at(3).toULongLong(&numbers[2]) };
+        const int pathStart = fields.at(0).size() + fields.at(1).size() + fields.at(2).size()
+                + fields.at(3).size() + 4;
+        const QString path = QString::fromUtf8(line.mid(pathStart));
+        if (!numbers[0] || !numbers[1] || !numbers[2] || index < 0 || index >= maxIndex
+            || seen.at(index) || !isPlannedPath(path))
+            return false;
+        seen[index] = true;
+        files.append({ index, path, staged });
+    }
+    return true;
+}
+
+bool InstallJournal::carryOut(const std::atomic<bool> &cancelled)
+{
+    for (const QString &dir : qAsConst(newDirs)) {
+        // Fails as well where a file or a link already has the name, or a link is on the way.
+        if (!folder(parentOf(dir)).makeFolder(nameOf(dir)))
+            return fail(QStringLiteral("cannot create folder: ") + dir);
+        ++madeDirs;
+    }
+    for (const File &file : qAsConst(files)) {
+        if (cancelled)
+            return fail(QStringLiteral("cancelled"));
+        if (!placeFile(file))
+            return false;
+    }
+    return true;
+}
+
+bool InstallJournal::placeFile(const File &file)
+{
+    const NativeDir &parent = folder(parentOf(file.path));
+    if (!parent.isValid())
+        return fail(QStringLiteral("entry leads through a link: ") + file.path);
+    const NativeDir &from = bucket(file.index);
+    const QString staged = stagedName(file.index);
+    const QString name = nameOf(file.path);
+    // Most files are new to the target: one call places them, and finds those it must not.
+    if (from.moveNew(staged, parent, name))
+        return true;
+    switch (parent.kindOf(name)) {
+    case NativeDir::Kind::Missing:
+        return fail(QStringLiteral("cannot place: ") + file.path + QLatin1String(" (")
+                    + from.errorString() + QLatin1Char(')'));
+    case NativeDir::Kind::Folder:
+        return fail(QStringLiteral("a folder stands in the way of: ") + file.path);
+    default:
+        break;
+    }
+    // The archive's mode wins, but a replaced program stays executable: through a link, the
+    // program is what the link leads to.
+    const int existing = parent.modeOf(name);
+    const int executable = existing < 0 ? 0 : existing & 0111;
+    if ((executable & ~file.mode) && !from.setMode(staged, file.mode | executable))
+        return fail(QStringLiteral("cannot set permissions of: ") + file.path);
+    // The replaced file is only moved aside: it goes with the staging folder once the install
+    // is marked done.
+    if (!parent.moveNew(name, from, backupName(file.index)))
+        return fail(QStringLiteral("cannot replace: ") + file.path);
+    if (!from.moveNew(staged, parent, name))
+        return fail(QStringLiteral("cannot place: ") + file.path);
     return true;
 }
 
 bool InstallJournal::commit()
 {
-    const bool renamed = QFile::rename(staging + QLatin1Char('/') + planName,
-                                       staging + QLatin1Char('/') + doneName);
-    return renamed && syncTree(staging);
+    NativeDir::File marker;
+    const bool marked = stagingDir.createFile(doneName(), 0600, &marker) && marker.flush()
+            && marker.close() && stagingDir.flush();
+    return marked
+            || fail(QStringLiteral("cannot finish the install journal: ")
+                    + stagingDir.errorString());
 }
 
-bool InstallJournal::rollBack() const
+bool InstallJournal::rollBack()
 {
     bool undone = true;
-    for (auto file = files.crbegin(); file != files.crend(); ++file) {
-        const QString path = target + QLatin1Char('/') + file->path;
-        // A staged file that is gone has been moved into place: what stands there is ours.
-        if (!exists(stagedPath(file->index)) && exists(path))
-            undone &= QFile::remove(path);
-        if (exists(backupPath(file->index)))
-            undone &= QFile::rename(backupPath(file->index), path);
-    }
-    for (auto dir = newDirs.crbegin(); dir != newDirs.crend(); ++dir) {
-        const QString path = target + QLatin1Char('/') + *dir;
-        if (QFileInfo(path).isDir())
-            undone &= QDir().rmdir(path);
+    for (auto file = files.crbegin(); file != files.crend(); ++file)
+        undone &= undoFile(*file);
+    const int made = madeDirs < 0 ? newDirs.size() : madeDirs;
+    for (int i = made - 1; i >= 0; --i) {
+        const QString &dir = newDirs.at(i);
+        const NativeDir &parent = folder(parentOf(dir));
+        if (parent.kindOf(nameOf(dir)) == NativeDir::Kind::Missing)
+            continue;
+        // What someone else put into a folder of ours since is theirs: the folder stays.
+        if (!parent.removeFolder(nameOf(dir)))
+            qWarning("install roll-back keeps the folder %s: %s", qPrintable(dir),
+                     qPrintable(parent.errorString()));
     }
     return undone;
 }
 
-void InstallJournal::recover(const QString &targetDir)
+bool InstallJournal::undoFile(const File &file)
 {
-    const QDir dir(targetDir);
-    const QStringList stale = dir.entryList({ stagingPrefix() + QLatin1Char('*') },
-                                            QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString &name : stale) {
-        const QString staging = dir.filePath(name);
-        InstallJournal journal(staging, dir.path());
-        // Without a plan nothing was moved yet; with a finished one nothing is left to undo.
-        if (QFile::exists(staging + QLatin1Char('/') + planName)) {
-            if (!journal.read() || !journal.rollBack()) {
-                qWarning("could not roll back the interrupted install, its files are kept in %s",
-                         qPrintable(staging));
-                continue;
-            }
-            qWarning("rolled back an interrupted install: %s", qPrintable(staging));
-        }
-        QDir(staging).removeRecursively();
-    }
+    const NativeDir &parent = folder(parentOf(file.path));
+    const NativeDir &from = bucket(file.index);
+    const QString name = nameOf(file.path);
+    // Only the very file that was staged is taken back; anything else at the path stays.
+    if (parent.isValid() && file.staged.isValid() && parent.idOf(name) == file.staged
+        && !parent.moveNew(name, from, stagedName(file.index)))
+        return fail(QStringLiteral("cannot take back: ") + file.path);
+    if (from.kindOf(backupName(file.index)) == NativeDir::Kind::Missing)
+        return true;
+    if (parent.isValid() && from.moveNew(backupName(file.index), parent, name))
+        return true;
+    // Another file stands at the path now, or its folder is gone: both are kept.
+    return fail(QStringLiteral("cannot put back: ") + file.path);
+}
+
+QString InstallJournal::errorString() const
+{
+    return error;
 }

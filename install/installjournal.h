@@ -1,14 +1,22 @@
 #ifndef INSTALLJOURNAL_H
 #define INSTALLJOURNAL_H
 
+#include "platform/nativedir.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
-// The plan of one install's moves, kept in its staging folder so that a crash part-way can be
-// undone at the next start. Staged file N is "N" in a bucket folder of the staging folder, the
-// file it replaces goes aside to "old-N" beside it; which moves happened is read from which of the
-// two still exist, so nothing is written during the moves themselves.
+#include <atomic>
+#include <map>
+
+// The plan of one install's moves and their undo, kept in its staging folder so that a crash at
+// any point can be settled at the next start. Staged file N is "N" in a bucket folder of the
+// staging folder; the file it replaces goes aside to "old-N" beside it. Which moves happened is
+// read from what exists: a file at an entry's path counts as the staged one only when it is the
+// very file staged (the plan records its identity), so an undo never removes anything else, and
+// undoing moves the new file back to "N" rather than deleting it, so an undo cut short can be
+// run again. Every create and move goes through folder handles that never follow a link.
 class InstallJournal
 {
 public:
@@ -16,38 +24,67 @@ public:
     {
         int index;
         QString path; // relative to the target
+        NativeDir::FileId staged; // the staged file's identity
+        int mode = 0; // what the staged file was created with
     };
 
-    InstallJournal(const QString &stagingDir, const QString &targetDir);
+    // target stays open for the journal's life; stagingName is a folder in it.
+    InstallJournal(const NativeDir &target, const QString &stagingName);
 
-    // The folder that holds staged file index and its backup; the installer creates it.
-    QString bucketPath(int index) const;
-    // Every bucket folder that entries 0 to count - 1 use, in order.
-    QStringList bucketPaths(int count) const;
-    QString stagedPath(int index) const;
-    QString backupPath(int index) const;
+    bool isValid() const;
+    // The folder that holds staged file index and its backup; the installer creates each one.
+    static QString bucketName(int index);
+    static QStringList bucketNames(int count);
+    static QString stagedName(int index);
+    static QString backupName(int index);
+    // The bucket of index, opened once for a run of neighbouring indexes.
+    const NativeDir &bucket(int index);
+    const NativeDir &staging() const;
 
     // Writes the plan (folders to create, parents first, then the files in the order they are
-    // moved) and makes it and every staged file durable before the first move.
+    // moved) in two copies with their checksums, and makes them and every staged file durable
+    // before the first move.
     bool write(const QStringList &newDirs, const QVector<File> &files);
-    // Marks the install as finished: from now on the staging folder is only rubbish.
+    // Reads the plan back from whichever copy is whole; false when neither is, or when any of
+    // its paths is not a plain relative path inside the target.
+    bool read();
+    // Creates the folders and moves every file into place, the replaced ones aside. Stops at the
+    // first failure or when cancelled turns true; rollBack() then undoes what was done.
+    bool carryOut(const std::atomic<bool> &cancelled);
+    // Marks the install as finished, durably: from now on the staging folder is only rubbish.
     bool commit();
     // Undoes whatever part of the plan has been carried out, in reverse; true when all of it is
-    // undone, so the staging folder may go.
-    bool rollBack() const;
+    // undone and nothing of the staging folder is needed any more.
+    bool rollBack();
+
+    // What went wrong last, for the log.
+    QString errorString() const;
 
     // The folder name prefix that marks staging folders; no entry may use it.
     static QString stagingPrefix();
-    // Rolls back or clears every staging folder in targetDir.
-    static void recover(const QString &targetDir);
+    // The marker of a finished install, and whether anything says moves may have begun.
+    static QString doneName();
+    static bool hasPlan(const NativeDir &staging);
+    static bool hasBackups(const NativeDir &staging);
 
 private:
-    bool read();
+    bool fail(const QString &why);
+    const NativeDir &folder(const QString &relative);
+    bool writeCopy(const QString &name, const QByteArray &content);
+    bool parse(const QByteArray &content);
+    bool placeFile(const File &file);
+    bool undoFile(const File &file);
 
-    QString staging;
-    QString target;
+    const NativeDir &target;
+    NativeDir stagingDir;
+    NativeDir currentBucket;
+    int currentBucketNumber = -1;
+    // Parent folders by relative path, opened once each while they stay few.
+    std::map<QString, NativeDir> folders;
     QStringList newDirs;
+    int madeDirs = -1; // of newDirs, how many this run made; -1 when read from a crash
     QVector<File> files;
+    QString error;
 };
 
 #endif // INSTALLJOURNAL_H

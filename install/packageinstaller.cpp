@@ -2,6 +2,9 @@
 
 #include "install/entrypath.h"
 #include "install/installjournal.h"
+#include "install/installrecovery.h"
+#include "platform/nativedir.h"
+#include "platform/updatelock.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -10,21 +13,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QStorageInfo>
-#include <QTemporaryDir>
 #include <QVector>
 #include <QtEndian>
 
 #include <memory>
 #include <vector>
 
-#ifndef Q_OS_WIN
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -47,122 +45,6 @@ int stagedMode(int archiveMode)
 {
     return (archiveMode & 0777) | 0600;
 }
-
-#ifndef Q_OS_WIN
-// Staged files and moves go straight to the system: a package of many small files spends its
-// time in these calls, and QFile and QFileInfo add a stat or an access check to each.
-
-// One staged file, created new: a name that exists already is an error, never overwritten.
-class StagedFile
-{
-public:
-    StagedFile() = default;
-    ~StagedFile() { close(); }
-    StagedFile(const StagedFile &) = delete;
-    StagedFile &operator=(const StagedFile &) = delete;
-
-    bool open(const QString &path, int mode)
-    {
-        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    0600);
-        // Set, not asked for at creation: the umask must not narrow the archive's mode.
-        return fd >= 0 && ::fchmod(fd, mode_t(mode)) == 0;
-    }
-
-    bool write(const char *data, qint64 size)
-    {
-        while (size > 0) {
-            const ssize_t done = ::write(fd, data, size_t(size));
-            if (done < 0 && errno == EINTR)
-                continue;
-            if (done <= 0)
-                return false;
-            data += done;
-            size -= done;
-            written += done;
-        }
-#ifdef Q_OS_LINUX
-        // The journal makes every staged file durable before the first move; writing back a
-        // large file meanwhile leaves that flush little to wait for. Only a hint: errors do not
-        // matter here, the flush reports them.
-        if (written - writtenBack >= writeBackPiece) {
-            ::sync_file_range(fd, writtenBack, written - writtenBack, SYNC_FILE_RANGE_WRITE);
-            writtenBack = written;
-        }
-#endif
-        return true;
-    }
-
-    bool close()
-    {
-        const bool closed = fd < 0 || ::close(fd) == 0;
-        fd = -1;
-        return closed;
-    }
-
-private:
-    static constexpr qint64 writeBackPiece = 8 << 20;
-    int fd = -1;
-    qint64 written = 0;
-    qint64 writtenBack = 0;
-};
-
-// Moves from onto to; fails with EEXIST where to exists already, never replacing it.
-bool moveNew(const QString &from, const QString &to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray destination = QFile::encodeName(to);
-#ifdef Q_OS_LINUX
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData(),
-                    RENAME_NOREPLACE)
-        == 0)
-        return true;
-    if (errno != EINVAL)
-        return false;
-        // A file system without RENAME_NOREPLACE: look first.
-#endif
-    struct stat existing;
-    if (::lstat(destination.constData(), &existing) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return errno == ENOENT && ::rename(source.constData(), destination.constData()) == 0;
-}
-#else
-constexpr QFile::Permissions executeBits
-        = QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
-
-QFile::Permissions permissionsOf(int mode)
-{
-    return QFile::Permissions(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
-}
-
-class StagedFile
-{
-public:
-    bool open(const QString &path, int mode)
-    {
-        file.setFileName(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::NewOnly)
-                && file.setPermissions(permissionsOf(mode));
-    }
-    bool write(const char *data, qint64 size) { return file.write(data, size) == size; }
-    bool close()
-    {
-        file.close();
-        return file.error() == QFileDevice::NoError;
-    }
-
-private:
-    QFile file;
-};
-
-// QFile refuses to move onto an existing name.
-bool moveNew(const QString &from, const QString &to)
-{
-    return QFile::rename(from, to);
-}
-#endif
 
 // The entry count the end record claims, read before libarchive loads the whole central
 // directory into memory: a 100 MB package of empty entries would make it hold millions.
@@ -274,7 +156,10 @@ struct Entry
     bool isDir;
     int mode;
     qint64 size;
+    NativeDir::FileId staged;
 };
+
+using Error = PackageInstaller::Error;
 
 // One run of an installation: read and check every header, stream the files into a staging
 // folder inside the target, then move them into place under a journal.
@@ -285,24 +170,27 @@ public:
                  const std::atomic<bool> &cancelled);
 
     bool run();
+    Error kind = Error::NoError;
     QString error;
 
 private:
+    // A refusal is the package's fault; a failure the disk's.
     bool fail(const QString &reason, const QString &subject);
+    bool failed(const QString &reason, const QString &subject);
     bool readHeaders();
     bool addEntry(archive_entry *header);
     bool checkExistingLinks();
     bool checkFreeSpace();
+    bool makeStaging();
     bool stage();
     bool stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total);
     bool moveIntoPlace();
-    bool placeFile(const Entry &entry, int index);
-    bool isInsideTarget(const QString &canonicalPath) const;
     void removeStaging();
 
     QFile *package;
     QString targetDir;
     QString target; // canonical
+    NativeDir targetHandle;
     QString protectedKey;
     const std::atomic<bool> &cancelled;
     QVector<Entry> entries;
@@ -310,7 +198,7 @@ private:
     QStringList dirs; // every folder the package needs, parents first
     qint64 declaredTotal = 0;
     qint64 nameCharacters = 0;
-    QString staging;
+    QString stagingName;
     std::unique_ptr<InstallJournal> journal;
 };
 
@@ -326,10 +214,13 @@ Installation::Installation(QFile *package, const QString &targetDir, const QStri
 bool Installation::run()
 {
     if (target.isEmpty() || !QFileInfo(target).isDir())
-        return fail(QStringLiteral("target directory not found"), targetDir);
+        return failed(QStringLiteral("target directory not found"), targetDir);
+    targetHandle = NativeDir::open(target);
+    if (!targetHandle.isValid())
+        return failed(QStringLiteral("cannot open the target directory"), target);
     if (!readHeaders() || !checkExistingLinks() || !checkFreeSpace())
         return false;
-    if (!stage()) {
+    if (!makeStaging() || !stage()) {
         removeStaging();
         return false;
     }
@@ -338,8 +229,19 @@ bool Installation::run()
 
 bool Installation::fail(const QString &reason, const QString &subject)
 {
-    if (error.isEmpty())
+    if (error.isEmpty()) {
+        kind = Error::Refused;
         error = reason + QLatin1String(": ") + subject;
+    }
+    return false;
+}
+
+bool Installation::failed(const QString &reason, const QString &subject)
+{
+    if (error.isEmpty()) {
+        kind = Error::Failed;
+        error = reason + QLatin1String(": ") + subject;
+    }
     return false;
 }
 
@@ -412,7 +314,9 @@ bool Installation::addEntry(archive_entry *header)
     const QString key = path.toCaseFolded();
     const int firstSlash = key.indexOf(QLatin1Char('/'));
     const QString first = firstSlash < 0 ? key : key.left(firstSlash);
+    // The updater's own folder holds the downloads and the update lock.
     if ((!protectedKey.isEmpty() && first == protectedKey)
+        || first == UpdateLock::folderName().toCaseFolded()
         || first.startsWith(InstallJournal::stagingPrefix().toCaseFolded()))
         return fail(QStringLiteral("entry in a protected folder"), name);
 
@@ -441,25 +345,19 @@ bool Installation::addEntry(archive_entry *header)
             dirs.append(*dir);
     }
     declaredTotal += size;
-    entries.append({ path, isDir, int(archive_entry_perm(header)) & 0777, size });
+    entries.append({ path, isDir, int(archive_entry_perm(header)) & 0777, size, {} });
     return true;
 }
 
-// Folders of the target that are links leading out of it would carry the package outside.
+// The files are moved through folder handles that never follow a link, so a folder of the
+// package that is a link in the target could never be filled: refused before anything is written.
 bool Installation::checkExistingLinks()
 {
     for (const QString &dir : qAsConst(dirs)) {
-        const QFileInfo existing(target + QLatin1Char('/') + dir);
-        if (existing.isSymLink() && !isInsideTarget(existing.canonicalFilePath()))
-            return fail(QStringLiteral("entry leads outside the target directory"), dir);
+        if (QFileInfo(target + QLatin1Char('/') + dir).isSymLink())
+            return fail(QStringLiteral("entry leads through a link"), dir);
     }
     return true;
-}
-
-bool Installation::isInsideTarget(const QString &canonicalPath) const
-{
-    return !canonicalPath.isEmpty()
-            && (canonicalPath == target || canonicalPath.startsWith(target + QLatin1Char('/')));
 }
 
 bool Installation::checkFreeSpace()
@@ -469,32 +367,43 @@ bool Installation::checkFreeSpace()
                     QStringLiteral("%1 bytes declared").arg(declaredTotal));
     const QStorageInfo storage(target);
     if (storage.isValid() && storage.bytesAvailable() - freeSpaceMargin < declaredTotal)
-        return fail(
+        return failed(
                 QStringLiteral("not enough free space"),
                 QStringLiteral("%1 bytes needed on %2").arg(declaredTotal).arg(storage.rootPath()));
     return true;
 }
 
+bool Installation::makeStaging()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100 && stagingName.isEmpty(); ++attempt) {
+        QString name = InstallJournal::stagingPrefix();
+        for (int i = 0; i < 8; ++i)
+            name += QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]);
+        if (targetHandle.makeFolder(name))
+            stagingName = name;
+        else if (targetHandle.kindOf(name) == NativeDir::Kind::Missing)
+            break;
+    }
+    if (stagingName.isEmpty())
+        return failed(QStringLiteral("cannot create staging folder"), target);
+    journal = std::make_unique<InstallJournal>(targetHandle, stagingName);
+    if (!journal->isValid())
+        return failed(QStringLiteral("cannot open staging folder"), stagingName);
+    // Every bucket before the first file: made one at a time between the files, they made
+    // creating the files three to four times slower on ext4 (measured with 65,535 files).
+    for (const QString &bucket : InstallJournal::bucketNames(entries.size())) {
+        if (!journal->staging().makeFolder(bucket))
+            return failed(QStringLiteral("cannot create staging folder"), bucket);
+    }
+    return true;
+}
+
 bool Installation::stage()
 {
-    QTemporaryDir folder(target + QLatin1Char('/') + InstallJournal::stagingPrefix()
-                         + QLatin1String("XXXXXX"));
-    if (!folder.isValid())
-        return fail(QStringLiteral("cannot create staging folder"), target);
-    // From here on the folder's fate is decided by the install, not by this object.
-    folder.setAutoRemove(false);
-    staging = folder.path();
-    journal = std::make_unique<InstallJournal>(staging, target);
-
     ArchiveReader reader(package);
     if (!reader.open())
         return fail(QStringLiteral("package is not a readable zip archive"), reader.lastError());
-    // Every bucket before the first file: made one at a time between the files, they made
-    // creating the files three to four times slower on ext4 (measured with 65,535 files).
-    for (const QString &bucket : journal->bucketPaths(entries.size())) {
-        if (!QDir().mkdir(bucket))
-            return fail(QStringLiteral("cannot create staging folder"), bucket);
-    }
     qint64 total = 0;
     for (int i = 0; i < entries.size(); ++i) {
         archive_entry *header = nullptr;
@@ -510,14 +419,14 @@ bool Installation::stage()
 // Streams one entry into its staging file, stopping the moment it passes its declared size.
 bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total)
 {
-    const Entry &entry = entries.at(index);
+    Entry &entry = entries[index];
     const char *name = archive_entry_pathname_utf8(header);
     if (!name || QString::fromUtf8(name) != entry.path)
         return fail(QStringLiteral("package changed while reading"), entry.path);
-    const QString staged = journal->stagedPath(index);
-    StagedFile out;
-    if (!out.open(staged, stagedMode(entry.mode)))
-        return fail(QStringLiteral("cannot write"), staged);
+    const NativeDir &bucket = journal->bucket(index);
+    NativeDir::File out;
+    if (!bucket.createFile(InstallJournal::stagedName(index), stagedMode(entry.mode), &out))
+        return failed(QStringLiteral("cannot write"), bucket.errorString());
     qint64 written = 0;
     for (;;) {
         if (cancelled)
@@ -535,13 +444,14 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
         if (written > entry.size || total > declaredTotal)
             return fail(QStringLiteral("entry larger than declared"), entry.path);
         if (!out.write(static_cast<const char *>(block), qint64(size)))
-            return fail(QStringLiteral("cannot write"), staged);
+            return failed(QStringLiteral("cannot write"), entry.path);
     }
     // libarchive has checked the CRC at the end of the data; the size is checked here.
     if (written != entry.size)
         return fail(QStringLiteral("damaged entry"), entry.path);
-    if (!out.close())
-        return fail(QStringLiteral("cannot write"), staged);
+    entry.staged = out.id();
+    if (!entry.staged.isValid() || !out.close())
+        return failed(QStringLiteral("cannot write"), entry.path);
     return true;
 }
 
@@ -554,92 +464,35 @@ bool Installation::moveIntoPlace()
             newDirs.append(dir);
     }
     for (int i = 0; i < entries.size(); ++i) {
-        if (!entries.at(i).isDir)
-            files.append({ i, entries.at(i).path });
+        const Entry &entry = entries.at(i);
+        if (!entry.isDir)
+            files.append({ i, entry.path, entry.staged, stagedMode(entry.mode) });
     }
     if (!journal->write(newDirs, files)) {
         removeStaging();
-        return fail(QStringLiteral("cannot write the install journal"), staging);
+        return failed(journal->errorString(), stagingName);
     }
-
-    bool placed = true;
-    for (const QString &dir : qAsConst(newDirs)) {
-        // Fails as well where a file or a link already has the name.
-        const QString path = target + QLatin1Char('/') + dir;
-        if (!QDir().mkdir(path)) {
-            placed = fail(QStringLiteral("cannot create folder"), path);
-            break;
-        }
-    }
-    for (int i = 0; placed && i < files.size(); ++i) {
-        if (cancelled)
-            placed = fail(QStringLiteral("cancelled"), files.at(i).path);
-        else
-            placed = placeFile(entries.at(files.at(i).index), files.at(i).index);
-    }
-    if (placed && journal->commit()) {
+    if (journal->carryOut(cancelled) && journal->commit()) {
         removeStaging();
         return true;
     }
-    if (placed)
-        fail(QStringLiteral("cannot finish the install journal"), staging);
-    if (journal->rollBack())
+    failed(journal->errorString(), target);
+    if (journal->rollBack()) {
         removeStaging();
-    else
-        error += QLatin1String("; could not undo everything, replaced files are kept in ")
-                + staging;
+        return false;
+    }
+    kind = Error::RollBackIncomplete;
+    error += QLatin1String("; could not undo everything (") + journal->errorString()
+            + QLatin1String("), replaced files are kept in ") + target + QLatin1Char('/')
+            + stagingName;
     return false;
-}
-
-bool Installation::placeFile(const Entry &entry, int index)
-{
-    const QString path = target + QLatin1Char('/') + entry.path;
-    const QString staged = journal->stagedPath(index);
-#ifndef Q_OS_WIN
-    // Most files are new to the target: one call places them, and finds those it must not.
-    if (moveNew(staged, path))
-        return true;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat existing;
-    if (errno != EEXIST || ::lstat(name.constData(), &existing) != 0)
-        return fail(QStringLiteral("cannot place"), path);
-    if (S_ISDIR(existing.st_mode))
-        return fail(QStringLiteral("a folder stands in the way of"), path);
-    // The archive's mode wins, but a replaced program stays executable: through a link, the
-    // program is what the link leads to.
-    if (S_ISLNK(existing.st_mode) && ::stat(name.constData(), &existing) != 0)
-        existing.st_mode = 0;
-    const int executable = int(existing.st_mode) & 0111;
-    const int mode = stagedMode(entry.mode);
-    if ((executable & ~mode)
-        && ::chmod(QFile::encodeName(staged).constData(), mode_t(mode | executable)) != 0)
-        return fail(QStringLiteral("cannot set permissions of"), path);
-    const bool replaces = true;
-#else
-    const QFileInfo existing(path);
-    const bool replaces = existing.exists() || existing.isSymLink();
-    if (existing.isDir() && !existing.isSymLink())
-        return fail(QStringLiteral("a folder stands in the way of"), path);
-    const QFile::Permissions executable
-            = replaces ? existing.permissions() & executeBits : QFile::Permissions();
-    if (executable
-        && !QFile::setPermissions(staged, permissionsOf(stagedMode(entry.mode)) | executable))
-        return fail(QStringLiteral("cannot set permissions of"), path);
-#endif
-
-    // The replaced file is only moved aside: it is deleted with the staging folder once the
-    // whole install has succeeded.
-    if (replaces && !moveNew(path, journal->backupPath(index)))
-        return fail(QStringLiteral("cannot replace"), path);
-    if (!moveNew(staged, path))
-        return fail(QStringLiteral("cannot place"), path);
-    return true;
 }
 
 void Installation::removeStaging()
 {
-    if (!staging.isEmpty())
-        QDir(staging).removeRecursively();
+    journal.reset();
+    if (!stagingName.isEmpty())
+        targetHandle.removeTree(stagingName);
 }
 
 } // namespace
@@ -661,31 +514,54 @@ void PackageInstaller::setProtectedFolder(const QString &name)
 
 bool PackageInstaller::install()
 {
-    error.clear();
+    reason.clear();
+    lastError = Error::NoError;
+    const auto refuse = [this](Error kind, const QString &why) {
+        lastError = kind;
+        reason = why;
+        return false;
+    };
     QFile owned(packagePath);
     QFile *file = package;
     if (!file) {
-        if (!owned.open(QIODevice::ReadOnly)) {
-            error = QLatin1String("cannot open package: ") + packagePath;
-            return false;
-        }
+        if (!owned.open(QIODevice::ReadOnly))
+            return refuse(Error::Refused, QLatin1String("cannot open package: ") + packagePath);
         file = &owned;
     }
-    if (file->isSequential() || !file->isOpen()) {
-        error = QLatin1String("cannot open package: ") + file->fileName();
-        return false;
+    if (file->isSequential() || !file->isOpen())
+        return refuse(Error::Refused, QLatin1String("cannot open package: ") + file->fileName());
+
+    UpdateLock lock(UpdateLock::folderOf(targetDir));
+    if (!lock.tryLock())
+        return refuse(Error::Busy,
+                      QLatin1String("another update is running: ") + lock.errorString());
+    // What an earlier install left is settled first; one that cannot be stays untouched, and
+    // nothing is installed over it.
+    InstallRecovery recovery(targetDir);
+    switch (recovery.run()) {
+    case InstallRecovery::Outcome::Clean:
+    case InstallRecovery::Outcome::RolledBack:
+        break;
+    case InstallRecovery::Outcome::Busy:
+        return refuse(Error::Busy, recovery.errorString());
+    case InstallRecovery::Outcome::Unreadable:
+    case InstallRecovery::Outcome::Incomplete:
+        return refuse(Error::RollBackIncomplete,
+                      QLatin1String("an earlier update is not settled: ") + recovery.errorString());
     }
+
     Installation installation(file, targetDir, protectedFolder, cancelled);
     if (installation.run())
         return true;
-    error = installation.error.startsWith(QLatin1String("cancelled")) ? QStringLiteral("cancelled")
-                                                                      : installation.error;
-    return false;
+    // Whatever else went wrong on the way, a cancelled install that was undone is cancelled.
+    if (cancelled && installation.kind != Error::RollBackIncomplete)
+        return refuse(Error::Cancelled, QStringLiteral("cancelled"));
+    return refuse(installation.kind, installation.error);
 }
 
 QString PackageInstaller::errorString() const
 {
-    return error;
+    return reason;
 }
 
 void PackageInstaller::cancel()
@@ -693,7 +569,7 @@ void PackageInstaller::cancel()
     cancelled = true;
 }
 
-void PackageInstaller::recoverInterrupted(const QString &targetDir)
+PackageInstaller::Error PackageInstaller::error() const
 {
-    InstallJournal::recover(targetDir);
+    return lastError;
 }

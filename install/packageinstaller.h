@@ -14,6 +14,15 @@ class QFile;
 class PackageInstaller
 {
 public:
+    enum class Error {
+        NoError,
+        Busy, // another updater holds the update lock, or an earlier install is not settled
+        Refused, // the package's fault: unreadable, unsafe or over a limit
+        Failed, // the disk's: no space, a write or a move that failed; rolled back
+        Cancelled, // rolled back
+        RollBackIncomplete, // a failure whose undo could not finish: the backups are kept
+    };
+
     PackageInstaller(const QString &packagePath, const QString &targetDir);
     // Reads an already open, seekable package from its start; the file is not closed.
     PackageInstaller(QFile *package, const QString &targetDir);
@@ -21,8 +30,10 @@ public:
     // Entries whose first path component is this name, in any case, are refused.
     void setProtectedFolder(const QString &name);
 
-    // True when every entry of the package now lies in the target directory.
+    // True when every entry of the package now lies in the target directory. Takes the update
+    // lock of the target and settles what earlier installs left first.
     bool install();
+    Error error() const;
     // Why the last install() refused or failed, for the log; empty after success.
     QString errorString() const;
 
@@ -30,16 +41,13 @@ public:
     // install() returns false with "cancelled".
     void cancel();
 
-    // Rolls back an install that a crash left half done (from its journal), and removes staging
-    // folders that an earlier run left behind. Runs before anything else looks at targetDir.
-    static void recoverInterrupted(const QString &targetDir);
-
 private:
     QString packagePath;
     QFile *package = nullptr;
     QString targetDir;
     QString protectedFolder;
-    QString error;
+    Error lastError = Error::NoError;
+    QString reason;
     std::atomic<bool> cancelled { false };
 };
 

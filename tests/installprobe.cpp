@@ -1,8 +1,15 @@
-// Installs a package and kills itself, as a crash or a power cut would, once a given number of
-// replaced files have been moved aside into the staging folder.
+// Kills itself, as a crash or a power cut would, at a chosen point of an install or of the
+// recovery of one:
 //
-//     installprobe PACKAGE TARGET AFTER_BACKUPS
+//     installprobe install PACKAGE TARGET staged N   while staging, once staged file N exists
+//     installprobe install PACKAGE TARGET made PATH  once the new folder PATH was made
+//     installprobe install PACKAGE TARGET backup N   once replaced file N was moved aside
+//     installprobe install PACKAGE TARGET done       once the install is marked done
+//     installprobe recover TARGET undo N             once recovery put replaced file N back
+//
+// Exits 0 when the point never came.
 #include "install/installjournal.h"
+#include "install/installrecovery.h"
 #include "install/packageinstaller.h"
 
 #include <QCoreApplication>
@@ -12,31 +19,81 @@
 
 #include <csignal>
 
+namespace {
+
+// The one staging folder of the run, looked for until it appears: listing the target at every
+// look would cost more than the work being watched.
+QString stagingFolder(const QString &target)
+{
+    const QStringList names = QDir(target).entryList({ InstallJournal::stagingPrefix() + '*' },
+                                                     QDir::Dirs | QDir::Hidden);
+    return names.isEmpty() ? QString() : target + '/' + names.first();
+}
+
+bool exists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+QString inBucket(const QString &staging, int index, const QString &name)
+{
+    return staging + '/' + InstallJournal::bucketName(index) + '/' + name;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList arguments = app.arguments();
-    if (arguments.size() != 4)
+    QStringList arguments = app.arguments().mid(1);
+    const bool install = arguments.value(0) == "install";
+    if (install ? arguments.size() < 4 : arguments.size() != 4)
         return 2;
-    const QString target = arguments.at(2);
-    const int after = arguments.at(3).toInt();
+    const QString package = install ? arguments.at(1) : QString();
+    const QString target = arguments.at(install ? 2 : 1);
+    const QString point = arguments.at(install ? 3 : 2);
+    const QString value = arguments.value(install ? 4 : 3);
+    const int index = value.toInt();
 
-    QThread *install = QThread::create([&] {
-        PackageInstaller installer(arguments.at(1), target);
-        installer.install();
+    // Seen once, so that "undo" waits for the backup to be put back, not for it to be missing.
+    bool backupSeen = false;
+    QString staging;
+    const auto reached = [&] {
+        if (staging.isEmpty() && (staging = stagingFolder(target)).isEmpty())
+            return false;
+        const bool planned = exists(staging + "/journal-1");
+        if (point == "staged")
+            return !planned && exists(inBucket(staging, index, InstallJournal::stagedName(index)));
+        if (point == "made")
+            return planned && QFileInfo(target + '/' + value).isDir();
+        if (point == "backup")
+            return exists(inBucket(staging, index, InstallJournal::backupName(index)));
+        if (point == "done")
+            return exists(staging + '/' + InstallJournal::doneName());
+        const bool backup = exists(inBucket(staging, index, InstallJournal::backupName(index)));
+        if (backupSeen && !backup)
+            return true;
+        backupSeen = backupSeen || backup;
+        return false;
+    };
+    // The work before the thread starts: the first look must see the state before it.
+    if (point == "undo")
+        reached();
+
+    QThread *work = QThread::create([&] {
+        if (install)
+            PackageInstaller(package, target).install();
+        else
+            InstallRecovery(target).run();
     });
-    install->start();
-    // Backups are moved aside in entry order; the journal knows where entry N's goes.
-    while (!install->isFinished()) {
-        const QStringList staging
-                = QDir(target).entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden);
-        for (const QString &folder : staging) {
-            if (QFileInfo::exists(InstallJournal(target + '/' + folder, target).backupPath(after)))
-                std::raise(SIGKILL);
-        }
-        QThread::usleep(200);
+    work->start();
+    while (!work->isFinished()) {
+        if (reached())
+            std::raise(SIGKILL);
+        QThread::usleep(300);
     }
-    install->wait();
-    delete install;
+    work->wait();
+    delete work;
     return 0;
 }

@@ -1,0 +1,32 @@
+#ifndef INSTALLRECOVERY_H
+#define INSTALLRECOVERY_H
+
+#include <QString>
+
+// Finds what earlier installs left in an application folder and settles it, under the update
+// lock: an install cut short is rolled back to the old tree, a finished one loses its staging
+// folder, one that never began moving files is cleared. Repeatable any number of times, also
+// after a crash in the middle of it. What it cannot prove safe to undo it keeps where it is.
+class InstallRecovery
+{
+public:
+    enum class Outcome {
+        Clean, // nothing was half done (leftovers of finished or unstarted installs are gone)
+        RolledBack, // an interrupted install was undone: the old tree is back
+        Busy, // another updater holds the lock: nothing was looked at
+        Unreadable, // a journal that is damaged or not ours: everything kept, nothing undone
+        Incomplete, // a roll-back that could not finish: the backups are kept for the next try
+    };
+
+    explicit InstallRecovery(const QString &targetDir);
+
+    Outcome run();
+    // The staging folder kept, or what could not be undone; empty after Clean.
+    QString errorString() const;
+
+private:
+    QString targetDir;
+    QString detail;
+};
+
+#endif // INSTALLRECOVERY_H

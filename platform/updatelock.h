@@ -1,0 +1,51 @@
+#ifndef UPDATELOCK_H
+#define UPDATELOCK_H
+
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+
+// The one lock of an application folder's updates. Whatever changes the application folder or
+// the updater's own folder inside it (recovery, cleaning, downloading, installing) holds it, so
+// that a second updater never works under a first one's feet. The lock file lies in the
+// updater's own folder; a lock whose process is gone is taken over (QLockFile's stale rule,
+// with no time limit: a long install never loses its lock). Holders in one process share one
+// lock, so the installer can take it on its thread while the dialog holds it.
+class UpdateLock
+{
+public:
+    enum class Error { NoError, HeldElsewhere, Unusable };
+
+    // folder: the updater's own folder, created when it is missing.
+    explicit UpdateLock(const QString &folder);
+    // Releases this holding; the lock goes with the last holder in the process.
+    ~UpdateLock();
+    UpdateLock(const UpdateLock &) = delete;
+    UpdateLock &operator=(const UpdateLock &) = delete;
+
+    // Takes the lock without waiting; false when another process holds it, or it cannot be made.
+    bool tryLock();
+    void unlock();
+    bool isLocked() const;
+    Error error() const;
+    QString errorString() const;
+
+    // Whether another process holds the lock of folder now. Takes nothing for longer than the
+    // look, and creates nothing where no lock exists.
+    static bool isHeldElsewhere(const QString &folder);
+
+    // The updater's own folder within an application folder: downloads and the lock live there.
+    static QString folderName();
+    static QString folderOf(const QString &appDir);
+
+private:
+    QString folder;
+    QString path;
+    std::shared_ptr<QLockFile> holding;
+    Error lastError = Error::NoError;
+    QString detail;
+};
+
+#endif // UPDATELOCK_H
