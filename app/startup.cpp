@@ -21,10 +21,13 @@ int runUpdater(int &argc, char **argv)
     // otherwise connects directly, which networks that only let a proxy out refuse.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
-    // Before the dialog can look at the folder: an install cut short by a crash is rolled back.
-    InstallRecovery(QCoreApplication::applicationDirPath()).run();
+    // Before the dialog can look at the folder: an install cut short by a crash is rolled back,
+    // unless another updater is at work there, which the dialog then tells.
+    const InstallRecovery::Outcome recovered
+            = InstallRecovery(QCoreApplication::applicationDirPath()).run();
 
     UpdaterDialog dialog;
+    dialog.takeRecovery(recovered);
     dialog.show();
     return app.exec();
 }

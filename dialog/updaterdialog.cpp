@@ -29,6 +29,11 @@ namespace {
 const char checkRoundProperty[] = "updaterCheckRound";
 const char checkSignatureProperty[] = "updaterCheckSignature";
 
+QString anotherUpdateRunning()
+{
+    return QStringLiteral("another update is running");
+}
+
 // With a publisher key built in, nothing unauthenticated is offered, installed or started.
 bool isSignedBuild()
 {
@@ -51,6 +56,8 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , lastCheckRound(0)
     , installJob(nullptr)
     , closeAfterInstall(false)
+    , recoverAtPress(false)
+    , updateLock(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Updater"));
@@ -68,6 +75,34 @@ UpdaterDialog::~UpdaterDialog()
     // An install still running reads installingPackage: it is rolled back and ended first.
     delete installJob;
     delete ui;
+}
+
+bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome)
+{
+    recoverAtPress = outcome == InstallRecovery::Outcome::Busy;
+    switch (outcome) {
+    case InstallRecovery::Outcome::Clean:
+    case InstallRecovery::Outcome::RolledBack:
+        return true;
+    case InstallRecovery::Outcome::Busy:
+        ui->show->appendPlainText(anotherUpdateRunning());
+        return false;
+    // Recovery has warned with the folder it kept.
+    case InstallRecovery::Outcome::Unreadable:
+        blockUpdate(QStringLiteral("an interrupted update could not be undone"));
+        return false;
+    case InstallRecovery::Outcome::Incomplete:
+        blockUpdate(QStringLiteral("the update could not be undone completely"));
+        return false;
+    }
+    return false;
+}
+
+void UpdaterDialog::blockUpdate(const QString &why)
+{
+    blockedBecause = why;
+    ui->show->appendPlainText(why);
+    ui->btn_update->setEnabled(false);
 }
 
 void UpdaterDialog::on_btn_check_clicked()
@@ -174,7 +209,16 @@ void UpdaterDialog::takeManifest(const CheckRound &round)
         showInfo(tr("current version is : v") + localVersion + tr("\nlatest version : v")
                  + latestVersion + tr("\nmodify time : ") + modifyTime + tr("\nchangelog: ")
                  + changelog + tr("\nclick update button to update"));
-        ui->btn_update->setEnabled(true);
+        // Offered, but not while another updater is at work here, nor over what could not be
+        // undone; the log says which.
+        QString obstacle = blockedBecause;
+        if (obstacle.isEmpty()
+            && UpdateLock::isHeldElsewhere(
+                    UpdateLock::folderOf(QCoreApplication::applicationDirPath())))
+            obstacle = anotherUpdateRunning();
+        if (!obstacle.isEmpty())
+            ui->show->appendPlainText(obstacle);
+        ui->btn_update->setEnabled(obstacle.isEmpty());
     } else {
         showInfo(tr("current software is up-to-date") + tr("\nversion: v") + localVersion
                  + tr("\nclick cancel button to quit"));
@@ -213,6 +257,8 @@ void UpdaterDialog::on_btn_update_clicked()
         ui->show->appendPlainText(QStringLiteral("download failed"));
         return;
     }
+    if (!lockForUpdate())
+        return;
     // A check during the download may change needFull; the package is installed as what it was
     // fetched as.
     fullPackage = needFull;
@@ -220,6 +266,31 @@ void UpdaterDialog::on_btn_update_clicked()
         fetchPackageSignature(url);
     else
         startDownload(url);
+}
+
+// The lock is ours from here to the end of the install; what start-up could not settle while
+// another updater was at work is settled first, under it.
+bool UpdaterDialog::lockForUpdate()
+{
+    if (!updateLock.tryLock()) {
+        if (updateLock.error() == UpdateLock::Error::HeldElsewhere) {
+            ui->show->appendPlainText(anotherUpdateRunning());
+            ui->btn_update->setEnabled(false);
+            return false;
+        }
+        qWarning("update lock unusable: %s", qPrintable(updateLock.errorString()));
+        ui->show->appendPlainText(updateLock.errorString());
+        ui->show->appendPlainText(QStringLiteral("download failed"));
+        return false;
+    }
+    if (recoverAtPress) {
+        InstallRecovery recovery(QCoreApplication::applicationDirPath());
+        if (!takeRecovery(recovery.run())) {
+            updateLock.unlock();
+            return false;
+        }
+    }
+    return true;
 }
 
 void UpdaterDialog::startDownload(const QString &url)
@@ -277,6 +348,7 @@ void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const QString &ur
 
 void UpdaterDialog::refusePackageSignature(const QString &why)
 {
+    updateLock.unlock();
     qWarning("package signature invalid: %s", qPrintable(why));
     ui->show->appendPlainText(QStringLiteral("package signature invalid"));
     ui->show->appendPlainText(QStringLiteral("download failed"));
@@ -333,6 +405,7 @@ void UpdaterDialog::finishDownload()
     // A package that did not arrive whole, or that its publisher did not sign, is never
     // offered for installation.
     if (!downloader->succeeded()) {
+        updateLock.unlock();
         ui->show->appendPlainText(downloader->errorString());
         ui->show->appendPlainText(QStringLiteral("download failed"));
         return;
@@ -365,8 +438,10 @@ void UpdaterDialog::onDownloadFinished()
     const QMessageBox::StandardButton answer = QMessageBox::question(
             this, QStringLiteral("update"), QStringLiteral("download finished\nstart update?"),
             QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes) {
+        updateLock.unlock();
         return;
+    }
     if (fullPackage)
         startFullPackage();
     else
@@ -385,6 +460,8 @@ void UpdaterDialog::startFullPackage()
         why = QStringLiteral("the file changed after it was downloaded");
     else if (!Launcher::start(path, Launcher::Origin::Downloaded))
         why = QStringLiteral("the system did not start it");
+    // The installer is on its own now, or never began: the folder is free again.
+    updateLock.unlock();
     if (!why.isEmpty()) {
         qWarning("update could not be started: %s: %s", qPrintable(path), qPrintable(why));
         ui->show->appendPlainText(QStringLiteral("update could not be started: ") + path);
@@ -405,24 +482,36 @@ void UpdaterDialog::installPackage()
     else if (FileIdentity::of(*installingPackage) != downloader->identity())
         why = QStringLiteral("the file changed after it was downloaded");
     if (!why.isEmpty()) {
-        installFinished(false, why);
+        installFinished(false, PackageInstaller::Error::Refused, why);
         return;
     }
     if (!installJob) {
         installJob = new InstallJob(this);
-        connect(installJob, &InstallJob::finished, this,
-                [this](bool ok, const QString &reason) { installFinished(ok, reason); });
+        connect(installJob, &InstallJob::finished, this, [this](bool ok, const QString &reason) {
+            installFinished(ok, installJob->error(), reason);
+        });
     }
     ui->btn_update->setEnabled(false);
     installJob->start(installingPackage.get(), QCoreApplication::applicationDirPath(),
                       Downloader::folderName());
 }
 
-void UpdaterDialog::installFinished(bool ok, const QString &reason)
+void UpdaterDialog::installFinished(bool ok, PackageInstaller::Error kind, const QString &reason)
 {
     installingPackage.reset();
+    updateLock.unlock();
     if (closeAfterInstall) {
         close();
+        return;
+    }
+    if (!ok && kind == PackageInstaller::Error::RollBackIncomplete) {
+        qWarning("the update could not be undone completely: %s", qPrintable(reason));
+        blockUpdate(QStringLiteral("the update could not be undone completely"));
+        return;
+    }
+    if (!ok && kind == PackageInstaller::Error::Busy) {
+        qWarning("update not installed: %s", qPrintable(reason));
+        ui->show->appendPlainText(anotherUpdateRunning());
         return;
     }
     if (!ok) {

@@ -1,6 +1,9 @@
 #ifndef UPDATERDIALOG_H
 #define UPDATERDIALOG_H
 
+#include "install/installrecovery.h"
+#include "install/packageinstaller.h"
+#include "platform/updatelock.h"
 #include "verify/minisignsignature.h"
 
 #include <QByteArray>
@@ -31,6 +34,11 @@ public:
     explicit UpdaterDialog(QWidget *parent = nullptr);
     ~UpdaterDialog() override;
 
+    // What the recovery of earlier installs found. What it could not settle is told in the log;
+    // what it could not undo keeps update off for the life of the dialog, and when another
+    // updater was at work the update press runs the recovery again. True when settled.
+    bool takeRecovery(InstallRecovery::Outcome outcome);
+
 public slots:
     // Closing while a package is being unpacked first rolls the install back; the window closes
     // when that is done.
@@ -59,6 +67,8 @@ private:
     void createNetworkManager();
     void sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature);
     void takeManifest(const CheckRound &round);
+    bool lockForUpdate();
+    void blockUpdate(const QString &why);
     void startDownload(const QString &url);
     void fetchPackageSignature(const QString &url);
     void takePackageSignature(QNetworkReply *reply, const QString &url);
@@ -66,7 +76,7 @@ private:
     bool packageVerified();
     void startFullPackage();
     void installPackage();
-    void installFinished(bool ok, const QString &reason);
+    void installFinished(bool ok, PackageInstaller::Error kind, const QString &reason);
     void showProgress(qint64 received, qint64 total);
     void showProgressSize(qint64 received, qint64 total);
     void showSpeedAndRemaining(qint64 received, qint64 total);
@@ -103,6 +113,11 @@ private:
     // The package being unpacked, open from the identity check to the end of the install.
     std::unique_ptr<QFile> installingPackage;
     bool closeAfterInstall;
+    // Why update stays off for good: a folder that recovery or a roll-back could not restore.
+    QString blockedBecause;
+    bool recoverAtPress;
+    // Held from the update press to the end of the install, so no other updater works under us.
+    UpdateLock updateLock;
 };
 
 #endif // UPDATERDIALOG_H

@@ -4,6 +4,7 @@
 #include "download/hashworker.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
+#include "platform/updatelock.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -56,7 +57,7 @@ Downloader::Downloader(QObject *parent)
     , watch(nullptr)
     , busy(false)
     , fileName(QLatin1String(""))
-    , targetDir(QCoreApplication::applicationDirPath() + QLatin1Char('/') + folderName())
+    , targetDir(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
     , lastError(QNetworkReply::NoError)
     , lastStatus(0)
     , complete(false)
@@ -74,7 +75,7 @@ Downloader::~Downloader()
         reply->abort();
     }
     stopHasher();
-    if (busy) {
+    if (lock) {
         outFile.close();
         if (!fileName.isEmpty())
             QFile::remove(partPath());
@@ -83,7 +84,7 @@ Downloader::~Downloader()
 
 QString Downloader::folderName()
 {
-    return QStringLiteral("updater-downloads");
+    return UpdateLock::folderName();
 }
 
 void Downloader::download(const QString &url)
@@ -111,11 +112,17 @@ void Downloader::download(const QString &url)
                   QStringLiteral("not an http or https address"));
         return;
     }
-    if (!targetDir.mkpath(QStringLiteral("."))) {
+    // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
+    // another updater's. Taking the lock creates the folder.
+    auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
+    if (!folderLock->tryLock()) {
         failLater(QNetworkReply::NoError,
-                  QStringLiteral("cannot create the download folder ") + targetDir.path());
+                  folderLock->error() == UpdateLock::Error::HeldElsewhere
+                          ? QStringLiteral("another update is running")
+                          : folderLock->errorString());
         return;
     }
+    lock = std::move(folderLock);
     removeLeftovers(targetDir);
     retire(targetDir.filePath(fileName));
     if (hashing)
@@ -218,9 +225,12 @@ void Downloader::takeName()
     // its name to the end.
     if (outFile.isOpen())
         return;
+    // The update lock lives in this folder: its name is taken.
     QString name = DispositionName::fromHeader(reply->rawHeader("Content-Disposition"));
-    if (name.isEmpty())
+    if (name.isEmpty() || UpdateLock::isLockFileName(name))
         name = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
+    if (UpdateLock::isLockFileName(name))
+        name.clear();
     // With no usable name at all the earlier one stays.
     if (!name.isEmpty())
         fileName = name;
@@ -323,14 +333,16 @@ void Downloader::end()
     }
     complete = reason.isEmpty();
     if (!complete) {
-        // A full disk must not stay full, and nothing half-made may look like a package.
-        if (!fileName.isEmpty())
+        // A full disk must not stay full, and nothing half-made may look like a package. Without
+        // the lock nothing was written, and a ".part" of that name is another updater's.
+        if (lock && !fileName.isEmpty())
             QFile::remove(partPath());
         hashDigest.clear();
         finalIdentity = FileIdentity();
     }
     outFile.setFileName(finalPath);
 
+    lock.reset();
     busy = false;
     emit doFinished();
 }

@@ -11,10 +11,13 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+
 class QNetworkAccessManager;
 class QThread;
 class HashWorker;
 class TransferWatch;
+class UpdateLock;
 
 // Fetches one http or https URL into the updater's own download folder (folderName() inside
 // the application directory), under the name the server gives in its Content-Disposition
@@ -22,7 +25,10 @@ class TransferWatch;
 // "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", and an
 // earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". Anything else (a
 // status but 200, an empty body, a timeout, a full disk, cancel()) is a failure: its ".part" is
-// removed and errorString() says why. Nothing outside the folder is ever touched.
+// removed and errorString() says why. Nothing outside the folder is ever touched, and nothing
+// in it while another updater holds the folder's update lock: from its start to its end a
+// transfer holds that lock, and a transfer that cannot take it fails at once ("another update
+// is running").
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -80,6 +86,8 @@ private:
     QString fileName;
     QFile outFile;
     QDir targetDir;
+    // Held from the start of a transfer to its end; only then is the folder ours to change.
+    std::unique_ptr<UpdateLock> lock;
     QNetworkReply::NetworkError lastError;
     int lastStatus;
     bool complete;

@@ -1,10 +1,10 @@
 // Installs arbitrary bytes as a package into a scratch application folder, then checks that
 // nothing appeared outside it, no staging folder stayed behind, and a refusal left it untouched.
+#include "fuzzsupport.h"
 #include "install/packageinstaller.h"
 
 #include <QByteArray>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,27 +14,11 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace fuzzsupport;
+
 namespace {
 
 std::unique_ptr<QTemporaryDir> root;
-
-// Every path below dir, links not followed.
-QStringList listing(const QString &dir)
-{
-    QStringList paths;
-    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
-    paths.sort();
-    return paths;
-}
-
-[[noreturn]] void fault(const char *what, const QString &detail)
-{
-    std::fprintf(stderr, "fuzz_package: %s: %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 } // namespace
 

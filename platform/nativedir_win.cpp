@@ -174,6 +174,14 @@ NTSTATUS openExisting(HANDLE folder, const QString &name, ACCESS_MASK access, UL
     return NT_SUCCESS(status) ? attributesOf(result->get(), attributes) : status;
 }
 
+// As openExisting, but a link is refused where a plain file or folder is wanted.
+NTSTATUS openPlain(HANDLE folder, const QString &name, ACCESS_MASK access, ULONG options,
+                   ScopedHandle *result, ULONG *attributes)
+{
+    const NTSTATUS status = openExisting(folder, name, access, options, result, attributes);
+    return NT_SUCCESS(status) && isLink(*attributes) ? STATUS_STOPPED_ON_SYMLINK : status;
+}
+
 // The folder itself again, with a handle of its own. Each listing takes a fresh one: the
 // position of a listing belongs to the handle, and Wine lists a handle's folder only once.
 NTSTATUS reopenFolder(HANDLE folder, ACCESS_MASK access, ScopedHandle *result)
@@ -376,10 +384,8 @@ NativeDir NativeDir::openFolder(const QString &name) const
     NativeDir child;
     ScopedHandle folder;
     ULONG attributes = 0;
-    NTSTATUS status = openExisting(toHandle(handle), name, folderAccess, FILE_DIRECTORY_FILE,
-                                   &folder, &attributes);
-    if (NT_SUCCESS(status) && isLink(attributes))
-        status = STATUS_STOPPED_ON_SYMLINK;
+    const NTSTATUS status = openPlain(toHandle(handle), name, folderAccess, FILE_DIRECTORY_FILE,
+                                      &folder, &attributes);
     if (succeeded(status, name, &child.error))
         child.handle = folder.release();
     else
@@ -470,10 +476,8 @@ bool NativeDir::setMode(const QString &name, int mode) const
 {
     ScopedHandle entry;
     ULONG attributes = 0;
-    NTSTATUS status = openExisting(toHandle(handle), name, FILE_WRITE_ATTRIBUTES,
-                                   FILE_NON_DIRECTORY_FILE, &entry, &attributes);
-    if (NT_SUCCESS(status) && isLink(attributes))
-        status = STATUS_STOPPED_ON_SYMLINK;
+    const NTSTATUS status = openPlain(toHandle(handle), name, FILE_WRITE_ATTRIBUTES,
+                                      FILE_NON_DIRECTORY_FILE, &entry, &attributes);
     if (!succeeded(status, name, &error))
         return false;
     const ULONG wanted = (mode & 0200) ? attributes & ~FILE_ATTRIBUTE_READONLY
@@ -495,11 +499,10 @@ bool NativeDir::removeFolder(const QString &name) const
 {
     ScopedHandle folder;
     ULONG attributes = 0;
-    NTSTATUS status = openExisting(toHandle(handle), name, removalAccess, FILE_DIRECTORY_FILE,
-                                   &folder, &attributes);
+    NTSTATUS status = openPlain(toHandle(handle), name, removalAccess, FILE_DIRECTORY_FILE,
+                                &folder, &attributes);
     if (NT_SUCCESS(status))
-        status = isLink(attributes) ? STATUS_STOPPED_ON_SYMLINK
-                                    : markDeleted(folder.get(), attributes);
+        status = markDeleted(folder.get(), attributes);
     return succeeded(status, name, &error);
 }
 
@@ -536,10 +539,8 @@ bool NativeDir::readFile(const QString &name, qint64 maxBytes, QByteArray *conte
 {
     ScopedHandle file;
     ULONG attributes = 0;
-    NTSTATUS status = openExisting(toHandle(handle), name, FILE_READ_DATA, FILE_NON_DIRECTORY_FILE,
-                                   &file, &attributes);
-    if (NT_SUCCESS(status) && isLink(attributes))
-        status = STATUS_STOPPED_ON_SYMLINK;
+    const NTSTATUS status = openPlain(toHandle(handle), name, FILE_READ_DATA,
+                                      FILE_NON_DIRECTORY_FILE, &file, &attributes);
     if (!succeeded(status, name, &error))
         return false;
     LARGE_INTEGER size;

@@ -19,12 +19,14 @@ QHash<QString, std::weak_ptr<QLockFile>> &registry()
     return holdings;
 }
 
+const QString lockFileName = QStringLiteral("updater.lock");
+
 // By the folder's canonical path, so that every name of one folder finds one holding; empty
 // while the folder does not exist.
 QString lockPathIn(const QString &folder)
 {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
-    return canonical.isEmpty() ? QString() : canonical + QLatin1String("/updater.lock");
+    return canonical.isEmpty() ? QString() : canonical + QLatin1Char('/') + lockFileName;
 }
 
 } // namespace
@@ -115,6 +117,12 @@ bool UpdateLock::isHeldElsewhere(const QString &folder)
         return false;
     UpdateLock probe(folder);
     return !probe.tryLock() && probe.error() == Error::HeldElsewhere;
+}
+
+bool UpdateLock::isLockFileName(const QString &name)
+{
+    // QLockFile keeps a ".rmlock" beside the lock while it removes a stale one.
+    return name.startsWith(lockFileName, Qt::CaseInsensitive);
 }
 
 QString UpdateLock::folderName()

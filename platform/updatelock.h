@@ -36,6 +36,10 @@ public:
     // look, and creates nothing where no lock exists.
     static bool isHeldElsewhere(const QString &folder);
 
+    // Whether a file of that name in the updater's folder could be the lock or one of its
+    // helpers, in any case: such a name is no name for a download.
+    static bool isLockFileName(const QString &name);
+
     // The updater's own folder within an application folder: downloads and the lock live there.
     static QString folderName();
     static QString folderOf(const QString &appDir);

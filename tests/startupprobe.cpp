@@ -1,7 +1,7 @@
 // The real start-up, observed from inside: reports what the user would see of the dialog and
 // whether the theme was in force before the dialog was built, then presses "cancel". With
-// PROBE_MANIFEST_URL set it first presses "check" against that address, then "update", and
-// reports the log.
+// PROBE_MANIFEST_URL set it first presses "check" against that address, then "update". Either
+// way it reports the log.
 #include "app/settings.h"
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
@@ -50,8 +50,6 @@ void checkAndUpdate(UpdaterDialog *dialog)
     const bool ended = QTest::qWaitFor(
             [log] { return log->toPlainText().endsWith(QLatin1String("download failed")); }, 30000);
     std::printf("update-ended=%d\n", ended);
-    for (const QString &line : log->toPlainText().split(QLatin1Char('\n')))
-        std::printf("log=%s\n", line.toUtf8().constData());
 }
 
 void reportAndCancel()
@@ -70,6 +68,10 @@ void reportAndCancel()
         std::printf("background=%s\n", qPrintable(image.pixelColor(2, image.height() / 2).name()));
         if (qEnvironmentVariableIsSet("PROBE_MANIFEST_URL"))
             checkAndUpdate(dialog);
+        const QString log
+                = dialog->findChild<QPlainTextEdit *>(QStringLiteral("show"))->toPlainText();
+        for (const QString &line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            std::printf("log=%s\n", line.toUtf8().constData());
         std::fflush(stdout);
         dialog->findChild<QPushButton *>(QStringLiteral("btn_cancel"))->click();
     }

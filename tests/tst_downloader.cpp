@@ -226,6 +226,8 @@ void tst_Downloader::names_data()
     QTest::newRow("header over 4 KiB: the URL's name")
             << "/files/pkg.zip" << QByteArray(5000, ';') + "filename=\"evil.zip\""
             << "pkg.zip";
+    QTest::newRow("the update lock's name: the URL's name")
+            << "/files/pkg.zip" << QByteArray("filename=\"Updater.LOCK\"") << "pkg.zip";
     QTest::newRow("control character: the URL's name")
             << "/files/pkg.zip" << QByteArray("filename=\"a%0Ab.zip\"") << "pkg.zip";
 }
@@ -331,7 +333,8 @@ void tst_Downloader::hostileServers_data()
     QTest::addColumn<QString>("address"); // empty: the server's /pkg
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("minMs");
-    QTest::addColumn<int>("special"); // 1: the partial name is a directory; 2: disk full
+    // 1: the partial name is a directory; 2: disk full; 3: another updater downloads there
+    QTest::addColumn<int>("special");
 
     HttpTestServer::Response missing = package("gone");
     missing.status = 404;
@@ -354,6 +357,10 @@ void tst_Downloader::hostileServers_data()
     QTest::newRow("cut short, Content-Length") << cut << QString() << "Connection closed" << 0 << 0;
     cut.framing = HttpTestServer::Framing::Chunked;
     QTest::newRow("cut short, chunked") << cut << QString() << "Connection closed" << 0 << 0;
+    cut.pieceSize = 16 * 1024;
+    cut.pauseMs = 100;
+    QTest::newRow("another update running")
+            << cut << QString() << "another update is running" << 0 << 3;
 
     HttpTestServer::Response silent = package("never sent");
     silent.silent = true;
@@ -420,6 +427,19 @@ void tst_Downloader::hostileServers()
     QVERIFY(testsupport::writeFile(final, "older package"));
     if (special == 1)
         QVERIFY(target.mkdir("pkg.zip.part"));
+    QProcess other;
+    if (special == 3) {
+        // The real start-up, its dialog fetching the same package slowly into the same folder.
+        QVERIFY(QFile::copy(STARTUP_PROBE, app.filePath("updater")));
+        const QString url = server->url("/pkg").toString();
+        server->respond("/updates.json",
+                        package(testsupport::manifest(
+                                { { "latest-version", "1.3.0" }, { "download-url", url } })));
+        qputenv("PROBE_MANIFEST_URL", server->url("/updates.json").toEncoded());
+        other.start(app.filePath("updater"), { "1.2.3" });
+        qunsetenv("PROBE_MANIFEST_URL");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(final + ".part"), 20000);
+    }
     const auto installed = snapshot(app);
 
     Downloader downloader(nullptr);
@@ -429,6 +449,10 @@ void tst_Downloader::hostileServers()
     clock.start();
     QVERIFY(fetch(downloader, recorder, address.isEmpty() ? server->url("/pkg") : QUrl(address)));
     const qint64 took = clock.elapsed();
+    if (special == 3) {
+        QVERIFY(QFile::exists(final + ".part"));
+        QTRY_COMPARE_WITH_TIMEOUT(other.state(), QProcess::NotRunning, 20000);
+    }
 
     QCOMPARE(downloader.errorString(), reason);
     QVERIFY(!downloader.succeeded());

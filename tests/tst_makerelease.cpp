@@ -114,7 +114,9 @@ void tst_MakeRelease::packageInstallsAsTheFolder()
     PackageInstaller installer(path("out/Morvane-1.1.0.zip"), path("app"));
     QVERIFY(QDir().mkpath(path("app")));
     QVERIFY2(installer.install(), qPrintable(installer.errorString()));
-    QCOMPARE(testsupport::snapshot(path("app")), testsupport::snapshot(path("files")));
+    // The installer takes its lock in the updater's own folder, which the release does not hold.
+    QCOMPARE(testsupport::snapshot(path("app"), "updater-downloads"),
+             testsupport::snapshot(path("files")));
 }
 
 void tst_MakeRelease::packageEntries()

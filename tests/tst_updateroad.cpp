@@ -33,6 +33,7 @@ private slots:
     void refusedPackage();
     void missingCompanion();
     void cancelDuringInstall();
+    void secondUpdaterDuringInstall();
     void hostileServer_data();
     void hostileServer();
     void fullDisk();
@@ -327,6 +328,39 @@ void tst_UpdateRoad::cancelDuringInstall()
                     .contains(QStringLiteral("cancelling the update...")));
     QCOMPARE(application(), before);
     QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
+}
+
+// A second updater, started the real way while the first unpacks many small files, leaves the
+// first's install alone and says why; the first ends with exactly the new release.
+void tst_UpdateRoad::secondUpdaterDuringInstall()
+{
+    QVERIFY(QFile::copy(QStringLiteral(STARTUP_PROBE), file(QStringLiteral("second"))));
+    QVector<ZipEntry> files { { "Morvane.exe", marker("1.1.0", appDir->path()), ZipEntry::File,
+                                0755 } };
+    Tree expected = application();
+    expected.insert(QStringLiteral("app/lib"), "folder");
+    for (int i = 0; i < 20000; ++i) {
+        files.append({ QStringLiteral("lib/%1/%2").arg(i % 50).arg(i), QByteArray::number(i) });
+        expected.insert(QStringLiteral("app/lib/%1").arg(i % 50), "folder");
+    }
+    for (const ZipEntry &entry : qAsConst(files))
+        expected.insert(QStringLiteral("app/") + entry.name, fileState(entry.mode, entry.data));
+    servePackage(QStringLiteral("/Morvane-1.1.0.zip"), makeZip(files, Compression::Store),
+                 "Morvane-1.1.0.zip");
+
+    QProcess first;
+    first.start(file(QStringLiteral("updater")),
+                { server->url(QStringLiteral("/updates.json")).toString(), "1.0.0", "yes" });
+    QTRY_VERIFY_WITH_TIMEOUT(
+            !appDir->entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden).isEmpty(),
+            60000);
+    const ProbeRun second = ProbeRun::run(file(QStringLiteral("second")), { "1.0.0" });
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 60000);
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(second.values(QStringLiteral("log")), QStringList("another update is running"));
+    QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+    QVERIFY(QFile::remove(file(QStringLiteral("started"))));
+    QCOMPARE(application(), expected);
 }
 
 // What a hostile server can make of the road with the limits shortened to one second: each row
