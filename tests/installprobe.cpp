@@ -5,6 +5,9 @@
 //     installprobe install PACKAGE TARGET made PATH  once the new folder PATH was made
 //     installprobe install PACKAGE TARGET backup N   once replaced file N was moved aside
 //     installprobe install PACKAGE TARGET done       once the install is marked done
+//     installprobe install PACKAGE TARGET swap FOLDER OUTSIDE
+//                                  once staging began, FOLDER of the target becomes a link to
+//                                  OUTSIDE (the folder itself moves beside the target); no kill
 //     installprobe recover TARGET undo N             once recovery put replaced file N back
 //
 // Exits 0 when the point never came.
@@ -14,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -58,6 +62,7 @@ int main(int argc, char **argv)
 
     // Seen once, so that "undo" waits for the backup to be put back, not for it to be missing.
     bool backupSeen = false;
+    bool swapped = false;
     QString staging;
     const auto reached = [&] {
         if (staging.isEmpty() && (staging = stagingFolder(target)).isEmpty())
@@ -71,6 +76,9 @@ int main(int argc, char **argv)
             return exists(inBucket(staging, index, InstallJournal::backupName(index)));
         if (point == "done")
             return exists(staging + '/' + InstallJournal::doneName());
+        if (point == "swap")
+            return !swapped && !planned
+                    && exists(inBucket(staging, 0, InstallJournal::stagedName(0)));
         const bool backup = exists(inBucket(staging, index, InstallJournal::backupName(index)));
         if (backupSeen && !backup)
             return true;
@@ -89,8 +97,15 @@ int main(int argc, char **argv)
     });
     work->start();
     while (!work->isFinished()) {
-        if (reached())
+        if (reached() && point != "swap")
             std::raise(SIGKILL);
+        if (point == "swap" && reached()) {
+            const QString folder = target + '/' + value;
+            swapped = QFile::rename(folder, target + "/../" + value + "-moved")
+                    && QFile::link(arguments.value(install ? 5 : 4), folder);
+            if (!swapped)
+                return 3;
+        }
         QThread::usleep(300);
     }
     work->wait();
