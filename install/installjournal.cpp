@@ -4,6 +4,9 @@
 
 #include <QCryptographicHash>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 const QByteArray magic = "updater-journal 2";
@@ -159,7 +162,8 @@ bool InstallJournal::write(const QStringList &dirs, const QVector<File> &planned
     for (const File &file : plannedFiles)
         content += "F " + QByteArray::number(file.index) + ' '
                 + QByteArray::number(file.staged.volume) + ' '
-                + QByteArray::number(file.staged.index) + ' ' + file.path.toUtf8() + '\n';
+                + QByteArray::number(file.staged.index) + ' ' + QByteArray::number(file.staged.size)
+                + ' ' + QByteArray::number(file.staged.modified) + ' ' + file.path.toUtf8() + '\n';
     content += "C " + checksum(content) + '\n';
     for (const QString &name : copyNames) {
         if (!writeCopy(name, content))
@@ -213,18 +217,22 @@ bool InstallJournal::parse(const QByteArray &content)
             newDirs.append(dir);
             continue;
         }
+        // "F", index, volume, file index, size, time, then the path, which may hold spaces.
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 5 || fields.first() != "F")
+        if (fields.size() < 7 || fields.first() != "F")
             return false;
-        bool numbers[3] = {};
+        bool numbers[5] = {};
         const int index = fields.at(1).toInt(&numbers[0]);
         const NativeDir::FileId staged { fields.at(2).toULongLong(&numbers[1]),
-                                         fields.at(3).toULongLong(&numbers[2]) };
-        const int pathStart = fields.at(0).size() + fields.at(1).size() + fields.at(2).size()
-                + fields.at(3).size() + 4;
+                                         fields.at(3).toULongLong(&numbers[2]),
+                                         fields.at(4).toLongLong(&numbers[3]),
+                                         fields.at(5).toLongLong(&numbers[4]) };
+        int pathStart = 0;
+        for (int field = 0; field < 6; ++field)
+            pathStart += fields.at(field).size() + 1;
         const QString path = QString::fromUtf8(line.mid(pathStart));
-        if (!numbers[0] || !numbers[1] || !numbers[2] || index < 0 || index >= maxIndex
-            || seen.at(index) || !isPlannedPath(path))
+        if (!std::all_of(std::begin(numbers), std::end(numbers), [](bool ok) { return ok; })
+            || index < 0 || index >= maxIndex || seen.at(index) || !isPlannedPath(path))
             return false;
         seen[index] = true;
         files.append({ index, path, staged });

@@ -449,8 +449,11 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
     // libarchive has checked the CRC at the end of the data; the size is checked here.
     if (written != entry.size)
         return fail(QStringLiteral("damaged entry"), entry.path);
-    entry.staged = out.id();
-    if (!entry.staged.isValid() || !out.close())
+    if (!out.close())
+        return failed(QStringLiteral("cannot write"), entry.path);
+    // Taken once the file is closed: some systems set the write time only then.
+    entry.staged = bucket.idOf(InstallJournal::stagedName(index));
+    if (!entry.staged.isValid())
         return failed(QStringLiteral("cannot write"), entry.path);
     return true;
 }

@@ -16,16 +16,21 @@ class NativeDir
 public:
     enum class Kind { Missing, File, Folder, Link, Other };
 
-    // Which file a name leads to: volume and index (device and inode), stable across renames on
-    // one volume. Invalid (all zero) where there is no file.
+    // Which file a name leads to: volume and index (device and inode), with its size and last
+    // write time, none of which a rename changes. The size and time tell a file that took over
+    // the index of a removed one (ext4 hands freed inodes out again at once) from the removed
+    // one. Invalid (all zero) where there is no file.
     struct FileId
     {
         quint64 volume = 0;
         quint64 index = 0;
+        qint64 size = 0;
+        qint64 modified = 0; // in the system's own units and epoch
         bool isValid() const { return volume != 0 || index != 0; }
         bool operator==(const FileId &other) const
         {
-            return volume == other.volume && index == other.index;
+            return volume == other.volume && index == other.index && size == other.size
+                    && modified == other.modified;
         }
         bool operator!=(const FileId &other) const { return !(*this == other); }
     };

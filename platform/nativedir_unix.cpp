@@ -20,6 +20,17 @@ int fdOf(qintptr handle)
     return int(handle);
 }
 
+NativeDir::FileId idFrom(const struct stat &info)
+{
+#ifdef Q_OS_DARWIN
+    const qint64 modified
+            = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+#else
+    const qint64 modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+#endif
+    return { quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size), modified };
+}
+
 // A component handed to the calls below: one name, never a path.
 bool isPlainName(const QByteArray &name)
 {
@@ -89,7 +100,7 @@ NativeDir::FileId NativeDir::File::id() const
     struct stat info;
     if (handle < 0 || ::fstat(fdOf(handle), &info) != 0)
         return {};
-    return { quint64(info.st_dev), quint64(info.st_ino) };
+    return idFrom(info);
 }
 
 NativeDir::~NativeDir()
@@ -207,7 +218,7 @@ NativeDir::FileId NativeDir::idOf(const QString &name) const
     if (!isPlainName(native)
         || ::fstatat(fdOf(handle), native.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return {};
-    return { quint64(info.st_dev), quint64(info.st_ino) };
+    return idFrom(info);
 }
 
 int NativeDir::modeOf(const QString &name) const

@@ -284,6 +284,10 @@ NativeDir::FileId idOfHandle(HANDLE file, const QString &name, QString *error)
     }
     id.volume = info.dwVolumeSerialNumber;
     id.index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    id.size = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    // 100 ns units since 1601.
+    id.modified = qint64((quint64(info.ftLastWriteTime.dwHighDateTime) << 32)
+                         | info.ftLastWriteTime.dwLowDateTime);
     return id;
 }
 
@@ -499,8 +503,8 @@ bool NativeDir::removeFolder(const QString &name) const
 {
     ScopedHandle folder;
     ULONG attributes = 0;
-    NTSTATUS status = openPlain(toHandle(handle), name, removalAccess, FILE_DIRECTORY_FILE,
-                                &folder, &attributes);
+    NTSTATUS status = openPlain(toHandle(handle), name, removalAccess, FILE_DIRECTORY_FILE, &folder,
+                                &attributes);
     if (NT_SUCCESS(status))
         status = markDeleted(folder.get(), attributes);
     return succeeded(status, name, &error);

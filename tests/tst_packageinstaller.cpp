@@ -565,7 +565,7 @@ void tst_PackageInstaller::recoversFromCrash()
     } else if (damage == "foreign" || damage == "outside") {
         const QByteArray planted = damage == "foreign"
                 ? journal("other-journal 1\nF 5 1 2 d5/f5.txt\n")
-                : journal("updater-journal 2\nD ../elsewhere\nF 5 1 2 ../elsewhere/keep.txt\n");
+                : journal("updater-journal 2\nD ../elsewhere\nF 5 1 2 3 4 ../elsewhere/keep.txt\n");
         for (const char *copy : { "/journal-1", "/journal-2" })
             QVERIFY(QFile::remove(folder + copy) && writeFile(folder + copy, planted));
     } else if (damage == "obstacle") {
