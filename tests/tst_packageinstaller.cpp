@@ -481,32 +481,32 @@ void tst_PackageInstaller::recoversFromCrash_data()
     QTest::addColumn<int>("outcome");
 
     const int old = int(Outcome::RolledBack);
-    QTest::newRow("while staging") << QStringList { "staged", "800" } << ""
+    QTest::newRow("while staging") << QStringList { "staged", "400" } << ""
                                    << "old" << int(Outcome::Clean);
-    QTest::newRow("folders made, nothing moved") << QStringList { "made", "n300" } << ""
+    QTest::newRow("folders made, nothing moved") << QStringList { "made", "n150" } << ""
                                                  << "old" << old;
-    QTest::newRow("half way through the moves") << QStringList { "backup", "600" } << ""
+    QTest::newRow("half way through the moves") << QStringList { "backup", "300" } << ""
                                                 << "old" << old;
-    QTest::newRow("dangling link moved aside") << QStringList { "backup", "1200" } << ""
+    QTest::newRow("dangling link moved aside") << QStringList { "backup", "600" } << ""
                                                << "old" << old;
     QTest::newRow("marked done") << QStringList { "done" } << ""
                                  << "new" << int(Outcome::Clean);
-    QTest::newRow("recovery killed twice") << QStringList { "backup", "1199" } << "recovery"
+    QTest::newRow("recovery killed twice") << QStringList { "backup", "599" } << "recovery"
                                            << "old" << old;
-    QTest::newRow("staged file vanished") << QStringList { "backup", "600" } << "vanish"
+    QTest::newRow("staged file vanished") << QStringList { "backup", "300" } << "vanish"
                                           << "old" << old;
-    QTest::newRow("one journal copy damaged") << QStringList { "backup", "600" } << "one copy"
+    QTest::newRow("one journal copy damaged") << QStringList { "backup", "300" } << "one copy"
                                               << "old" << old;
-    QTest::newRow("both copies damaged") << QStringList { "backup", "600" } << "both copies"
+    QTest::newRow("both copies damaged") << QStringList { "backup", "300" } << "both copies"
                                          << "kept" << int(Outcome::Unreadable);
-    QTest::newRow("journal not ours") << QStringList { "backup", "600" } << "foreign"
+    QTest::newRow("journal not ours") << QStringList { "backup", "300" } << "foreign"
                                       << "kept" << int(Outcome::Unreadable);
-    QTest::newRow("journal leads outside") << QStringList { "backup", "600" } << "outside"
+    QTest::newRow("journal leads outside") << QStringList { "backup", "300" } << "outside"
                                            << "kept" << int(Outcome::Unreadable);
     QTest::newRow("folder swapped for a link") << QStringList { "swap", "d5" } << ""
                                                << "kept" << int(Outcome::Clean);
     // A second process wrote the path meanwhile: both files are kept until it is gone.
-    QTest::newRow("another file in the way") << QStringList { "backup", "600" } << "obstacle"
+    QTest::newRow("another file in the way") << QStringList { "backup", "300" } << "obstacle"
                                              << "old" << int(Outcome::Incomplete);
 }
 
@@ -517,13 +517,13 @@ void tst_PackageInstaller::recoversFromCrash()
     QFETCH(QString, tree);
     QFETCH(int, outcome);
 
-    // 1,200 replaced files, a dangling link replaced by a file, 600 new files in new folders.
-    QVector<ZipEntry> entries = manyFiles(1200, "new ");
+    // 600 replaced files, a dangling link replaced by a file, 300 new files in new folders.
+    QVector<ZipEntry> entries = manyFiles(600, "new ");
     entries.append(ZipEntry { "dangling", "now a file" });
-    for (int i = 0; i < 600; ++i)
+    for (int i = 0; i < 300; ++i)
         entries.append(ZipEntry { QStringLiteral("n%1/g.txt").arg(i), "new folder" });
     QVERIFY(writeFile(package, makeZip(entries)));
-    for (int i = 0; i < 1200; ++i)
+    for (int i = 0; i < 600; ++i)
         QVERIFY(writeFile(app + '/' + entries.at(i).name, "old " + QByteArray::number(i)));
     QVERIFY(QFile::link("nowhere", app + "/dangling"));
     QVERIFY(writeFile(root->filePath("elsewhere/keep.txt"), "outside the application"));
@@ -554,10 +554,10 @@ void tst_PackageInstaller::recoversFromCrash()
                 + '\n';
     };
     if (damage == "recovery") {
-        for (const char *at : { "800", "400" })
+        for (const char *at : { "400", "200" })
             QCOMPARE(ProbeRun::run(INSTALL_PROBE, { "recover", app, "undo", at }).exitCode, -1);
     } else if (damage == "vanish") {
-        QVERIFY(QFile::remove(folder + "/b3/1000"));
+        QVERIFY(QFile::remove(folder + "/b1/500"));
     } else if (damage == "one copy" || damage == "both copies") {
         QVERIFY(QFile::resize(folder + "/journal-1", 100));
         if (damage == "both copies")
