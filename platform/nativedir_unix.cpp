@@ -164,11 +164,14 @@ NativeDir NativeDir::openPath(const QString &relative) const
     NativeDir dir;
     if (handle < 0)
         return dir;
-    dir.handle = retryOnInterrupt([&] { return ::fcntl(fdOf(handle), F_DUPFD_CLOEXEC, 0); });
-    for (const QString &name : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (!dir.isValid())
-            break;
-        NativeDir next = dir.openFolder(name);
+    const QStringList names = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (names.isEmpty()) {
+        dir.handle = retryOnInterrupt([&] { return ::fcntl(fdOf(handle), F_DUPFD_CLOEXEC, 0); });
+        return dir;
+    }
+    dir = openFolder(names.first());
+    for (int i = 1; i < names.size() && dir.isValid(); ++i) {
+        NativeDir next = dir.openFolder(names.at(i));
         error = dir.error;
         dir = std::move(next);
     }
