@@ -12,10 +12,11 @@ int runUpdater(int &argc, char **argv)
 {
     QApplication app(argc, argv);
     loadStyleSheet();
-    // QApplication has taken its own options out of argv, so argv[1] is the version. Without
-    // one the compiled-in "0.0.0" stays, which asks for the full package.
+    // QApplication has taken its own options out of argv and arguments(), so the second is the
+    // version; arguments() has it in Unicode, where Windows gives argv in the ANSI code page.
+    // Without one the compiled-in "0.0.0" stays, which asks for the full package.
     if (argc > 1)
-        currentVersion = QString::fromUtf8(argv[1]);
+        currentVersion = QCoreApplication::arguments().at(1);
 
     // Every request goes the way the system sends other programs' traffic; Qt on Windows
     // otherwise connects directly, which networks that only let a proxy out refuse.

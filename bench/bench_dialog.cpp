@@ -162,7 +162,7 @@ DialogRun viaDialog(const Options &options)
     DialogRun run;
     removeLeftovers(QCoreApplication::applicationDirPath() + QLatin1Char('/')
                     + Downloader::folderName());
-    bench::resetPeak();
+    testplatform::resetPeak();
 
     UpdaterDialog dialog;
     if (options.visible)
@@ -194,7 +194,7 @@ DialogRun viaDialog(const Options &options)
     run.cpu = bench::cpuSpent(cpuBefore, bench::threadCpuSeconds());
     run.seconds = watch.shownAt;
     run.paints = watch.paints;
-    run.peakKiB = bench::peakKiB();
+    run.peakKiB = testplatform::peakKiB();
     run.sha = bench::checkAndRemove(downloader->file()->fileName(),
                                     downloader->succeeded() && watch.shownAt >= 0);
     return run;

@@ -46,7 +46,7 @@ struct Run
 
 Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak, bool hashing = false)
 {
-    bench::resetPeak();
+    testplatform::resetPeak();
     Downloader downloader(nullptr);
     downloader.setTargetDirectory(dir);
     downloader.setHashing(hashing);
@@ -59,7 +59,7 @@ Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak, bool hashin
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
     const QString cpu = bench::cpuSpent(cpuBefore, bench::threadCpuSeconds());
-    *peak = qMax(*peak, bench::peakKiB());
+    *peak = qMax(*peak, testplatform::peakKiB());
     const QByteArray digest = downloader.digest();
     return { seconds, bench::checkAndRemove(downloader.file()->fileName(), downloader.succeeded()),
              cpu, digest };
@@ -69,7 +69,7 @@ Run viaDownloader(const QUrl &url, const QString &dir, qint64 *peak, bool hashin
 // timed, not the making of the pieces.
 Run hashAlone(qint64 size, qint64 *peak)
 {
-    bench::resetPeak();
+    testplatform::resetPeak();
     constexpr qint64 piece = 2 * 1024 * 1024;
     Blake2b512 hash;
     qint64 nanoseconds = 0;
@@ -83,7 +83,7 @@ Run hashAlone(qint64 size, qint64 *peak)
     timer.start();
     const QByteArray digest = hash.result();
     nanoseconds += timer.nsecsElapsed();
-    *peak = qMax(*peak, bench::peakKiB());
+    *peak = qMax(*peak, testplatform::peakKiB());
     return { nanoseconds / 1e9, QByteArray(), QString(), digest };
 }
 

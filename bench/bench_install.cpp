@@ -3,7 +3,7 @@
 //
 //     bench_install PACKAGE TARGET
 #include "install/packageinstaller.h"
-#include "peakmemory.h"
+#include "testplatform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,6 +27,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_install: %s\n", qPrintable(installer.errorString()));
         return 1;
     }
-    std::printf("%.6f %lld\n", seconds, static_cast<long long>(bench::peakKiB()));
+    std::printf("%.6f %lld\n", seconds, static_cast<long long>(testplatform::peakKiB()));
     return 0;
 }

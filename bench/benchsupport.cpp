@@ -1,14 +1,11 @@
 #include "benchsupport.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTextStream>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -63,15 +60,8 @@ QByteArray checkAndRemove(const QString &path, bool ok)
 {
     const QByteArray sha = ok ? sha256(path) : QByteArray("failed");
     QFile::remove(path);
-    sync();
+    writeBackDirtyData();
     return sha;
-}
-
-void resetPeak()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
 }
 
 double median(QVector<double> values)
@@ -81,29 +71,6 @@ double median(QVector<double> values)
     std::sort(values.begin(), values.end());
     const int n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QMap<QString, double> threadCpuSeconds()
-{
-    static const double ticks = double(sysconf(_SC_CLK_TCK));
-    QMap<QString, double> seconds;
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task + QStringLiteral("/stat")));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // "tid (name) state ...": the name may hold spaces, so split around the parentheses.
-        const int open = line.indexOf('('), close = line.lastIndexOf(')');
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        // utime and stime are fields 14 and 15, counted from 1 with tid and name as 1 and 2.
-        if (open < 0 || close < open || fields.size() < 13)
-            continue;
-        const QString name = QString::fromUtf8(line.mid(open + 1, close - open - 1));
-        seconds[name + QStringLiteral(" user")] += fields.at(11).toLongLong() / ticks;
-        seconds[name + QStringLiteral(" system")] += fields.at(12).toLongLong() / ticks;
-    }
-    return seconds;
 }
 
 QString cpuSpent(const QMap<QString, double> &before, const QMap<QString, double> &after)

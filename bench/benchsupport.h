@@ -4,8 +4,9 @@
 // What the benchmark programs share: checksums, peak memory, medians, curl as the reference
 // client, a server in its own thread, and the result rows that bench/run gathers into its table.
 
+#include "benchplatform.h"
 #include "httptestserver.h"
-#include "peakmemory.h"
+#include "testplatform.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -29,14 +30,8 @@ bool writeGenerated(const QString &path, qint64 size);
 // the next run starts with a quiet disk. "failed" when not ok.
 QByteArray checkAndRemove(const QString &path, bool ok);
 
-// Starts a new peak (peakKiB()) from what is resident now.
-void resetPeak();
-
 double median(QVector<double> values);
 
-// CPU seconds that the threads of this process have used so far, in user mode and in the kernel,
-// by thread name ("QThread user", "QThread system"); threads of the same name are summed.
-QMap<QString, double> threadCpuSeconds();
 // What was used between two readings, as "main system 0.42 s, main user 0.10 s", most first.
 QString cpuSpent(const QMap<QString, double> &before, const QMap<QString, double> &after);
 

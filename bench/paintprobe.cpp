@@ -9,7 +9,7 @@
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
 #endif
-#include "peakmemory.h"
+#include "testplatform.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -64,7 +64,8 @@ public:
             // of the event loop comes after all of it.
             QTimer::singleShot(0, qApp, [this] {
                 std::printf("app=%lld\nbuilt=%lld\nshown=%lld\npaint=%lld\nframe=%lld\npeak=%lld\n",
-                            appNs, builtNs, shownNs, paintNs, monotonicNs(), bench::peakKiB());
+                            appNs, builtNs, shownNs, paintNs, monotonicNs(),
+                            testplatform::peakKiB());
                 std::fflush(stdout);
                 QCoreApplication::quit();
             });

@@ -5,7 +5,8 @@ set(QDARKSTYLE_DIR "" CACHE PATH "QDarkStyle package folder holding dark/darksty
 if(NOT QDARKSTYLE_DIR)
     find_path(_qdarkstyle_found dark/darkstyle.qss
         PATHS /usr/lib/python3/dist-packages/qdarkstyle /usr/share/qdarkstyle
-        NO_DEFAULT_PATH)
+        # The theme is data, read from the build machine even when cross-compiling for Windows.
+        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
     if(_qdarkstyle_found)
         set(QDARKSTYLE_DIR "${_qdarkstyle_found}" CACHE PATH
             "QDarkStyle package folder holding dark/darkstyle.qss" FORCE)

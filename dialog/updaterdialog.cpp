@@ -9,8 +9,11 @@
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
 #include "install/installjob.h"
+#include "platform/elevation.h"
 #include "platform/fileidentity.h"
+#include "platform/heldfile.h"
 #include "platform/launcher.h"
+#include "verify/filedigest.h"
 #include "verify/minisignkey.h"
 #include "verify/signatureverifier.h"
 
@@ -55,6 +58,7 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , lastReportBytes(0)
     , lastCheckRound(0)
     , installJob(nullptr)
+    , recheck(nullptr)
     , closeAfterInstall(false)
     , recoverAtPress(false)
     , updateLock(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
@@ -72,8 +76,9 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
 
 UpdaterDialog::~UpdaterDialog()
 {
-    // An install still running reads installingPackage: it is rolled back and ended first.
+    // An install or a hash still running reads heldPackage: they are ended first.
     delete installJob;
+    delete recheck;
     delete ui;
 }
 
@@ -257,7 +262,7 @@ void UpdaterDialog::on_btn_update_clicked()
         ui->show->appendPlainText(QStringLiteral("download failed"));
         return;
     }
-    if (!lockForUpdate())
+    if (!mayChangeApplication() || !lockForUpdate())
         return;
     // A check during the download may change needFull; the package is installed as what it was
     // fetched as.
@@ -270,6 +275,31 @@ void UpdaterDialog::on_btn_update_clicked()
 
 // The lock is ours from here to the end of the install; what start-up could not settle while
 // another updater was at work is settled first, under it.
+// An application folder the user may not change (under "Program Files") is updated by a copy of
+// the updater started again with an administrator's rights and the same arguments, or not at all.
+bool UpdaterDialog::mayChangeApplication()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (Elevation::canWriteTo(folder))
+        return true;
+    if (Elevation::isElevated()) {
+        qWarning("cannot write to %s, even as an administrator", qPrintable(folder));
+    } else {
+        ui->show->appendPlainText(QStringLiteral("starting again with administrator rights"));
+        QString why;
+        const Elevation::Restart restart
+                = Elevation::restartElevated(QCoreApplication::arguments().mid(1), &why);
+        if (restart == Elevation::Restart::Started) {
+            QCoreApplication::quit();
+            return false;
+        }
+        if (restart == Elevation::Restart::Failed)
+            qWarning("no administrator rights: %s", qPrintable(why));
+    }
+    ui->show->appendPlainText(QStringLiteral("administrator rights are needed to update"));
+    return false;
+}
+
 bool UpdaterDialog::lockForUpdate()
 {
     if (!updateLock.tryLock()) {
@@ -412,8 +442,31 @@ void UpdaterDialog::finishDownload()
     }
     if (isSignedBuild() && !packageVerified())
         return;
+    if (!holdPackage())
+        return;
     ui->show->appendPlainText(QStringLiteral("download finished"));
     onDownloadFinished();
+}
+
+// From here on the package cannot change where the system can refuse it (Windows); elsewhere
+// the handle is checked to be the file that was downloaded, and a signed build hashes it again
+// at Yes.
+bool UpdaterDialog::holdPackage()
+{
+    heldPackage = std::make_unique<QFile>();
+    const QString path = downloader->file()->fileName();
+    QString why;
+    if (!HeldFile::open(heldPackage.get(), path))
+        why = heldPackage->errorString();
+    else if (FileIdentity::of(*heldPackage) != downloader->identity())
+        why = QStringLiteral("the file changed after it was downloaded");
+    if (why.isEmpty())
+        return true;
+    heldPackage.reset();
+    updateLock.unlock();
+    qWarning("update package rejected: %s: %s", qPrintable(path), qPrintable(why));
+    ui->show->appendPlainText(QStringLiteral("update package rejected"));
+    return false;
 }
 
 void UpdaterDialog::on_btn_cancel_clicked()
@@ -439,9 +492,39 @@ void UpdaterDialog::onDownloadFinished()
             this, QStringLiteral("update"), QStringLiteral("download finished\nstart update?"),
             QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes) {
+        heldPackage.reset();
         updateLock.unlock();
         return;
     }
+    if (!isSignedBuild()) {
+        usePackage();
+        return;
+    }
+    ui->btn_update->setEnabled(false);
+    if (!recheck) {
+        recheck = new FileDigest(this);
+        connect(recheck, &FileDigest::done, this, &UpdaterDialog::recheckPackage);
+    }
+    recheck->start(heldPackage.get());
+}
+
+// The bytes about to be used against the signature once more: what was verified as it arrived
+// may have been changed in place since, where the system does not hold the file (Unix).
+void UpdaterDialog::recheckPackage(const QByteArray &digest)
+{
+    QString why;
+    if (SignatureVerifier(MinisignKey::fromString(publicKey), packageSignature)
+                .verifyDigest(digest, &why)) {
+        usePackage();
+        return;
+    }
+    heldPackage.reset();
+    QFile::remove(downloader->file()->fileName());
+    refusePackageSignature(QStringLiteral("the package changed after it was verified: ") + why);
+}
+
+void UpdaterDialog::usePackage()
+{
     if (fullPackage)
         startFullPackage();
     else
@@ -461,6 +544,7 @@ void UpdaterDialog::startFullPackage()
     else if (!Launcher::start(path, Launcher::Origin::Downloaded))
         why = QStringLiteral("the system did not start it");
     // The installer is on its own now, or never began: the folder is free again.
+    heldPackage.reset();
     updateLock.unlock();
     if (!why.isEmpty()) {
         qWarning("update could not be started: %s: %s", qPrintable(path), qPrintable(why));
@@ -471,18 +555,13 @@ void UpdaterDialog::startFullPackage()
 }
 
 // The incremental package is unpacked over the application directory on a thread of its own.
-// It is opened once, here, and checked to be the file that was downloaded (and verified); the
-// installer reads only through that handle.
+// The installer reads only through the held handle, once more checked to be the file that was
+// downloaded (and verified).
 void UpdaterDialog::installPackage()
 {
-    installingPackage = std::make_unique<QFile>(downloader->file()->fileName());
-    QString why;
-    if (!installingPackage->open(QIODevice::ReadOnly))
-        why = installingPackage->errorString();
-    else if (FileIdentity::of(*installingPackage) != downloader->identity())
-        why = QStringLiteral("the file changed after it was downloaded");
-    if (!why.isEmpty()) {
-        installFinished(false, PackageInstaller::Error::Refused, why);
+    if (FileIdentity::of(*heldPackage) != downloader->identity()) {
+        installFinished(false, PackageInstaller::Error::Refused,
+                        QStringLiteral("the file changed after it was downloaded"));
         return;
     }
     if (!installJob) {
@@ -492,13 +571,13 @@ void UpdaterDialog::installPackage()
         });
     }
     ui->btn_update->setEnabled(false);
-    installJob->start(installingPackage.get(), QCoreApplication::applicationDirPath(),
+    installJob->start(heldPackage.get(), QCoreApplication::applicationDirPath(),
                       Downloader::folderName());
 }
 
 void UpdaterDialog::installFinished(bool ok, PackageInstaller::Error kind, const QString &reason)
 {
-    installingPackage.reset();
+    heldPackage.reset();
     updateLock.unlock();
     if (closeAfterInstall) {
         close();

@@ -16,6 +16,7 @@
 #include <memory>
 
 class Downloader;
+class FileDigest;
 class InstallJob;
 class QFile;
 class QNetworkAccessManager;
@@ -67,6 +68,7 @@ private:
     void createNetworkManager();
     void sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature);
     void takeManifest(const CheckRound &round);
+    bool mayChangeApplication();
     bool lockForUpdate();
     void blockUpdate(const QString &why);
     void startDownload(const QString &url);
@@ -74,6 +76,9 @@ private:
     void takePackageSignature(QNetworkReply *reply, const QString &url);
     void refusePackageSignature(const QString &why);
     bool packageVerified();
+    bool holdPackage();
+    void recheckPackage(const QByteArray &digest);
+    void usePackage();
     void startFullPackage();
     void installPackage();
     void installFinished(bool ok, PackageInstaller::Error kind, const QString &reason);
@@ -110,8 +115,11 @@ private:
     // The verified signature of the package being downloaded, in a signed build.
     MinisignSignature packageSignature;
     InstallJob *installJob;
-    // The package being unpacked, open from the identity check to the end of the install.
-    std::unique_ptr<QFile> installingPackage;
+    // The downloaded package, held open against change from its verification until the
+    // installer has read it or the full installer has started.
+    std::unique_ptr<QFile> heldPackage;
+    // Hashes heldPackage again at Yes in a signed build; it reads heldPackage, so it goes first.
+    FileDigest *recheck;
     bool closeAfterInstall;
     // Why update stays off for good: a folder that recovery or a roll-back could not restore.
     QString blockedBecause;

@@ -84,9 +84,17 @@ QString TransferWatch::failure(QNetworkReply *reply)
     const auto *watch = reply->findChild<TransferWatch *>(QString(), Qt::FindDirectChildrenOnly);
     if (watch && !watch->reason().isEmpty())
         return watch->reason();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Whether Qt reports an error for a body cut short depends on how the last bytes and the
+    // close arrive: sometimes it reports none.
+    bool known = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (watch && status == 200 && known && watch->received != length)
+        return QStringLiteral("connection closed after %1 of %2 bytes")
+                .arg(watch->received)
+                .arg(length);
     if (reply->error() != QNetworkReply::NoError)
         return reply->errorString();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status != 200)
         return QStringLiteral("HTTP status %1").arg(status);
     return QString();

@@ -39,7 +39,8 @@ public:
     // empty while it was not.
     QString reason() const;
     // Why a finished reply is no usable answer, or an empty string: the reason of its watch (a
-    // time-out or a cap aborts the reply), then the network's error, then any status but 200 OK.
+    // time-out or a cap aborts the reply), then a body shorter than its Content-Length, then the
+    // network's error, then any status but 200 OK.
     static QString failure(QNetworkReply *reply);
 
     // The request for every transfer of the program: no compression (so nothing is ever

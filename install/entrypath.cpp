@@ -24,6 +24,23 @@ bool isForbiddenCharacter(QChar c)
     }
 }
 
+// Whether name has the shape of a short 8.3 name that Windows makes up for a long one
+// ("MORVAN~1.EXE"): on a volume with short names it may open another file than its own.
+bool isShortNameForm(const QString &name)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QStringView base = QStringView(name).left(dot < 0 ? name.size() : dot);
+    const int tilde = base.lastIndexOf(QLatin1Char('~'));
+    if (tilde < 0 || tilde + 1 == base.size() || base.size() > 8
+        || (dot >= 0 && name.size() - dot - 1 > 3))
+        return false;
+    for (const QChar c : base.mid(tilde + 1)) {
+        if (!c.isDigit())
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool isReservedName(const QString &name)
@@ -67,7 +84,8 @@ QString problem(const QString &path)
         const QString name = path.mid(start, end - start);
         // Besides "." and "..", a trailing dot or space is trimmed by Windows, and the name
         // could then meet another entry's.
-        if (name.isEmpty() || name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        if (name.isEmpty() || name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))
+            || isShortNameForm(name))
             return QStringLiteral("unsafe entry name");
         if (name.size() > maxNameLength)
             return QStringLiteral("name too long");

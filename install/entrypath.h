@@ -12,7 +12,9 @@ constexpr int maxLevels = 64;
 constexpr int maxNameLength = 255; // characters of one component
 
 // Why path (relative, '/'-separated, without a trailing '/') cannot be installed, or an empty
-// string when it can. Costs one pass over the path.
+// string when it can. Names that Windows would take for another name are refused: a trailing
+// dot or space, a stream ("name:stream"), the shape of a short 8.3 name ("MORVAN~1.EXE").
+// Costs one pass over the path.
 QString problem(const QString &path);
 
 // Whether name, without its extension, is one of Windows' device names (CON, COM1, ...).

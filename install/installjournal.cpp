@@ -134,6 +134,24 @@ bool InstallJournal::hasBackups(const NativeDir &staging)
     return false;
 }
 
+bool InstallJournal::removeFinished(const NativeDir &target, const QString &name)
+{
+    {
+        const NativeDir staging = target.openFolder(name);
+        if (!staging.isValid())
+            return false;
+        bool removed = true;
+        for (const QString &entry : staging.entryNames()) {
+            if (entry != doneName())
+                removed &= staging.removeTree(entry);
+        }
+        if (!removed || !staging.removeTree(doneName()))
+            return false;
+    }
+    // The folder's own handle is closed: Windows deletes a folder only once none is open.
+    return target.removeFolder(name);
+}
+
 bool InstallJournal::fail(const QString &why)
 {
     if (error.isEmpty())
@@ -316,6 +334,10 @@ bool InstallJournal::rollBack()
         const NativeDir &parent = folder(parentOf(dir));
         if (parent.kindOf(nameOf(dir)) == NativeDir::Kind::Missing)
             continue;
+        // Our own handle goes first: where a folder is deleted only once its last handle closes
+        // (Windows without POSIX deletion, as on FAT, network shares and Wine), it would keep
+        // the folder, and so its parent, in place.
+        folders.erase(dir);
         // What someone else put into a folder of ours since is theirs: the folder stays.
         if (!parent.removeFolder(nameOf(dir)))
             qWarning("install roll-back keeps the folder %s: %s", qPrintable(dir),

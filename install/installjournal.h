@@ -66,6 +66,10 @@ public:
     static QString doneName();
     static bool hasPlan(const NativeDir &staging);
     static bool hasBackups(const NativeDir &staging);
+    // Removes the staging folder name of target after the install was marked done, the marker
+    // last: a removal cut short (a replaced program still running on Windows cannot be deleted,
+    // only moved) leaves a folder that is still marked done, to be removed at the next start.
+    static bool removeFinished(const NativeDir &target, const QString &name);
 
 private:
     bool fail(const QString &why);

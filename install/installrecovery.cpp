@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <memory>
+
 namespace {
 
 QStringList stagingFolders(const NativeDir &target)
@@ -50,8 +52,10 @@ InstallRecovery::Outcome InstallRecovery::run()
     // Listed again under the lock: a staging folder seen before it may have been settled since.
     for (const QString &name : stagingFolders(target)) {
         const QString path = canonical + QLatin1Char('/') + name;
-        InstallJournal journal(target, name);
-        const NativeDir &staging = journal.staging();
+        // Its handles go before the staging folder does: where a folder is deleted only once its
+        // last handle closes (Windows without POSIX deletion, Wine), they would keep it.
+        auto journal = std::make_unique<InstallJournal>(target, name);
+        const NativeDir &staging = journal->staging();
         if (!staging.isValid())
             continue;
         // Marked done: the new tree stands, the backups are rubbish. Without a plan and without
@@ -59,10 +63,14 @@ InstallRecovery::Outcome InstallRecovery::run()
         const bool finished = staging.kindOf(InstallJournal::doneName()) == NativeDir::Kind::File;
         if (finished
             || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
-            target.removeTree(name);
+            journal.reset();
+            if (finished)
+                InstallJournal::removeFinished(target, name);
+            else
+                target.removeTree(name);
             continue;
         }
-        if (!journal.read()) {
+        if (!journal->read()) {
             qWarning("an interrupted update could not be undone: its journal is damaged or not "
                      "ours; everything is kept in %s",
                      qPrintable(path));
@@ -71,14 +79,15 @@ InstallRecovery::Outcome InstallRecovery::run()
                 outcome = Outcome::Unreadable;
             continue;
         }
-        if (!journal.rollBack()) {
+        if (!journal->rollBack()) {
             qWarning("the update could not be undone completely (%s); the rest is kept in %s",
-                     qPrintable(journal.errorString()), qPrintable(path));
-            detail = journal.errorString() + QLatin1String("; kept in ") + path;
+                     qPrintable(journal->errorString()), qPrintable(path));
+            detail = journal->errorString() + QLatin1String("; kept in ") + path;
             outcome = Outcome::Incomplete;
             continue;
         }
         qWarning("rolled back an interrupted install: %s", qPrintable(path));
+        journal.reset();
         target.removeTree(name);
         if (outcome == Outcome::Clean)
             outcome = Outcome::RolledBack;

@@ -1,5 +1,6 @@
 #include "install/packageinstaller.h"
 
+#include "install/entryname.h"
 #include "install/entrypath.h"
 #include "install/installjournal.h"
 #include "install/installrecovery.h"
@@ -44,6 +45,12 @@ constexpr int readPieceSize = 256 * 1024;
 int stagedMode(int archiveMode)
 {
     return (archiveMode & 0777) | 0600;
+}
+
+// Windows' own tar.exe names the package's top "./" and every entry below it "./name".
+QString withoutTop(const QString &name)
+{
+    return name.startsWith(QLatin1String("./")) ? name.mid(2) : name;
 }
 
 // The entry count the end record claims, read before libarchive loads the whole central
@@ -286,17 +293,22 @@ bool Installation::readHeaders()
 
 bool Installation::addEntry(archive_entry *header)
 {
-    const char *utf8 = archive_entry_pathname_utf8(header);
-    if (!utf8)
+    const QString name = entryName(header);
+    if (name.isNull())
         return fail(QStringLiteral("unsafe entry name"), QStringLiteral("(not UTF-8)"));
-    const QString name = QString::fromUtf8(utf8);
     const auto type = archive_entry_filetype(header);
     if (type == AE_IFLNK || archive_entry_hardlink(header))
         return fail(QStringLiteral("link entry"), name);
     if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_is_encrypted(header))
         return fail(QStringLiteral("unsupported entry"), name);
     const bool isDir = type == AE_IFDIR;
-    const QString path = isDir && name.endsWith(QLatin1Char('/')) ? name.chopped(1) : name;
+    if (isDir && name == QLatin1String("./")) {
+        entries.append({ QString(), true, 0, 0, {} });
+        return true;
+    }
+    QString path = withoutTop(name);
+    if (isDir && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
 
     nameCharacters += path.size();
     if (nameCharacters > maxNameCharacters)
@@ -420,8 +432,7 @@ bool Installation::stage()
 bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total)
 {
     Entry &entry = entries[index];
-    const char *name = archive_entry_pathname_utf8(header);
-    if (!name || QString::fromUtf8(name) != entry.path)
+    if (withoutTop(entryName(header)) != entry.path)
         return fail(QStringLiteral("package changed while reading"), entry.path);
     const NativeDir &bucket = journal->bucket(index);
     NativeDir::File out;
@@ -476,7 +487,8 @@ bool Installation::moveIntoPlace()
         return failed(journal->errorString(), stagingName);
     }
     if (journal->carryOut(cancelled) && journal->commit()) {
-        removeStaging();
+        journal.reset();
+        InstallJournal::removeFinished(targetHandle, stagingName);
         return true;
     }
     failed(journal->errorString(), target);

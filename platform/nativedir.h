@@ -48,6 +48,7 @@ public:
         bool write(const char *data, qint64 size);
         // Makes what was written durable.
         bool flush();
+        // On Windows also makes what was written durable, which the folder's flush() cannot.
         bool close();
         FileId id() const;
 
@@ -105,7 +106,7 @@ public:
     bool moveNew(const QString &from, const NativeDir &to, const QString &toName) const;
 
     // Makes everything written to this folder's volume so far durable. Windows offers that only
-    // to administrators: there each file is made durable by its own File::flush.
+    // to administrators: there each file is made durable as it closes.
     bool flush() const;
 
     // The system's words for the last call that failed on this folder.

@@ -314,6 +314,7 @@ bool NativeDir::File::write(const char *data, qint64 size)
             return false;
         data += done;
         size -= done;
+        written += done;
     }
     return true;
 }
@@ -323,11 +324,15 @@ bool NativeDir::File::flush()
     return isOpen() && FlushFileBuffers(toHandle(handle));
 }
 
+// The folder's flush() cannot make the data durable here, so every file that was written to is
+// flushed before it closes: all staged files are on the disk before the first move.
 bool NativeDir::File::close()
 {
     if (!isOpen())
         return true;
-    return CloseHandle(toHandle(std::exchange(handle, -1)));
+    const HANDLE file = toHandle(std::exchange(handle, -1));
+    const bool flushed = written == 0 || FlushFileBuffers(file);
+    return CloseHandle(file) && flushed;
 }
 
 NativeDir::FileId NativeDir::File::id() const
@@ -603,7 +608,7 @@ bool NativeDir::moveNew(const QString &from, const NativeDir &to, const QString 
 
 // Windows offers nothing cheap for this: flushing a folder's handle is not documented to write
 // its names out, and flushing a whole volume takes an administrator's handle to it. Data is made
-// durable file by file (File::flush); NTFS journals names, so a move lost to a power cut in the
+// durable file by file as it closes; NTFS journals names, so a move lost to a power cut in the
 // seconds after it is lost whole, never half done.
 bool NativeDir::flush() const
 {

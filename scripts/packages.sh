@@ -5,6 +5,8 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev python3-qdarkstyle libarchive-dev lib
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix fonts-dejavu-core minisign)
 FUZZ_PACKAGES=(clang libfuzzer-14-dev)
 BENCH_PACKAGES=(libarchive-tools unzip)
+# scripts/test-windows: the Windows programs run under Wine.
+WINDOWS_PACKAGES=(wine wine64)
 DEMO_PACKAGES=(nginx-light xvfb xauth xdotool imagemagick curl)
 
 install_packages() {

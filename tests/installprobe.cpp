@@ -14,14 +14,13 @@
 #include "install/installjournal.h"
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
+#include "testplatform.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-
-#include <csignal>
 
 namespace {
 
@@ -98,11 +97,11 @@ int main(int argc, char **argv)
     work->start();
     while (!work->isFinished()) {
         if (reached() && point != "swap")
-            std::raise(SIGKILL);
+            testplatform::endAbruptly();
         if (point == "swap" && reached()) {
             const QString folder = target + '/' + value;
             swapped = QFile::rename(folder, target + "/../" + value + "-moved")
-                    && QFile::link(arguments.value(install ? 5 : 4), folder);
+                    && testplatform::makeSymbolicLink(arguments.value(install ? 5 : 4), folder);
             if (!swapped)
                 return 3;
         }

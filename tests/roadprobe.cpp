@@ -1,17 +1,19 @@
 // Drives the update dialog as a user would, from inside a copy of this program that the tests
 // place in a temporary application directory:
-//   roadprobe <manifest url> <installed version> <yes|no|cancel> [publisher key]
-// "cancel" answers Yes, then presses cancel while the package is being unpacked. With a key it
-// is a signed build. ROAD_LIMIT_MS, when set, shortens the network time limits (no
-// byte for that long, or too slow over twice that long) so that hostile servers take seconds.
-// It presses "check", then "update" when it is offered, answers the question, and reports what
-// the dialog showed. Exit status: 0 when the updater quit by itself, 3 when the dialog stayed
-// open at the end of the road, 4 when nothing happened in time.
+//   roadprobe <manifest url> <installed version> <yes|no|cancel|alter> [publisher key]
+// "cancel" answers Yes, then presses cancel while the package is being unpacked. "alter" first
+// changes a byte of the downloaded package in place, its time stamp kept, then answers Yes. With a
+// key it is a signed build. ROAD_LIMIT_MS, when set, shortens the network time limits (no byte for
+// that long, or too slow over twice that long) so that hostile servers take seconds. It presses
+// "check", then "update" when it is offered, answers the question, and reports what the dialog
+// showed. Exit status: 0 when the updater quit by itself, 3 when the dialog stayed open at the end
+// of the road, 4 when nothing happened in time.
 #include "app/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/networklimits.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -21,6 +23,10 @@
 #include <QTimer>
 
 #include <cstdio>
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -44,7 +50,32 @@ bool stayedOpen(const QString &log, bool questionAnswered, bool answeredNo)
     return log.contains(QLatin1String("download failed"))
             || log.contains(QLatin1String("update package rejected"))
             || log.contains(QLatin1String("update could not be started"))
+            || log.contains(QLatin1String("administrator rights are needed to update"))
             || (questionAnswered && answeredNo);
+}
+
+// As someone with the user's rights could between the question and Yes; false where the
+// system refuses to open the file for writing.
+bool alterInPlace()
+{
+    const QDir downloads(QCoreApplication::applicationDirPath() + "/updater-downloads");
+    QFile file(downloads.filePath(downloads.entryList({ "*.zip" }).value(0)));
+#ifndef Q_OS_WIN
+    struct stat before;
+    if (::stat(QFile::encodeName(file.fileName()).constData(), &before) != 0)
+        return false;
+#endif
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(file.size() / 2))
+        return false;
+    char byte = 0;
+    file.peek(&byte, 1);
+    file.write(QByteArray(1, char(byte ^ 1)));
+    file.close();
+#ifndef Q_OS_WIN
+    const struct timespec times[2] = { before.st_atim, before.st_mtim };
+    ::utimensat(AT_FDCWD, QFile::encodeName(file.fileName()).constData(), times, 0);
+#endif
+    return true;
 }
 
 } // namespace
@@ -57,7 +88,8 @@ int main(int argc, char *argv[])
     manifestUrl = QString::fromUtf8(argv[1]);
     currentVersion = QString::fromUtf8(argv[2]);
     const bool cancelInstall = qstrcmp(argv[3], "cancel") == 0;
-    const bool answerYes = cancelInstall || qstrcmp(argv[3], "yes") == 0;
+    const bool alter = qstrcmp(argv[3], "alter") == 0;
+    const bool answerYes = cancelInstall || alter || qstrcmp(argv[3], "yes") == 0;
     publicKey = argc == 5 ? QString::fromUtf8(argv[4]) : QString();
     if (const int limit = qEnvironmentVariableIntValue("ROAD_LIMIT_MS")) {
         NetworkLimits::stallTimeoutMs = limit;
@@ -93,6 +125,8 @@ int main(int argc, char *argv[])
             std::printf("question=%s|%s\n", qPrintable(box->windowTitle()),
                         qPrintable(box->text().replace(QLatin1Char('\n'), QLatin1Char('|'))));
             questionAnswered = true;
+            if (alter)
+                std::printf("altered=%d\n", alterInPlace());
             box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
         } else if (stayedOpen(log->toPlainText(), questionAnswered, !answerYes)) {
             QCoreApplication::exit(3);

@@ -4,8 +4,13 @@
 // Helpers shared by the test suites: files, tree snapshots, zip builders, manifests and the
 // child-program runner. Header-only, so each suite takes what it uses.
 
+#include "install/entryname.h"
+#include "testplatform.h"
+#include "verify/blake2b512.h"
+
 #include <archive.h>
 #include <archive_entry.h>
+#include <openssl/evp.h>
 
 #include <QByteArray>
 #include <QDir>
@@ -46,7 +51,9 @@ struct ProbeRun
             return result;
         }
         result.exitCode = probe.exitCode();
-        result.lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
+        // A Windows program's printf ends its lines with "\r\n".
+        result.lines = QString::fromUtf8(probe.readAllStandardOutput().replace("\r\n", "\n"))
+                               .split(QLatin1Char('\n'));
         result.lines.removeAll(QString());
         return result;
     }
@@ -105,9 +112,10 @@ inline bool writeFile(const QString &path, const QByteArray &data, int mode = 06
 // file's octal mode, a space and its bytes.
 using Tree = QMap<QString, QByteArray>;
 
+// The mode as this system keeps it.
 inline QByteArray fileState(int mode, const QByteArray &content)
 {
-    return QByteArray::number(mode, 8) + ' ' + content;
+    return QByteArray::number(testplatform::keptMode(mode), 8) + ' ' + content;
 }
 
 // leaveOut, a relative path, is passed over with everything below it (the updater's own folder,
@@ -168,7 +176,9 @@ inline QByteArray makeZip(const QVector<ZipEntry> &entries,
     archive_write_open(writer, &zip, nullptr, append, nullptr);
     for (const ZipEntry &entry : entries) {
         archive_entry *header = archive_entry_new();
-        archive_entry_set_pathname_utf8(header, entry.name.toUtf8().constData());
+        // libarchive 3.6.2 on Windows crashes writing a name set as UTF-8 that has a character
+        // outside the ANSI code page; a name given in wide characters it writes as UTF-8.
+        archive_entry_copy_pathname_w(header, entry.name.toStdWString().c_str());
         archive_entry_set_mtime(header, 1700000000, 0);
         switch (entry.kind) {
         case ZipEntry::File:
@@ -262,7 +272,7 @@ inline QVector<QPair<QString, QString>> zipListing(const QString &path)
         archive_entry *entry = nullptr;
         while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
             const auto type = archive_entry_filetype(entry);
-            QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry));
+            QString name = entryName(entry);
             if (name.endsWith(QLatin1Char('/')))
                 name.chop(1);
             listing.append({ name,
@@ -273,6 +283,14 @@ inline QVector<QPair<QString, QString>> zipListing(const QString &path)
     }
     archive_read_free(reader);
     return listing;
+}
+
+// A copy of tests/markerprobe with "updater-marker WHAT<tab>FOLDER" appended: started, it writes
+// "what" and a line end into folder/started.
+inline QByteArray marker(const QByteArray &what, const QString &folder)
+{
+    static const QByteArray program = readFile(QStringLiteral(MARKER_PROBE));
+    return program + "\nupdater-marker " + what + '\t' + folder.toUtf8() + '\n';
 }
 
 // ---- manifests ----
@@ -298,14 +316,61 @@ inline bool minisign(const QStringList &arguments)
             && process.exitCode() == 0;
 }
 
-// A new key pair without a password, dir/name.pub and dir/name.key; the public key string (the
-// second line of the .pub file), or empty when minisign failed.
-inline QString makeMinisignKeys(const QString &dir, const QString &name)
+// ---- fixtures ----
+
+// A file that tests/make-fixtures made at build time.
+inline QString fixture(const QString &relative)
 {
-    const QString base = dir + QLatin1Char('/') + name;
-    if (!minisign({ "-G", "-W", "-p", base + ".pub", "-s", base + ".key" }))
-        return QString();
-    return QString::fromLatin1(readFile(base + ".pub").split('\n').value(1));
+    return QStringLiteral(FIXTURES "/") + relative;
+}
+
+// The public key string of a fixture key pair (the second line of keys/name.pub).
+inline QString fixtureKey(const QString &name)
+{
+    return QString::fromLatin1(readFile(fixture("keys/" + name + ".pub")).split('\n').value(1));
+}
+
+// The .minisig that minisign -S writes for bytes saved as fileName, signed with the fixture key
+// pair name (made without a password, so the secret key is stored in the clear); empty when the
+// key cannot be read. Made here because the bytes are made at test time.
+inline QByteArray minisignSignature(const QString &name, const QByteArray &bytes,
+                                    const QString &fileName)
+{
+    // "Ed", no KDF, "B2", salt, limits, then the key id and libsodium's secret key: the 32-byte
+    // seed, then the public key.
+    const QByteArray key = QByteArray::fromBase64(
+            readFile(fixture("keys/" + name + ".key")).split('\n').value(1));
+    if (key.size() < 126 || !key.startsWith(QByteArray("Ed\0\0B2", 6)))
+        return QByteArray();
+    EVP_PKEY *secret = EVP_PKEY_new_raw_private_key(
+            EVP_PKEY_ED25519, nullptr,
+            reinterpret_cast<const unsigned char *>(key.constData() + 62), 32);
+    if (!secret)
+        return QByteArray();
+    const auto ed25519 = [secret](const QByteArray &message) {
+        QByteArray signature(64, Qt::Uninitialized);
+        size_t size = 64;
+        EVP_MD_CTX *context = EVP_MD_CTX_new();
+        const bool ok = EVP_DigestSignInit(context, nullptr, nullptr, nullptr, secret) == 1
+                && EVP_DigestSign(context, reinterpret_cast<unsigned char *>(signature.data()),
+                                  &size,
+                                  reinterpret_cast<const unsigned char *>(message.constData()),
+                                  size_t(message.size()))
+                        == 1;
+        EVP_MD_CTX_free(context);
+        return ok ? signature : QByteArray();
+    };
+    Blake2b512 hash;
+    hash.addData(bytes);
+    const QByteArray signature = ed25519(hash.result());
+    const QByteArray trusted = "timestamp:1700000000\tfile:" + fileName.toUtf8() + "\thashed";
+    const QByteArray global = ed25519(signature + trusted);
+    EVP_PKEY_free(secret);
+    if (signature.isEmpty() || global.isEmpty())
+        return QByteArray();
+    return "untrusted comment: signature from minisign secret key\n"
+            + ("ED" + key.mid(54, 8) + signature).toBase64() + "\ntrusted comment: " + trusted
+            + '\n' + global.toBase64() + '\n';
 }
 
 } // namespace testsupport

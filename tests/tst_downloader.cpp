@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 #include "download/networklimits.h"
 #include "httptestserver.h"
+#include "testplatform.h"
 #include "testsupport.h"
 #include "verify/blake2b512.h"
 
@@ -15,7 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
+#include <memory>
 
 Q_DECLARE_METATYPE(HttpTestServer::Framing)
 Q_DECLARE_METATYPE(HttpTestServer::Response)
@@ -116,10 +117,11 @@ private:
 
 void tst_Downloader::initTestCase()
 {
-    // Short enough for the hostile table to run in seconds, long enough for a loaded machine.
-    NetworkLimits::stallTimeoutMs = 500;
-    NetworkLimits::dripWindowMs = 1000;
-    NetworkLimits::dripMinBytes = 1024;
+    // Short enough for the hostile table to run in seconds, long enough for a loaded machine:
+    // under Wine on two busy cores, half a second passed between two pieces of a local answer.
+    NetworkLimits::stallTimeoutMs = 2000;
+    NetworkLimits::dripWindowMs = 4000;
+    NetworkLimits::dripMinBytes = 4096;
     // Small, so that every hashed download also runs into the hasher's backpressure.
     NetworkLimits::hashBacklogBytes = 256 * 1024;
 }
@@ -278,7 +280,7 @@ void tst_Downloader::noUsableNameKeepsEarlierOne()
     bare.body = "third";
     server->respond("/", bare);
     QVERIFY(fetch(downloader, recorder, server->url("/")));
-    QVERIFY(downloader.succeeded());
+    QVERIFY2(downloader.succeeded(), qPrintable(downloader.errorString()));
     QCOMPARE(testsupport::readFile(target.filePath("pkg.zip")), QByteArray("third"));
     QCOMPARE(testsupport::readFile(dated(target.filePath("pkg.zip"))), QByteArray("second"));
 }
@@ -331,7 +333,7 @@ void tst_Downloader::hostileServers_data()
 {
     QTest::addColumn<HttpTestServer::Response>("response");
     QTest::addColumn<QString>("address"); // empty: the server's /pkg
-    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("reason"); // how errorString() starts; the system's words follow
     QTest::addColumn<int>("minMs");
     // 1: the partial name is a directory; 2: disk full; 3: another updater downloads there
     QTest::addColumn<int>("special");
@@ -354,7 +356,8 @@ void tst_Downloader::hostileServers_data()
     HttpTestServer::Response cut = package(QByteArray());
     cut.generatedSize = 1024 * 1024;
     cut.stopAfter = 256 * 1024;
-    QTest::newRow("cut short, Content-Length") << cut << QString() << "Connection closed" << 0 << 0;
+    QTest::newRow("cut short, Content-Length")
+            << cut << QString() << "connection closed after 262144 of 1048576 bytes" << 0 << 0;
     cut.framing = HttpTestServer::Framing::Chunked;
     QTest::newRow("cut short, chunked") << cut << QString() << "Connection closed" << 0 << 0;
     cut.pieceSize = 16 * 1024;
@@ -364,19 +367,19 @@ void tst_Downloader::hostileServers_data()
 
     HttpTestServer::Response silent = package("never sent");
     silent.silent = true;
-    QTest::newRow("silent after accept") << silent << QString() << "no data for 0.5 s" << 500 << 0;
+    QTest::newRow("silent after accept") << silent << QString() << "no data for 2 s" << 2000 << 0;
     HttpTestServer::Response stalled = package(QByteArray());
     stalled.generatedSize = 1024 * 1024;
     stalled.stopAfter = 0;
     stalled.cut = HttpTestServer::Cut::Stall;
-    QTest::newRow("stall after headers") << stalled << QString() << "no data for 0.5 s" << 500 << 0;
+    QTest::newRow("stall after headers") << stalled << QString() << "no data for 2 s" << 2000 << 0;
     stalled.stopAfter = 300 * 1024;
-    QTest::newRow("stall mid-body") << stalled << QString() << "no data for 0.5 s" << 500 << 0;
+    QTest::newRow("stall mid-body") << stalled << QString() << "no data for 2 s" << 2000 << 0;
     HttpTestServer::Response drip = package(QByteArray());
     drip.generatedSize = 1024 * 1024;
     drip.pieceSize = 16;
     drip.pauseMs = 50;
-    QTest::newRow("drip") << drip << QString() << "too slow: less than 1 KiB in 1 s" << 1000 << 0;
+    QTest::newRow("drip") << drip << QString() << "too slow: less than 4 KiB in 4 s" << 4000 << 0;
 
     // 4 MB of zeros deflated: a bomb if anything inflated it.
     HttpTestServer::Response gzip = package(QByteArray());
@@ -393,13 +396,12 @@ void tst_Downloader::hostileServers_data()
     QTest::newRow("connection refused") << package("x") << "http://127.0.0.1:1/pkg.zip"
                                         << "Connection refused" << 0 << 0;
     QTest::newRow("partial file cannot be written")
-            << package("x") << QString() << "cannot write pkg.zip.part: Is a directory" << 0 << 1;
+            << package("x") << QString() << "cannot write pkg.zip.part: " << 0 << 1;
 
     HttpTestServer::Response large = package(QByteArray());
     large.generatedSize = 8 * 1024 * 1024;
     QTest::newRow("disk full") << large << QString()
-                               << "disk full: cannot write pkg.zip.part: No space left on device"
-                               << 0 << 2;
+                               << "disk full: cannot write pkg.zip.part: " << 0 << 2;
 }
 
 void tst_Downloader::hostileServers()
@@ -412,16 +414,11 @@ void tst_Downloader::hostileServers()
     server->respond("/pkg", response);
     seedApplication();
     QVERIFY(target.mkpath("."));
-    const auto unmount = qScopeGuard([&] {
-        if (special == 2)
-            QProcess::execute("umount", { target.path() });
-    });
+    std::unique_ptr<testplatform::TestMount> volume;
     if (special == 2) {
-        if (geteuid() != 0)
-            QSKIP("a full disk needs a small tmpfs, and mounting one needs root");
-        if (QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=1m", "tmpfs", target.path() })
-            != 0)
-            QSKIP("mounting a small tmpfs was refused here");
+        volume = std::make_unique<testplatform::TestMount>(target.path(), 1 << 20);
+        if (!volume->isMounted())
+            QSKIP(qPrintable(volume->whyNot()));
     }
     const QString final = target.filePath("pkg.zip");
     QVERIFY(testsupport::writeFile(final, "older package"));
@@ -430,13 +427,16 @@ void tst_Downloader::hostileServers()
     QProcess other;
     if (special == 3) {
         // The real start-up, its dialog fetching the same package slowly into the same folder.
-        QVERIFY(QFile::copy(STARTUP_PROBE, app.filePath("updater")));
+        // Windows would load the stand-in Qt library beside it instead of Qt's.
+        QVERIFY(QFile::remove(app.filePath("Qt5Core.dll")));
+        const QString updater = app.filePath(testplatform::programFile("second-updater"));
+        QVERIFY(QFile::copy(STARTUP_PROBE, updater));
         const QString url = server->url("/pkg").toString();
         server->respond("/updates.json",
                         package(testsupport::manifest(
                                 { { "latest-version", "1.3.0" }, { "download-url", url } })));
         qputenv("PROBE_MANIFEST_URL", server->url("/updates.json").toEncoded());
-        other.start(app.filePath("updater"), { "1.2.3" });
+        other.start(updater, { "1.2.3" });
         qunsetenv("PROBE_MANIFEST_URL");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(final + ".part"), 20000);
     }
@@ -454,7 +454,7 @@ void tst_Downloader::hostileServers()
         QTRY_COMPARE_WITH_TIMEOUT(other.state(), QProcess::NotRunning, 20000);
     }
 
-    QCOMPARE(downloader.errorString(), reason);
+    QVERIFY2(downloader.errorString().startsWith(reason), qPrintable(downloader.errorString()));
     QVERIFY(!downloader.succeeded());
     QCOMPARE(recorder.finishedCount(), 1);
     QVERIFY2(took >= minMs && took < minMs + 3000, qPrintable(QString::number(took)));

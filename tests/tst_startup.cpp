@@ -1,4 +1,5 @@
 #include "httptestserver.h"
+#include "testplatform.h"
 #include "testsupport.h"
 
 #include <QColor>
@@ -82,12 +83,11 @@ void tst_Startup::checkAndDownloadThroughSystemProxy()
     package.stopAfter = 100;
     proxy.respond(server + QLatin1String("/inc.zip"), package);
 
-    // Qt's system configuration reads these on Linux.
-    qputenv("http_proxy", proxy.url(QString()).toEncoded());
-    qunsetenv("no_proxy");
     qputenv("PROBE_MANIFEST_URL", (server + QLatin1String("/updates.json")).toUtf8());
-    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE), { "1.2.3" });
-    qunsetenv("http_proxy");
+    const ProbeRun run = [&] {
+        const testplatform::SystemProxy systemProxy(proxy.url(QString()));
+        return ProbeRun::run(QStringLiteral(STARTUP_PROBE), { "1.2.3" });
+    }();
     qunsetenv("PROBE_MANIFEST_URL");
 
     QCOMPARE(run.exitCode, 0);

@@ -1,4 +1,5 @@
 #include "httptestserver.h"
+#include "testplatform.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -7,8 +8,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <unistd.h>
 
 using namespace testsupport;
 
@@ -23,7 +22,6 @@ class tst_UpdateRoad : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
     void incrementalPackage();
     void fullPackage();
     void answerNo();
@@ -36,12 +34,14 @@ private slots:
     void secondUpdaterDuringInstall();
     void hostileServer_data();
     void hostileServer();
-    void fullDisk();
+    void unwritableFolder_data();
+    void unwritableFolder();
     void signedRoad_data();
     void signedRoad();
 
 private:
     QString file(const QString &name) const { return appDir->filePath(name); }
+    QString program(const QString &name) const { return file(testplatform::programFile(name)); }
     QString downloaded(const QString &name) const
     {
         return file(QStringLiteral("updater-downloads/") + name);
@@ -53,22 +53,13 @@ private:
     // The application's own files: everything but the updater's download folder.
     Tree application() const;
 
-    QTemporaryDir keys;
     QString publisherKey;
-    QString otherKey;
     QScopedPointer<QTemporaryDir> root;
     QScopedPointer<QDir> appDir;
     QScopedPointer<HttpTestServer> server;
-    QString mounted;
 };
 
 namespace {
-
-// A program that leaves a marker naming what ran, beside the application wherever it lies.
-QByteArray marker(const QByteArray &what, const QString &appDir)
-{
-    return "#!/bin/sh\necho " + what + " > '" + appDir.toUtf8() + "/started'\n";
-}
 
 QByteArray zip(const QVector<QPair<QString, QByteArray>> &entries)
 {
@@ -77,17 +68,6 @@ QByteArray zip(const QVector<QPair<QString, QByteArray>> &entries)
         files.append({ entry.first, entry.second, ZipEntry::File, 0755 });
     // Stored, so that the tests can find and damage an entry's bytes.
     return makeZip(files, Compression::Store);
-}
-
-// Signs bytes as a publisher would, under the file name the signature is to carry; the
-// .minisig's bytes, or empty when minisign failed.
-QByteArray sign(const QByteArray &bytes, const QString &name, const QString &secretKey)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(name);
-    if (!writeFile(path, bytes) || !minisign({ "-S", "-s", secretKey, "-m", path }))
-        return QByteArray();
-    return readFile(path + QLatin1String(".minisig"));
 }
 
 HttpTestServer::Response answer(const QByteArray &body, int status = 200)
@@ -102,10 +82,8 @@ HttpTestServer::Response answer(const QByteArray &body, int status = 200)
 
 void tst_UpdateRoad::initTestCase()
 {
-    QVERIFY(keys.isValid());
-    publisherKey = makeMinisignKeys(keys.path(), QStringLiteral("publisher"));
-    otherKey = makeMinisignKeys(keys.path(), QStringLiteral("other"));
-    QVERIFY2(!publisherKey.isEmpty() && !otherKey.isEmpty(), "minisign could not make keys");
+    publisherKey = fixtureKey(QStringLiteral("publisher"));
+    QVERIFY(!publisherKey.isEmpty());
 }
 
 void tst_UpdateRoad::init()
@@ -115,17 +93,10 @@ void tst_UpdateRoad::init()
     QVERIFY(root->isValid());
     QVERIFY(QDir(root->path()).mkdir(QStringLiteral("app")));
     appDir.reset(new QDir(root->filePath(QStringLiteral("app"))));
-    QVERIFY(QFile::copy(QStringLiteral(ROAD_PROBE), file(QStringLiteral("updater"))));
+    QVERIFY(QFile::copy(QStringLiteral(ROAD_PROBE), program(QStringLiteral("updater"))));
     QVERIFY(writeFile(file(QStringLiteral("Morvane.exe")), marker("1.0.0", appDir->path()), 0755));
     server.reset(new HttpTestServer);
     serveManifest(QStringLiteral("/Morvane-1.1.0.zip"), QStringLiteral("/Setup-1.2.exe"));
-}
-
-void tst_UpdateRoad::cleanup()
-{
-    if (!mounted.isEmpty())
-        QProcess::execute(QStringLiteral("umount"), { mounted });
-    mounted.clear();
 }
 
 void tst_UpdateRoad::serveManifest(const QString &packagePath, const QString &fullPath,
@@ -154,7 +125,7 @@ ProbeRun tst_UpdateRoad::drive(const QString &version, const char *answer, const
                             QString::fromLatin1(answer) };
     if (!key.isEmpty())
         arguments << key;
-    return ProbeRun::run(file(QStringLiteral("updater")), arguments, root->path());
+    return ProbeRun::run(program(QStringLiteral("updater")), arguments, root->path());
 }
 
 Tree tst_UpdateRoad::application() const
@@ -238,9 +209,10 @@ void tst_UpdateRoad::failedDownload()
     QFETCH(bool, emptyBody);
     QFETCH(QString, logged);
 
+    // Small: Qt 5.15 ends a body of some hundred KiB that the server cut short without an error.
     HttpTestServer::Response package
             = answer(emptyBody ? QByteArray()
-                               : zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) },
+                               : zip({ { "Morvane.exe", "never started" },
                                        { "big.bin", QByteArray(20000, 'b') } }),
                      status);
     package.headers = { { "Content-Disposition", "attachment; filename=\"Morvane-1.1.0.zip\"" },
@@ -334,7 +306,7 @@ void tst_UpdateRoad::cancelDuringInstall()
 // first's install alone and says why; the first ends with exactly the new release.
 void tst_UpdateRoad::secondUpdaterDuringInstall()
 {
-    QVERIFY(QFile::copy(QStringLiteral(STARTUP_PROBE), file(QStringLiteral("second"))));
+    QVERIFY(QFile::copy(QStringLiteral(STARTUP_PROBE), program(QStringLiteral("second"))));
     QVector<ZipEntry> files { { "Morvane.exe", marker("1.1.0", appDir->path()), ZipEntry::File,
                                 0755 } };
     Tree expected = application();
@@ -349,13 +321,14 @@ void tst_UpdateRoad::secondUpdaterDuringInstall()
                  "Morvane-1.1.0.zip");
 
     QProcess first;
-    first.start(file(QStringLiteral("updater")),
+    first.start(program(QStringLiteral("updater")),
                 { server->url(QStringLiteral("/updates.json")).toString(), "1.0.0", "yes" });
     QTRY_VERIFY_WITH_TIMEOUT(
             !appDir->entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden).isEmpty(),
             60000);
-    const ProbeRun second = ProbeRun::run(file(QStringLiteral("second")), { "1.0.0" });
-    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 60000);
+    const ProbeRun second = ProbeRun::run(program(QStringLiteral("second")), { "1.0.0" });
+    // Windows flushes each of the 20,000 files on its own: minutes under Wine.
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 240000);
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(second.values(QStringLiteral("log")), QStringList("another update is running"));
     QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
@@ -462,17 +435,27 @@ void tst_UpdateRoad::hostileServer()
     QCOMPARE(leftovers, QStringList());
 }
 
-void tst_UpdateRoad::fullDisk()
+void tst_UpdateRoad::unwritableFolder_data()
 {
-    if (geteuid() != 0)
-        QSKIP("mounting a small tmpfs for the download folder needs root");
-    const QString folder = file(QStringLiteral("updater-downloads"));
-    QVERIFY(QDir().mkpath(folder));
-    if (QProcess::execute(QStringLiteral("mount"),
-                          { "-t", "tmpfs", "-o", "size=256k", "tmpfs", folder })
-        != 0)
-        QSKIP("this machine does not let the test mount a tmpfs");
-    mounted = folder;
+    QTest::addColumn<QString>("mounted"); // relative to the application folder
+    QTest::addColumn<qint64>("bytes"); // 0: the folder itself, read-only
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("download folder full") << "updater-downloads" << qint64(256 << 10)
+                                          << "disk full";
+    // Root here, elevated already: nothing to ask for, nothing downloaded.
+    QTest::newRow("application folder read-only")
+            << "." << qint64(0) << "administrator rights are needed to update";
+}
+
+void tst_UpdateRoad::unwritableFolder()
+{
+    QFETCH(QString, mounted);
+    QFETCH(qint64, bytes);
+    QFETCH(QString, shown);
+    const QString folder = file(mounted);
+    const testplatform::TestMount volume(folder, bytes);
+    if (!volume.isMounted())
+        QSKIP(qPrintable(volume.whyNot()));
     HttpTestServer::Response package = answer(HttpTestServer::generated(0, 1 << 20));
     package.headers = { { "Content-Disposition", "attachment; filename=\"Morvane-1.1.0.zip\"" } };
     server->respond(QStringLiteral("/Morvane-1.1.0.zip"), package);
@@ -481,11 +464,10 @@ void tst_UpdateRoad::fullDisk()
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
     QCOMPARE(road.exitCode, 3);
     const QStringList log = road.values(QStringLiteral("log"));
-    QVERIFY2(!log.filter(QStringLiteral("disk full")).isEmpty(),
-             qPrintable(log.join(QLatin1Char('|'))));
-    QCOMPARE(log.last(), QStringLiteral("download failed"));
+    QVERIFY2(!log.filter(shown).isEmpty(), qPrintable(log.join(QLatin1Char('|'))));
+    QCOMPARE(server->requests().contains("/Morvane-1.1.0.zip"), bytes > 0);
     // The full disk does not stay full.
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(file(QStringLiteral("updater-downloads"))).entryList(QDir::Files), QStringList());
     QCOMPARE(application(), before);
 }
 
@@ -506,6 +488,10 @@ void tst_UpdateRoad::signedRoad_data()
                                                    << "package signature invalid";
     QTest::newRow("package signature missing") << "no package signature"
                                                << "package signature invalid";
+    // Windows refuses the change: the package is held open from its verification on.
+    const bool held = QSysInfo::kernelType() == QLatin1String("winnt");
+    QTest::newRow("package changed in place before Yes")
+            << "alter before yes" << (held ? "download finished" : "package signature invalid");
     QTest::newRow("manifest altered") << "alter manifest"
                                       << "manifest signature invalid";
     QTest::newRow("manifest signature missing") << "no manifest signature"
@@ -519,7 +505,7 @@ void tst_UpdateRoad::signedRoad()
     QFETCH(QString, attack);
     QFETCH(QString, shown);
 
-    const QString secret = keys.filePath(QStringLiteral("publisher.key"));
+    const QString publisher = QStringLiteral("publisher");
     const QString packagePath = QStringLiteral("/Morvane-1.1.0.zip");
     QByteArray manifestBytes
             = manifest({ { "latest-version", attack == QLatin1String("replay") ? "1.0" : "1.1.0" },
@@ -527,20 +513,22 @@ void tst_UpdateRoad::signedRoad()
                          { "modify-time", "2026-12-08" },
                          { "changelog", "faster start" } });
     const QByteArray manifestSignature
-            = sign(manifestBytes, QStringLiteral("updates.json"), secret);
+            = minisignSignature(publisher, manifestBytes, QStringLiteral("updates.json"));
     const QByteArray package = zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } });
-    QByteArray packageSignature = sign(package, QStringLiteral("Morvane-1.1.0.zip"), secret);
+    QByteArray packageSignature
+            = minisignSignature(publisher, package, QStringLiteral("Morvane-1.1.0.zip"));
     QVERIFY(!manifestSignature.isEmpty() && !packageSignature.isEmpty());
 
     QByteArray served = package;
     if (attack == QLatin1String("alter package"))
         served.replace("1.1.0", "6.6.6");
     else if (attack == QLatin1String("other file"))
-        packageSignature = sign(zip({ { "Morvane.exe", marker("1.0.9", appDir->path()) } }),
-                                QStringLiteral("Morvane-1.0.9.zip"), secret);
+        packageSignature = minisignSignature(
+                publisher, zip({ { "Morvane.exe", marker("1.0.9", appDir->path()) } }),
+                QStringLiteral("Morvane-1.0.9.zip"));
     else if (attack == QLatin1String("other key"))
-        packageSignature = sign(package, QStringLiteral("Morvane-1.1.0.zip"),
-                                keys.filePath(QStringLiteral("other.key")));
+        packageSignature = minisignSignature(QStringLiteral("other"), package,
+                                             QStringLiteral("Morvane-1.1.0.zip"));
     if (attack == QLatin1String("alter manifest"))
         manifestBytes.replace("faster start", "slower start");
 
@@ -552,17 +540,20 @@ void tst_UpdateRoad::signedRoad()
         server->respond(packagePath + QLatin1String(".minisig"), answer(packageSignature));
     const Tree before = application();
 
-    const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes", publisherKey);
+    const bool alter = attack == QLatin1String("alter before yes");
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), alter ? "alter" : "yes", publisherKey);
     const QStringList log = road.values(QStringLiteral("log"));
     QVERIFY2(!log.filter(shown).isEmpty(), qPrintable(log.join(QLatin1Char('|'))));
-    if (attack.isEmpty()) {
+    if (alter)
+        QCOMPARE(road.value(QStringLiteral("altered")) == "1", shown != "download finished");
+    if (shown == QLatin1String("download finished")) {
         QCOMPARE(road.exitCode, 0);
         QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
         QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
         return;
     }
     QCOMPARE(road.exitCode, 3);
-    QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
+    QCOMPARE(road.value(QStringLiteral("question")) == "<missing>", !alter);
     QCOMPARE(application(), before);
     QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
     // Nothing unauthenticated stays under the package's name.

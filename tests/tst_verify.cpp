@@ -1,19 +1,28 @@
-// Minisign keys and signatures made by the real minisign program, checked by the verifier.
+// Minisign keys and signatures made by the real minisign program at build time
+// (tests/make-fixtures), checked by the verifier.
 #include "testsupport.h"
 #include "verify/blake2b512.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"
 #include "verify/signatureverifier.h"
 
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 
+using testsupport::fixture;
+using testsupport::readFile;
+
 namespace {
 
+// What package.zip holds.
 const QByteArray Payload = QByteArray("Morvane 1.2.0 package\n").repeated(5000);
+
+// The .minisig that minisign wrote for the fixture file signed/key/file.
+QByteArray signature(const QString &key, const QString &file)
+{
+    return readFile(fixture("signed/" + key + '/' + file + ".minisig"));
+}
 
 // The base64 line of a .minisig with its decoded bytes changed by `change`.
 QByteArray alterLine(const QByteArray &minisig, int line,
@@ -42,34 +51,14 @@ private slots:
     void namesFile();
 
 private:
-    // The .minisig that minisign writes for `bytes` saved as `fileName`.
-    QByteArray sign(const QString &keyName, const QString &fileName, const QByteArray &bytes,
-                    const QStringList &extra = {});
-    QString path(const QString &name) const { return dir.filePath(name); }
-
-    QTemporaryDir dir;
-    QString keyA, keyB;
+    QString keyA;
 };
-
-QByteArray tst_Verify::sign(const QString &keyName, const QString &fileName,
-                            const QByteArray &bytes, const QStringList &extra)
-{
-    const QString file = path(fileName);
-    if (!testsupport::writeFile(file, bytes)
-        || !testsupport::minisign(QStringList { "-S", "-s", path(keyName + ".key"), "-m", file }
-                                  + extra))
-        return QByteArray();
-    return testsupport::readFile(file + ".minisig");
-}
 
 void tst_Verify::initTestCase()
 {
-    if (QStandardPaths::findExecutable("minisign").isEmpty())
-        QSKIP("minisign is not installed (scripts/packages.sh installs it)");
-    QVERIFY(dir.isValid());
-    keyA = testsupport::makeMinisignKeys(dir.path(), "a");
-    keyB = testsupport::makeMinisignKeys(dir.path(), "b");
-    QVERIFY(!keyA.isEmpty() && !keyB.isEmpty());
+    keyA = testsupport::fixtureKey("a");
+    QVERIFY(!keyA.isEmpty());
+    QCOMPARE(readFile(fixture("signed/a/package.zip")), Payload);
 }
 
 void tst_Verify::keyStrings_data()
@@ -84,7 +73,7 @@ void tst_Verify::keyStrings_data()
     QTest::newRow("trailing newline") << keyA + "\n"
                                       << "56";
     QTest::newRow("whole .pub file")
-            << QString::fromLatin1(testsupport::readFile(path("a.pub"))) << "56";
+            << QString::fromLatin1(readFile(fixture("keys/a.pub"))) << "56";
     QTest::newRow("not in the alphabet") << QString(keyA).replace(10, 1, "-") << "base64";
     QTest::newRow("non-Latin-1 character")
             << QString(keyA).replace(10, 1, QChar(0x263a)) << "base64";
@@ -106,7 +95,7 @@ void tst_Verify::keyStrings()
     if (key.isNull())
         return;
     // minisign names the key id in the comment of the .pub file the same way.
-    const QByteArray comment = testsupport::readFile(path("a.pub")).split('\n').value(0);
+    const QByteArray comment = readFile(fixture("keys/a.pub")).split('\n').value(0);
     QVERIFY2(comment.endsWith(" " + key.printableKeyId().toLatin1()), comment.constData());
     QCOMPARE(key.keyBytes().size(), 32);
     // One key in sixteen has a leading zero, which minisign does not print: the id is a number
@@ -122,8 +111,8 @@ void tst_Verify::signatures_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("refusal"); // empty: the signature holds
 
-    const QByteArray good = sign("a", "package.zip", Payload);
-    const QByteArray byB = sign("b", "package.zip", Payload);
+    const QByteArray good = signature("a", "package.zip");
+    const QByteArray byB = signature("b", "package.zip");
     QVERIFY(!good.isEmpty() && !byB.isEmpty());
     QByteArray changed = Payload;
     changed[Payload.size() / 2] = changed[Payload.size() / 2] ^ 1;
@@ -136,17 +125,16 @@ void tst_Verify::signatures_data()
     QTest::newRow("another key under this key's id")
             << Payload << alterLine(byB, 1, [&](QByteArray &b) { b.replace(2, 8, keyIdA); }) << keyA
             << "match the file";
-    QTest::newRow("legacy Ed") << Payload << sign("a", "legacy.zip", Payload, { "-l" }) << keyA
-                               << "legacy";
+    QTest::newRow("legacy Ed") << Payload << signature("a", "legacy.zip") << keyA << "legacy";
     QTest::newRow("trusted comment changed")
             << Payload << QByteArray(good).replace("file:package.zip", "file:package.ZIP") << keyA
             << "global signature";
     QTest::newRow("global signature changed")
             << Payload << alterLine(good, 3, [](QByteArray &b) { b[0] = b[0] ^ 1; }) << keyA
             << "global signature";
-    QTest::newRow("empty file signed") << QByteArray() << sign("a", "empty", {}) << keyA << "";
+    QTest::newRow("empty file signed") << QByteArray() << signature("a", "empty") << keyA << "";
     QTest::newRow("empty file against another")
-            << QByteArray("x") << sign("a", "empty", {}) << keyA << "match the file";
+            << QByteArray("x") << signature("a", "empty") << keyA << "match the file";
 
     // What the parser accepts and refuses.
     QTest::newRow("CRLF line ends")
@@ -198,57 +186,40 @@ void tst_Verify::signatures()
 
 void tst_Verify::namesFile_data()
 {
-    QTest::addColumn<QString>("signedName");
-    QTest::addColumn<QString>("trustedComment"); // empty: minisign's default
+    QTest::addColumn<QString>("signedFile"); // under signed/a; custom-comment/ with "-t" given
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("names");
 
-    QTest::newRow("same name") << "Morvane-1.2.0.zip"
-                               << ""
-                               << "Morvane-1.2.0.zip" << true;
-    QTest::newRow("name with spaces") << "Morvane 1.2.0.zip"
-                                      << ""
+    const QString release = "names/Morvane-1.2.0.zip";
+    QTest::newRow("same name") << release << "Morvane-1.2.0.zip" << true;
+    QTest::newRow("name with spaces") << "names/Morvane 1.2.0.zip"
                                       << "Morvane 1.2.0.zip" << true;
-    QTest::newRow("prefix of the name") << "Morvane-1.2.0.zip"
-                                        << ""
-                                        << "Morvane-1.2.0" << false;
-    QTest::newRow("suffix of the name") << "Morvane-1.2.0.zip"
-                                        << ""
-                                        << "1.2.0.zip" << false;
-    QTest::newRow("older release") << "Morvane-1.1.0.zip"
-                                   << ""
+    QTest::newRow("prefix of the name") << release << "Morvane-1.2.0" << false;
+    QTest::newRow("suffix of the name") << release << "1.2.0.zip" << false;
+    QTest::newRow("older release") << "names/Morvane-1.1.0.zip"
                                    << "Morvane-1.2.0.zip" << false;
-    QTest::newRow("other case") << "Morvane-1.2.0.zip"
-                                << ""
-                                << "morvane-1.2.0.zip" << false;
-    QTest::newRow("name reaching into the next token") << "Morvane-1.2.0.zip"
-                                                       << ""
-                                                       << "Morvane-1.2.0.zip\thashed" << false;
-    QTest::newRow("empty name") << "Morvane-1.2.0.zip"
-                                << ""
-                                << "" << false;
-    QTest::newRow("custom comment without the token") << "Morvane-1.2.0.zip"
-                                                      << "release Morvane-1.2.0.zip"
+    QTest::newRow("other case") << release << "morvane-1.2.0.zip" << false;
+    QTest::newRow("name reaching into the next token")
+            << release << "Morvane-1.2.0.zip\thashed" << false;
+    QTest::newRow("empty name") << release << "" << false;
+    // "release Morvane-1.2.0.zip"
+    QTest::newRow("custom comment without the token") << "custom-comment/Morvane-1.2.0.zip"
                                                       << "Morvane-1.2.0.zip" << false;
-    QTest::newRow("token inside a longer one") << "x"
-                                               << "release\tnotfile:Morvane-1.2.0.zip"
+    // "release<tab>notfile:Morvane-1.2.0.zip"
+    QTest::newRow("token inside a longer one") << "custom-comment/x"
                                                << "Morvane-1.2.0.zip" << false;
-    QTest::newRow("non-ASCII name") << QString::fromUtf8("Morvane-Übersicht.zip") << ""
+    QTest::newRow("non-ASCII name") << QString::fromUtf8("names/Morvane-Übersicht.zip")
                                     << QString::fromUtf8("Morvane-Übersicht.zip") << true;
 }
 
 void tst_Verify::namesFile()
 {
-    QFETCH(QString, signedName);
-    QFETCH(QString, trustedComment);
+    QFETCH(QString, signedFile);
     QFETCH(QString, name);
     QFETCH(bool, names);
-    const QStringList extra
-            = trustedComment.isEmpty() ? QStringList() : QStringList { "-t", trustedComment };
-    const MinisignSignature signature
-            = MinisignSignature::parse(sign("a", signedName, "bytes", extra));
-    QVERIFY(!signature.isNull());
-    QCOMPARE(signature.namesFile(name), names);
+    const MinisignSignature parsed = MinisignSignature::parse(signature("a", signedFile));
+    QVERIFY(!parsed.isNull());
+    QCOMPARE(parsed.namesFile(name), names);
 }
 
 QTEST_GUILESS_MAIN(tst_Verify)

@@ -1,9 +1,9 @@
-// The Windows resources of updater.exe, checked on any host: resources/updater.rc is compiled
-// with MinGW's windres into a .res file, which is read back record by record.
+// The Windows resources of updater.exe, checked on any host: resources/updater.rc, compiled
+// with MinGW's windres into a .res file at build time (tests/make-fixtures), read back record by
+// record.
+#include "testsupport.h"
+
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QVector>
 #include <QtEndian>
 #include <QtTest>
@@ -129,11 +129,6 @@ VersionNode readVersionNode(Reader &in)
     return node;
 }
 
-QString findWindres()
-{
-    return QStandardPaths::findExecutable("x86_64-w64-mingw32-windres");
-}
-
 } // namespace
 
 class tst_WinResource : public QObject
@@ -156,31 +151,12 @@ private:
     const Resource *find(quint16 type, const QString &name = QString()) const;
     VersionNode versionInfo() const;
 
-    QTemporaryDir dir;
     QVector<Resource> resources;
 };
 
 void tst_WinResource::initTestCase()
 {
-    const QString windres = findWindres();
-    if (windres.isEmpty())
-        QSKIP("x86_64-w64-mingw32-windres is not installed (Debian: binutils-mingw-w64-x86-64)");
-    QVERIFY(dir.isValid());
-
-    const QString resourceDir = QStringLiteral(UPDATER_SOURCE_DIR "/resources");
-    const QString res = dir.filePath("updater.res");
-    QStringList args { "-i", "updater.rc", "-O", "res", "-o", res };
-    // windres preprocesses with the cross compiler; without one, the host's cpp does as well.
-    if (QStandardPaths::findExecutable("x86_64-w64-mingw32-gcc").isEmpty())
-        args.prepend("--preprocessor=cpp");
-    QProcess windresProcess;
-    windresProcess.setWorkingDirectory(resourceDir);
-    windresProcess.start(windres, args);
-    QVERIFY(windresProcess.waitForFinished(60000));
-    QVERIFY2(windresProcess.exitStatus() == QProcess::NormalExit && windresProcess.exitCode() == 0,
-             windresProcess.readAllStandardError().constData());
-
-    QFile file(res);
+    QFile file(testsupport::fixture("updater.res"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     Reader in(file.readAll());
     while (in.ok && in.pos < in.bytes.size()) {
