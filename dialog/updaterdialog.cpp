@@ -287,13 +287,14 @@ bool UpdaterDialog::mayChangeApplication()
     } else {
         ui->show->appendPlainText(QStringLiteral("starting again with administrator rights"));
         QString why;
-        const Elevation::Restart restart
-                = Elevation::restartElevated(QCoreApplication::arguments().mid(1), &why);
-        if (restart == Elevation::Restart::Started) {
+        const Elevation::Start start
+                = Elevation::startElevated(QCoreApplication::applicationFilePath(),
+                                           QCoreApplication::arguments().mid(1), &why);
+        if (start == Elevation::Start::Started) {
             QCoreApplication::quit();
             return false;
         }
-        if (restart == Elevation::Restart::Failed)
+        if (start == Elevation::Start::Failed)
             qWarning("no administrator rights: %s", qPrintable(why));
     }
     ui->show->appendPlainText(QStringLiteral("administrator rights are needed to update"));

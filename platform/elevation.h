@@ -10,8 +10,8 @@
 class Elevation
 {
 public:
-    enum class Restart {
-        Started, // the elevated copy runs: this one should end
+    enum class Start {
+        Started, // the elevated copy runs
         Refused, // the user said no
         Failed // not possible here, or the system failed: see the error
     };
@@ -21,8 +21,9 @@ public:
     static bool canWriteTo(const QString &folder);
     // Whether this process already has an administrator's rights.
     static bool isElevated();
-    // Starts this program again elevated, with arguments.
-    static Restart restartElevated(const QStringList &arguments, QString *error);
+    // Starts program elevated, with arguments.
+    static Start startElevated(const QString &program, const QStringList &arguments,
+                               QString *error);
 };
 
 #endif // ELEVATION_H

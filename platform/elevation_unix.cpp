@@ -16,8 +16,8 @@ bool Elevation::isElevated()
 
 // Desktops here have no one way to ask (pkexec, sudo and kdesu all differ): the user starts the
 // updater with the rights it needs.
-Elevation::Restart Elevation::restartElevated(const QStringList &, QString *error)
+Elevation::Start Elevation::startElevated(const QString &, const QStringList &, QString *error)
 {
     *error = QStringLiteral("this system offers no way to ask for administrator rights");
-    return Restart::Failed;
+    return Start::Failed;
 }

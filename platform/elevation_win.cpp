@@ -1,6 +1,5 @@
 #include "platform/elevation.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QRandomGenerator>
 
@@ -64,25 +63,26 @@ bool Elevation::isElevated()
     return known && elevation.TokenIsElevated;
 }
 
-Elevation::Restart Elevation::restartElevated(const QStringList &arguments, QString *error)
+Elevation::Start Elevation::startElevated(const QString &program, const QStringList &arguments,
+                                          QString *error)
 {
     QStringList parameters;
     for (const QString &argument : arguments)
         parameters.append(quoted(argument));
-    const QString program = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+    const QString file = QDir::toNativeSeparators(program);
     const QString joined = parameters.join(QLatin1Char(' '));
     SHELLEXECUTEINFOW info {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"runas";
-    info.lpFile = wide(program);
+    info.lpFile = wide(file);
     info.lpParameters = wide(joined);
     info.nShow = SW_SHOWNORMAL;
     if (ShellExecuteExW(&info))
-        return Restart::Started;
+        return Start::Started;
     const DWORD code = GetLastError();
     if (code == ERROR_CANCELLED)
-        return Restart::Refused;
+        return Start::Refused;
     *error = QStringLiteral("the system did not start it (error %1)").arg(code);
-    return Restart::Failed;
+    return Start::Failed;
 }

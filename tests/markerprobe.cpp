@@ -1,6 +1,7 @@
 // Stands in for Morvane and for a full installer. A copy of this program with the line
 // "updater-marker WHAT<tab>FOLDER" appended (testsupport::marker) writes "WHAT" and a line end
-// into FOLDER/started when it is started: every system runs a program whatever follows its bytes.
+// into FOLDER/started when it is started, then each of its arguments on a line of its own: every
+// system runs a program whatever follows its bytes.
 #include <QCoreApplication>
 #include <QFile>
 
@@ -22,6 +23,9 @@ int main(int argc, char **argv)
     const int tab = line.indexOf('\t');
     if (at < 0 || tab < 0)
         return 2;
+    QByteArray text = line.left(tab) + '\n';
+    for (const QString &argument : app.arguments().mid(1))
+        text += argument.toUtf8() + '\n';
     QFile started(QString::fromUtf8(line.mid(tab + 1)) + QStringLiteral("/started"));
-    return started.open(QIODevice::WriteOnly) && started.write(line.left(tab) + '\n') > 0 ? 0 : 3;
+    return started.open(QIODevice::WriteOnly) && started.write(text) == text.size() ? 0 : 3;
 }

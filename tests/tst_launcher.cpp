@@ -1,3 +1,4 @@
+#include "platform/elevation.h"
 #include "platform/launcher.h"
 #include "testsupport.h"
 
@@ -12,6 +13,7 @@ private slots:
     void urlFor_data();
     void urlFor();
     void startsAndMarksDownloaded();
+    void startsElevated();
 };
 
 void tst_Launcher::urlFor_data()
@@ -68,6 +70,26 @@ void tst_Launcher::startsAndMarksDownloaded()
     QTRY_COMPARE(testsupport::readFile(dir.filePath(QStringLiteral("started"))),
                  QByteArray("started\n"));
     QVERIFY(QFileInfo(program).permissions() & QFile::ExeOwner);
+}
+
+// Windows: through the shell's "runas", each argument arriving as it was given. Wine asks
+// nothing and starts it elevated.
+void tst_Launcher::startsElevated()
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(testplatform::programFile("Morvane 2"));
+    QVERIFY(testsupport::writeFile(program, testsupport::marker("elevated", dir.path()), 0755));
+    const QStringList arguments { "1.0.0", "two words", "say \"yes\"", "C:\\end\\", "" };
+    QString why;
+    const Elevation::Start start = Elevation::startElevated(program, arguments, &why);
+    if (QSysInfo::kernelType() != QLatin1String("winnt")) {
+        QCOMPARE(start, Elevation::Start::Failed);
+        QVERIFY(!why.isEmpty());
+        return;
+    }
+    QCOMPARE(start, Elevation::Start::Started);
+    QTRY_COMPARE(testsupport::readFile(dir.filePath(QStringLiteral("started"))),
+                 "elevated\n" + arguments.join('\n').toUtf8() + '\n');
 }
 
 // The Windows shell is reached through the platform plugin, which needs a GUI application.
