@@ -321,7 +321,10 @@ bool NativeDir::File::write(const char *data, qint64 size)
 
 bool NativeDir::File::flush()
 {
-    return isOpen() && FlushFileBuffers(toHandle(handle));
+    if (!isOpen() || !FlushFileBuffers(toHandle(handle)))
+        return false;
+    written = 0; // nothing for close() to flush again
+    return true;
 }
 
 // The folder's flush() cannot make the data durable here, so every file that was written to is
