@@ -1,5 +1,6 @@
 #include "install/packageinstaller.h"
 
+#include "install/archivereader.h"
 #include "install/entryname.h"
 #include "install/entrypath.h"
 #include "install/installjournal.h"
@@ -17,13 +18,8 @@
 #include <QRandomGenerator>
 #include <QStorageInfo>
 #include <QVector>
-#include <QtEndian>
 
 #include <memory>
-#include <vector>
-
-#include <cerrno>
-#include <cstdio>
 
 namespace {
 
@@ -38,8 +34,6 @@ constexpr qint64 freeSpaceMargin = qint64(64) << 20;
 // package declaring more than this ratio of its own size is a bomb, refused before inflating.
 constexpr qint64 maxExpansion = 100;
 constexpr qint64 expansionAllowance = qint64(16) << 20;
-// Piece in which the package is read from the disk.
-constexpr int readPieceSize = 256 * 1024;
 
 // The archive's mode, always readable and writable by the owner.
 int stagedMode(int archiveMode)
@@ -52,110 +46,6 @@ QString withoutTop(const QString &name)
 {
     return name.startsWith(QLatin1String("./")) ? name.mid(2) : name;
 }
-
-// The entry count the end record claims, read before libarchive loads the whole central
-// directory into memory: a 100 MB package of empty entries would make it hold millions.
-// -1 when there is no end record to read; libarchive then says what is wrong.
-qint64 claimedEntryCount(QFile &file)
-{
-    constexpr int endRecordSize = 22;
-    constexpr int maxCommentSize = 0xffff;
-    const qint64 size = file.size();
-    const qint64 tailStart = qMax<qint64>(0, size - endRecordSize - maxCommentSize);
-    if (!file.seek(tailStart))
-        return -1;
-    const QByteArray tail = file.read(size - tailStart);
-    const int at = tail.lastIndexOf("PK\x05\x06");
-    if (at < 0 || at + endRecordSize > tail.size())
-        return -1;
-    const quint16 count = qFromLittleEndian<quint16>(tail.constData() + at + 10);
-    // Zip64 keeps the real count in a record the locator just before the end record points at.
-    if (count != 0xffff || at < 20
-        || qFromLittleEndian<quint32>(tail.constData() + at - 20) != 0x07064b50)
-        return count;
-    const qint64 recordAt = qFromLittleEndian<qint64>(tail.constData() + at - 20 + 8);
-    if (recordAt < 0 || !file.seek(recordAt))
-        return -1;
-    const QByteArray record = file.read(40);
-    if (record.size() != 40 || !record.startsWith("PK\x06\x06"))
-        return -1;
-    return qFromLittleEndian<qint64>(record.constData() + 32);
-}
-
-// libarchive reading from an open QFile through callbacks, seekable so that the zip reader
-// takes the central directory as the truth.
-class ArchiveReader
-{
-public:
-    explicit ArchiveReader(QFile *file)
-        : file(file)
-        , handle(archive_read_new())
-        , buffer(readPieceSize)
-    { }
-    ~ArchiveReader() { archive_read_free(handle); }
-    ArchiveReader(const ArchiveReader &) = delete;
-    ArchiveReader &operator=(const ArchiveReader &) = delete;
-
-    bool open()
-    {
-        if (!file->seek(0))
-            return false;
-        archive_read_support_format_zip_seekable(handle);
-        archive_read_set_callback_data(handle, this);
-        archive_read_set_read_callback(handle, &ArchiveReader::read);
-        archive_read_set_seek_callback(handle, &ArchiveReader::seek);
-        archive_read_set_skip_callback(handle, &ArchiveReader::skip);
-        return archive_read_open1(handle) == ARCHIVE_OK;
-    }
-
-    archive *get() const { return handle; }
-
-    QString lastError() const
-    {
-        const char *message = archive_error_string(handle);
-        return message ? QString::fromUtf8(message) : QStringLiteral("unknown error");
-    }
-
-private:
-    static la_ssize_t read(archive *handle, void *data, const void **block)
-    {
-        auto *self = static_cast<ArchiveReader *>(data);
-        const qint64 got = self->file->read(self->buffer.data(), qint64(self->buffer.size()));
-        if (got < 0) {
-            archive_set_error(handle, EIO, "cannot read the package");
-            return -1;
-        }
-        *block = self->buffer.data();
-        return la_ssize_t(got);
-    }
-
-    static la_int64_t seek(archive *handle, void *data, la_int64_t offset, int whence)
-    {
-        auto *self = static_cast<ArchiveReader *>(data);
-        const qint64 base = whence == SEEK_SET ? 0
-                : whence == SEEK_CUR           ? self->file->pos()
-                                               : self->file->size();
-        const qint64 to = base + offset;
-        if (to < 0 || to > self->file->size() || !self->file->seek(to)) {
-            archive_set_error(handle, EIO, "seek outside the package");
-            return ARCHIVE_FATAL;
-        }
-        return to;
-    }
-
-    static la_int64_t skip(archive *, void *data, la_int64_t request)
-    {
-        auto *self = static_cast<ArchiveReader *>(data);
-        const qint64 to
-                = qMin(self->file->pos() + qMax<la_int64_t>(request, 0), self->file->size());
-        const qint64 from = self->file->pos();
-        return self->file->seek(to) ? to - from : 0;
-    }
-
-    QFile *file;
-    archive *handle;
-    std::vector<char> buffer;
-};
 
 struct Entry
 {
@@ -254,7 +144,7 @@ bool Installation::failed(const QString &reason, const QString &subject)
 
 bool Installation::readHeaders()
 {
-    const qint64 claimed = claimedEntryCount(*package);
+    const qint64 claimed = ArchiveReader::claimedEntryCount(*package);
     if (claimed > maxEntries)
         return fail(QStringLiteral("too many entries"), QString::number(claimed));
     if (claimed == 0)
