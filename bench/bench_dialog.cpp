@@ -14,9 +14,9 @@
 // Diagnostics: --no-theme leaves out the dark stylesheet, --hidden never shows the dialog,
 // --no-progress cuts the progress display off the download.
 
-#include "app/settings.h"
 #include "app/theme.h"
 #include "benchsupport.h"
+#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 

@@ -1,9 +1,9 @@
 #include "dialog/updaterdialog.h"
 #include "ui_updaterdialog.h"
 
-#include "app/settings.h"
 #include "dialog/manifest.h"
 #include "dialog/progresstext.h"
+#include "dialog/settings.h"
 #include "dialog/versionrule.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"

@@ -8,7 +8,7 @@
 // "check", then "update" when it is offered, answers the question, and reports what the dialog
 // showed. Exit status: 0 when the updater quit by itself, 3 when the dialog stayed open at the end
 // of the road, 4 when nothing happened in time.
-#include "app/settings.h"
+#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/networklimits.h"
 

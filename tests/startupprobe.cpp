@@ -2,8 +2,8 @@
 // whether the theme was in force before the dialog was built, then presses "cancel". With
 // PROBE_MANIFEST_URL set it first presses "check" against that address, then "update". Either
 // way it reports the log.
-#include "app/settings.h"
 #include "app/startup.h"
+#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "httptestserver.h"
