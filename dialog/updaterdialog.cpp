@@ -14,8 +14,7 @@
 #include "platform/heldfile.h"
 #include "platform/launcher.h"
 #include "verify/filedigest.h"
-#include "verify/minisignkey.h"
-#include "verify/signatureverifier.h"
+#include "verify/releasetrust.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,12 +36,6 @@ QString anotherUpdateRunning()
     return QStringLiteral("another update is running");
 }
 
-// With a publisher key built in, nothing unauthenticated is offered, installed or started.
-bool isSignedBuild()
-{
-    return !publicKey.isEmpty();
-}
-
 } // namespace
 
 UpdaterDialog::UpdaterDialog(QWidget *parent)
@@ -57,6 +50,7 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , lastReportMs(0)
     , lastReportBytes(0)
     , lastCheckRound(0)
+    , trust(publicKey)
     , installJob(nullptr)
     , recheck(nullptr)
     , closeAfterInstall(false)
@@ -119,7 +113,7 @@ void UpdaterDialog::on_btn_check_clicked()
     createNetworkManager();
     const int round = ++lastCheckRound;
     sendCheckRequest(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
-    if (isSignedBuild())
+    if (trust.isSigned())
         sendCheckRequest(manifestUrl + QLatin1String(".minisig"), NetworkLimits::signatureMaxBytes,
                          round, true);
 }
@@ -177,14 +171,10 @@ void UpdaterDialog::takeManifest(const CheckRound &round)
         showInfo(QStringLiteral("check error"));
         return;
     }
-    if (isSignedBuild()) {
+    if (trust.isSigned()) {
         QString why = round.signatureFailure;
-        MinisignSignature signature;
         if (why.isEmpty())
-            signature = MinisignSignature::parse(round.signature, &why);
-        if (why.isEmpty())
-            SignatureVerifier(MinisignKey::fromString(publicKey, &why), signature)
-                    .verifyData(round.manifest, &why);
+            trust.verifyManifest(round.manifest, round.signature, &why);
         if (!why.isEmpty()) {
             qWarning("manifest signature invalid: %s", qPrintable(why));
             showInfo(QStringLiteral("manifest signature invalid"));
@@ -267,7 +257,7 @@ void UpdaterDialog::on_btn_update_clicked()
     // A check during the download may change needFull; the package is installed as what it was
     // fetched as.
     fullPackage = needFull;
-    if (isSignedBuild())
+    if (trust.isSigned())
         fetchPackageSignature(url);
     else
         startDownload(url);
@@ -327,7 +317,7 @@ bool UpdaterDialog::lockForUpdate()
 void UpdaterDialog::startDownload(const QString &url)
 {
     downloading = true;
-    downloader->setHashing(isSignedBuild());
+    downloader->setHashing(trust.isSigned());
     downloader->download(url);
 }
 
@@ -355,25 +345,13 @@ void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const QString &ur
     reply->deleteLater();
     downloading = false;
     QString why = TransferWatch::failure(reply);
-    MinisignSignature signature;
     if (why.isEmpty())
-        signature = MinisignSignature::parse(reply->readAll(), &why);
-    QString keyProblem;
-    const MinisignKey key = MinisignKey::fromString(publicKey, &keyProblem);
-    if (why.isEmpty() && key.isNull())
-        why = QStringLiteral("the built-in public key is unusable: ") + keyProblem;
-    // Ties the signature to the file the signed manifest names, not just to the publisher.
-    const QString name = QUrl(url, QUrl::TolerantMode).fileName();
-    if (why.isEmpty() && signature.keyId() != key.keyId())
-        why = QStringLiteral("signed with key %1, expected key %2")
-                      .arg(MinisignKey::printableKeyId(signature.keyId()), key.printableKeyId());
-    if (why.isEmpty() && !signature.namesFile(name))
-        why = QStringLiteral("the trusted comment does not name file:%1").arg(name);
+        trust.takePackageSignature(reply->readAll(), QUrl(url, QUrl::TolerantMode).fileName(),
+                                   &why);
     if (!why.isEmpty()) {
         refusePackageSignature(why);
         return;
     }
-    packageSignature = signature;
     startDownload(url);
 }
 
@@ -390,8 +368,7 @@ void UpdaterDialog::refusePackageSignature(const QString &why)
 bool UpdaterDialog::packageVerified()
 {
     QString why;
-    if (SignatureVerifier(MinisignKey::fromString(publicKey), packageSignature)
-                .verifyDigest(downloader->digest(), &why))
+    if (trust.verifyPackage(downloader->digest(), &why))
         return true;
     // No file stays under the package's final name.
     QFile::remove(downloader->file()->fileName());
@@ -441,7 +418,7 @@ void UpdaterDialog::finishDownload()
         ui->show->appendPlainText(QStringLiteral("download failed"));
         return;
     }
-    if (isSignedBuild() && !packageVerified())
+    if (trust.isSigned() && !packageVerified())
         return;
     if (!holdPackage())
         return;
@@ -497,7 +474,7 @@ void UpdaterDialog::onDownloadFinished()
         updateLock.unlock();
         return;
     }
-    if (!isSignedBuild()) {
+    if (!trust.isSigned()) {
         usePackage();
         return;
     }
@@ -514,8 +491,7 @@ void UpdaterDialog::onDownloadFinished()
 void UpdaterDialog::recheckPackage(const QByteArray &digest)
 {
     QString why;
-    if (SignatureVerifier(MinisignKey::fromString(publicKey), packageSignature)
-                .verifyDigest(digest, &why)) {
+    if (trust.verifyPackage(digest, &why)) {
         usePackage();
         return;
     }
@@ -619,7 +595,7 @@ bool UpdaterDialog::hasNewVersion()
 {
     const bool offered = VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
     // A signed manifest can be replayed: only a strictly newer release is worth offering.
-    return isSignedBuild() ? VersionRule::isNewer(localVersion, latestVersion) : offered;
+    return trust.isSigned() ? VersionRule::isNewer(localVersion, latestVersion) : offered;
 }
 
 void UpdaterDialog::showProgressSize(qint64 received, qint64 total)

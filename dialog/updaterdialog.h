@@ -4,7 +4,7 @@
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
 #include "platform/updatelock.h"
-#include "verify/minisignsignature.h"
+#include "verify/releasetrust.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -112,8 +112,8 @@ private:
     // Checks still waiting for a reply, by the number of the press that sent them.
     QHash<int, CheckRound> checkRounds;
     int lastCheckRound;
-    // The verified signature of the package being downloaded, in a signed build.
-    MinisignSignature packageSignature;
+    // The built-in key, and the package signature taken for the download, in a signed build.
+    ReleaseTrust trust;
     InstallJob *installJob;
     // The downloaded package, held open against change from its verification until the
     // installer has read it or the full installer has started.

@@ -1,0 +1,37 @@
+#ifndef RELEASETRUST_H
+#define RELEASETRUST_H
+
+#include "verify/minisignkey.h"
+#include "verify/minisignsignature.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What the publisher's key built into the program vouches for: the manifest of a release and
+// its package. The key is parsed once. A build without a key is unsigned: it checks nothing
+// here, and its callers authenticate nothing.
+class ReleaseTrust
+{
+public:
+    explicit ReleaseTrust(const QString &publicKey);
+
+    bool isSigned() const { return signedBuild; }
+
+    // The manifest's bytes against the bytes of its .minisig. On failure `why` says why.
+    bool verifyManifest(const QByteArray &manifest, const QByteArray &signature,
+                        QString *why) const;
+    // The package's .minisig, fetched before the package itself: it must parse, come from the
+    // built-in key and name fileName, the package URL's last segment, in its trusted comment.
+    // Kept for verifyPackage() when it does.
+    bool takePackageSignature(const QByteArray &signature, const QString &fileName, QString *why);
+    // The BLAKE2b-512 of the package's bytes against the signature taken last.
+    bool verifyPackage(const QByteArray &digest, QString *why) const;
+
+private:
+    bool signedBuild;
+    QString keyProblem; // before the key, which writes it as it is parsed
+    MinisignKey key;
+    MinisignSignature packageSignature;
+};
+
+#endif // RELEASETRUST_H
