@@ -2,6 +2,7 @@
 #include "ui_updaterdialog.h"
 
 #include "dialog/manifest.h"
+#include "dialog/progressmeter.h"
 #include "dialog/progresstext.h"
 #include "dialog/settings.h"
 #include "dialog/versionrule.h"
@@ -46,9 +47,6 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , needFull(false)
     , fullPackage(false)
     , downloading(false)
-    , receivedBytes(0)
-    , lastReportMs(0)
-    , lastReportBytes(0)
     , lastCheckRound(0)
     , trust(publicKey)
     , installJob(nullptr)
@@ -236,12 +234,8 @@ void UpdaterDialog::on_btn_update_clicked()
     }
 
     // A press while a download runs changes nothing the summary measures.
-    if (!downloading) {
-        downloadClock.start();
-        receivedBytes = 0;
-        lastReportMs = 0;
-        lastReportBytes = 0;
-    }
+    if (!downloading)
+        meter.start();
     const QString url = needFull ? fullUrl : downloadUrl;
     if (needFull)
         ui->show->appendPlainText(QStringLiteral("need full"));
@@ -378,7 +372,6 @@ bool UpdaterDialog::packageVerified()
 
 void UpdaterDialog::showProgress(qint64 received, qint64 total)
 {
-    receivedBytes = received;
     ui->progressBar->setMinimum(0);
     if (total == 0) {
         // An empty body: a busy indicator and a line in the log.
@@ -391,8 +384,10 @@ void UpdaterDialog::showProgress(qint64 received, qint64 total)
     // A size the server did not announce gives nothing to measure against: a busy bar.
     ui->progressBar->setMaximum(percent < 0 ? 0 : 100);
     ui->progressBar->setValue(percent);
-    showProgressSize(received, total);
-    showSpeedAndRemaining(received, total);
+    const ProgressMeter::Texts texts = meter.report(received, total);
+    ui->label_2->setText(texts.size);
+    if (!texts.rate.isEmpty())
+        ui->label_3->setText(texts.rate);
 }
 
 void UpdaterDialog::logDownloadError(QNetworkReply::NetworkError code)
@@ -409,7 +404,7 @@ void UpdaterDialog::logDownloadError(QNetworkReply::NetworkError code)
 void UpdaterDialog::finishDownload()
 {
     downloading = false;
-    ui->label_3->setText(ProgressText::summary(downloadClock.elapsed(), receivedBytes));
+    ui->label_3->setText(meter.summary());
     // A package that did not arrive whole, or that its publisher did not sign, is never
     // offered for installation.
     if (!downloader->succeeded()) {
@@ -596,24 +591,4 @@ bool UpdaterDialog::hasNewVersion()
     const bool offered = VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
     // A signed manifest can be replayed: only a strictly newer release is worth offering.
     return trust.isSigned() ? VersionRule::isNewer(localVersion, latestVersion) : offered;
-}
-
-void UpdaterDialog::showProgressSize(qint64 received, qint64 total)
-{
-    ui->label_2->setText(ProgressText::sizeLine(received, total));
-}
-
-void UpdaterDialog::showSpeedAndRemaining(qint64 received, qint64 total)
-{
-    const qint64 nowMs = downloadClock.elapsed();
-    const QString line = ProgressText::rateLine(received - lastReportBytes, nowMs - lastReportMs,
-                                                received, total, nowMs);
-    // Reports within one millisecond add their bytes to the next interval that has a length.
-    if (nowMs > lastReportMs) {
-        lastReportMs = nowMs;
-        lastReportBytes = received;
-    }
-    // An empty line has nothing sound to say yet: the last one stays.
-    if (!line.isEmpty())
-        ui->label_3->setText(line);
 }

@@ -1,6 +1,7 @@
 #ifndef UPDATERDIALOG_H
 #define UPDATERDIALOG_H
 
+#include "dialog/progressmeter.h"
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
 #include "platform/updatelock.h"
@@ -8,7 +9,6 @@
 
 #include <QByteArray>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QNetworkReply>
 #include <QString>
@@ -83,8 +83,6 @@ private:
     void installPackage();
     void installFinished(bool ok, PackageInstaller::Error kind, const QString &reason);
     void showProgress(qint64 received, qint64 total);
-    void showProgressSize(qint64 received, qint64 total);
-    void showSpeedAndRemaining(qint64 received, qint64 total);
     void logDownloadError(QNetworkReply::NetworkError code);
     void finishDownload();
 
@@ -100,14 +98,10 @@ private:
     bool needFull;
     // Whether the package being downloaded, or last downloaded, is the full one.
     bool fullPackage;
-    // One clock per download, from the press that started it to its end; later presses while it
-    // runs do not restart it.
-    QElapsedTimer downloadClock;
+    // One meter per download, from the press that started it to its end; later presses while
+    // it runs do not restart it.
+    ProgressMeter meter;
     bool downloading;
-    qint64 receivedBytes;
-    // The previous report, for the speed over the last interval.
-    qint64 lastReportMs;
-    qint64 lastReportBytes;
 
     // Checks still waiting for a reply, by the number of the press that sent them.
     QHash<int, CheckRound> checkRounds;
