@@ -551,7 +551,9 @@ void UpdaterDialog::installFinished(bool ok, PackageInstaller::Error kind, const
 {
     heldPackage.reset();
     updateLock.unlock();
-    if (closeAfterInstall) {
+    // A cancel that came after the last move leaves a finished install: Morvane starts as after
+    // any finished install, and the window closes with the updater.
+    if (closeAfterInstall && !ok) {
         close();
         return;
     }
