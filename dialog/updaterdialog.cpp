@@ -5,6 +5,7 @@
 #include "dialog/progressmeter.h"
 #include "dialog/progresstext.h"
 #include "dialog/settings.h"
+#include "dialog/updatecheck.h"
 #include "dialog/versionrule.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"
@@ -28,10 +29,6 @@
 
 namespace {
 
-// Marks a reply of the manifest manager as part of a check, with the number of its press.
-const char checkRoundProperty[] = "updaterCheckRound";
-const char checkSignatureProperty[] = "updaterCheckSignature";
-
 QString anotherUpdateRunning()
 {
     return QStringLiteral("another update is running");
@@ -44,10 +41,10 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , ui(new Ui::UpdaterDialog)
     , downloader(nullptr)
     , networkManager(nullptr)
+    , check(nullptr)
     , needFull(false)
     , fullPackage(false)
     , downloading(false)
-    , lastCheckRound(0)
     , trust(publicKey)
     , installJob(nullptr)
     , recheck(nullptr)
@@ -108,90 +105,40 @@ void UpdaterDialog::on_btn_check_clicked()
     if (localVersion.isEmpty())
         localVersion = QStringLiteral("0.0");
 
-    createNetworkManager();
-    const int round = ++lastCheckRound;
-    sendCheckRequest(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
-    if (trust.isSigned())
-        sendCheckRequest(manifestUrl + QLatin1String(".minisig"), NetworkLimits::signatureMaxBytes,
-                         round, true);
+    if (!check) {
+        check = new UpdateCheck(trust, this);
+        connect(check, &UpdateCheck::finished, this, &UpdaterDialog::takeCheck);
+    }
+    check->start(manifestUrl, platformKey);
 }
 
 void UpdaterDialog::createNetworkManager()
 {
-    if (networkManager)
-        return;
-    networkManager = new QNetworkAccessManager(this);
-    connect(networkManager, SIGNAL(finished(QNetworkReply *)), this,
-            SLOT(onCheckReply(QNetworkReply *)));
+    if (!networkManager)
+        networkManager = new QNetworkAccessManager(this);
 }
 
-void UpdaterDialog::sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature)
+// The result of one press. Whatever fails leaves the stored values, needFull and the update
+// button as the last good check left them.
+void UpdaterDialog::takeCheck(const UpdateCheck::Result &result)
 {
-    QNetworkReply *reply
-            = networkManager->get(TransferWatch::request(QUrl(url, QUrl::TolerantMode)));
-    new TransferWatch(reply, maxBytes);
-    reply->setProperty(checkRoundProperty, round);
-    reply->setProperty(checkSignatureProperty, signature);
-    ++checkRounds[round].pending;
-}
-
-void UpdaterDialog::onCheckReply(QNetworkReply *reply)
-{
-    // The manager also carries the package's signature, which has a handler of its own.
-    const QVariant roundNumber = reply->property(checkRoundProperty);
-    if (!roundNumber.isValid())
-        return;
-    // Released once handled, so that repeated checks do not pile up replies.
-    reply->deleteLater();
-    const auto round = checkRounds.find(roundNumber.toInt());
-    if (round == checkRounds.end())
-        return;
-
-    const QString failure = TransferWatch::failure(reply);
-    const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
-    if (reply->property(checkSignatureProperty).toBool()) {
-        round->signature = body;
-        round->signatureFailure = failure;
-    } else {
-        round->manifest = body;
-        round->manifestFailure = failure;
-    }
-    if (--round->pending == 0)
-        takeManifest(checkRounds.take(roundNumber.toInt()));
-}
-
-// A round whose replies are all in. Whatever fails leaves the stored values, needFull and the
-// update button as the last good check left them.
-void UpdaterDialog::takeManifest(const CheckRound &round)
-{
-    if (!round.manifestFailure.isEmpty()) {
-        qWarning("check error: %s", qPrintable(round.manifestFailure));
+    switch (result.outcome) {
+    case UpdateCheck::Outcome::TransferFailed:
+    case UpdateCheck::Outcome::Unusable:
+        qWarning("check error: %s", qPrintable(result.detail));
         showInfo(QStringLiteral("check error"));
         return;
-    }
-    if (trust.isSigned()) {
-        QString why = round.signatureFailure;
-        if (why.isEmpty())
-            trust.verifyManifest(round.manifest, round.signature, &why);
-        if (!why.isEmpty()) {
-            qWarning("manifest signature invalid: %s", qPrintable(why));
-            showInfo(QStringLiteral("manifest signature invalid"));
-            return;
-        }
-    }
-
-    Manifest manifest;
-    switch (manifest.read(round.manifest, platformKey)) {
-    case Manifest::Status::NotJson:
+    case UpdateCheck::Outcome::SignatureInvalid:
+        qWarning("manifest signature invalid: %s", qPrintable(result.detail));
+        showInfo(QStringLiteral("manifest signature invalid"));
+        return;
+    case UpdateCheck::Outcome::NotJson:
         showInfo(QStringLiteral("reply doc is null"));
         return;
-    case Manifest::Status::Unusable:
-        qWarning("check error: %s", qPrintable(manifest.errorString()));
-        showInfo(QStringLiteral("check error"));
-        return;
-    case Manifest::Status::Read:
+    case UpdateCheck::Outcome::Read:
         break;
     }
+    const Manifest &manifest = result.manifest;
     fullUrl = manifest.fullUrl;
     changelog = manifest.changelog;
     downloadUrl = manifest.downloadUrl;

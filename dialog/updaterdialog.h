@@ -2,6 +2,7 @@
 #define UPDATERDIALOG_H
 
 #include "dialog/progressmeter.h"
+#include "dialog/updatecheck.h"
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
 #include "platform/updatelock.h"
@@ -9,7 +10,6 @@
 
 #include <QByteArray>
 #include <QDialog>
-#include <QHash>
 #include <QNetworkReply>
 #include <QString>
 
@@ -47,27 +47,15 @@ public slots:
 
 private slots:
     void on_btn_check_clicked();
-    void onCheckReply(QNetworkReply *reply);
     void on_btn_update_clicked();
     void on_btn_cancel_clicked();
     void onDownloadFinished();
 
 private:
-    // What one press of check asked for: the manifest and, in a signed build, its signature.
-    struct CheckRound
-    {
-        int pending = 0;
-        QByteArray manifest;
-        QString manifestFailure;
-        QByteArray signature;
-        QString signatureFailure;
-    };
-
     void showInfo(const QString &text);
     bool hasNewVersion();
     void createNetworkManager();
-    void sendCheckRequest(const QString &url, qint64 maxBytes, int round, bool signature);
-    void takeManifest(const CheckRound &round);
+    void takeCheck(const UpdateCheck::Result &result);
     bool mayChangeApplication();
     bool lockForUpdate();
     void blockUpdate(const QString &why);
@@ -89,7 +77,9 @@ private:
     Ui::UpdaterDialog *ui;
     Downloader *downloader;
     QString localVersion;
+    // Carries the package's signature.
     QNetworkAccessManager *networkManager;
+    UpdateCheck *check;
     QString changelog;
     QString downloadUrl;
     QString latestVersion;
@@ -103,9 +93,6 @@ private:
     ProgressMeter meter;
     bool downloading;
 
-    // Checks still waiting for a reply, by the number of the press that sent them.
-    QHash<int, CheckRound> checkRounds;
-    int lastCheckRound;
     // The built-in key, and the package signature taken for the download, in a signed build.
     ReleaseTrust trust;
     InstallJob *installJob;

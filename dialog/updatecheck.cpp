@@ -1,0 +1,97 @@
+#include "dialog/updatecheck.h"
+
+#include "download/networklimits.h"
+#include "download/transferwatch.h"
+#include "verify/releasetrust.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QUrl>
+
+namespace {
+
+// Which press a reply belongs to, and whether it is the signature.
+const char roundProperty[] = "updaterCheckRound";
+const char signatureProperty[] = "updaterCheckSignature";
+
+} // namespace
+
+UpdateCheck::UpdateCheck(const ReleaseTrust &trust, QObject *parent)
+    : QObject(parent)
+    , trust(trust)
+{ }
+
+void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
+{
+    if (!manager) {
+        manager = new QNetworkAccessManager(this);
+        connect(manager, &QNetworkAccessManager::finished, this, &UpdateCheck::take);
+    }
+    const int round = ++lastRound;
+    rounds[round].platformKey = platformKey;
+    send(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
+    if (trust.isSigned())
+        send(manifestUrl + QLatin1String(".minisig"), NetworkLimits::signatureMaxBytes, round,
+             true);
+}
+
+void UpdateCheck::send(const QString &url, qint64 maxBytes, int round, bool signature)
+{
+    QNetworkReply *reply = manager->get(TransferWatch::request(QUrl(url, QUrl::TolerantMode)));
+    new TransferWatch(reply, maxBytes);
+    reply->setProperty(roundProperty, round);
+    reply->setProperty(signatureProperty, signature);
+    ++rounds[round].pending;
+}
+
+void UpdateCheck::take(QNetworkReply *reply)
+{
+    // Released once handled, so that repeated checks do not pile up replies.
+    reply->deleteLater();
+    const int number = reply->property(roundProperty).toInt();
+    const auto round = rounds.find(number);
+    if (round == rounds.end())
+        return;
+    const QString failure = TransferWatch::failure(reply);
+    const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
+    if (reply->property(signatureProperty).toBool()) {
+        round->signature = body;
+        round->signatureFailure = failure;
+    } else {
+        round->manifest = body;
+        round->manifestFailure = failure;
+    }
+    if (--round->pending == 0)
+        emit finished(judge(rounds.take(number)));
+}
+
+UpdateCheck::Result UpdateCheck::judge(const Round &round) const
+{
+    Result result;
+    if (!round.manifestFailure.isEmpty()) {
+        result.detail = round.manifestFailure;
+        return result;
+    }
+    if (trust.isSigned()) {
+        result.detail = round.signatureFailure;
+        if (result.detail.isEmpty())
+            trust.verifyManifest(round.manifest, round.signature, &result.detail);
+        if (!result.detail.isEmpty()) {
+            result.outcome = Outcome::SignatureInvalid;
+            return result;
+        }
+    }
+    switch (result.manifest.read(round.manifest, round.platformKey)) {
+    case Manifest::Status::NotJson:
+        result.outcome = Outcome::NotJson;
+        break;
+    case Manifest::Status::Unusable:
+        result.outcome = Outcome::Unusable;
+        result.detail = result.manifest.errorString();
+        break;
+    case Manifest::Status::Read:
+        result.outcome = Outcome::Read;
+        break;
+    }
+    return result;
+}

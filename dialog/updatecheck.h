@@ -1,0 +1,67 @@
+#ifndef UPDATECHECK_H
+#define UPDATECHECK_H
+
+#include "dialog/manifest.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class ReleaseTrust;
+
+// The presses of "check": each fetches the manifest and, in a signed build, its signature at
+// once, both bounded by the network limits, and ends in one result once both replies are in.
+// A later press does not cancel an earlier one; each reports.
+class UpdateCheck : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Read, // the manifest's values are in the result
+        TransferFailed, // the manifest did not arrive whole: "check error"
+        SignatureInvalid, // signed build: its signature missing or not the publisher's
+        NotJson, // no JSON to read
+        Unusable // JSON with values no publisher writes
+    };
+    struct Result
+    {
+        Outcome outcome = Outcome::TransferFailed;
+        Manifest manifest;
+        QString detail; // why, for the log, where the outcome is not Read
+    };
+
+    // trust outlives the check.
+    explicit UpdateCheck(const ReleaseTrust &trust, QObject *parent = nullptr);
+
+    void start(const QString &manifestUrl, const QString &platformKey);
+
+signals:
+    void finished(const UpdateCheck::Result &result);
+
+private:
+    struct Round
+    {
+        int pending = 0;
+        QString platformKey;
+        QByteArray manifest;
+        QString manifestFailure;
+        QByteArray signature;
+        QString signatureFailure;
+    };
+
+    void send(const QString &url, qint64 maxBytes, int round, bool signature);
+    void take(QNetworkReply *reply);
+    Result judge(const Round &round) const;
+
+    const ReleaseTrust &trust;
+    QNetworkAccessManager *manager = nullptr;
+    // Presses still waiting for a reply, by their number.
+    QHash<int, Round> rounds;
+    int lastRound = 0;
+};
+
+#endif // UPDATECHECK_H
