@@ -204,8 +204,6 @@ void UpdaterDialog::on_btn_update_clicked()
         startDownload(url);
 }
 
-// The lock is ours from here to the end of the install; what start-up could not settle while
-// another updater was at work is settled first, under it.
 // An application folder the user may not change (under "Program Files") is updated by a copy of
 // the updater started again with an administrator's rights and the same arguments, or not at all.
 bool UpdaterDialog::mayChangeApplication()
@@ -232,6 +230,8 @@ bool UpdaterDialog::mayChangeApplication()
     return false;
 }
 
+// The lock is ours from here to the end of the install; what start-up could not settle while
+// another updater was at work is settled first, under it.
 bool UpdaterDialog::lockForUpdate()
 {
     if (!updateLock.tryLock()) {
