@@ -1,25 +1,21 @@
 #ifndef UPDATERDIALOG_H
 #define UPDATERDIALOG_H
 
+#include "dialog/packagefetch.h"
+#include "dialog/packageuse.h"
 #include "dialog/progressmeter.h"
+#include "dialog/settings.h"
 #include "dialog/updatecheck.h"
+#include "dialog/updategate.h"
 #include "install/installrecovery.h"
-#include "install/packageinstaller.h"
-#include "platform/updatelock.h"
 #include "verify/releasetrust.h"
 
-#include <QByteArray>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QNetworkReply>
 #include <QString>
 
-#include <memory>
-
 class Downloader;
-class FileDigest;
-class InstallJob;
-class QFile;
-class QNetworkAccessManager;
 
 namespace Ui {
 class UpdaterDialog;
@@ -52,61 +48,59 @@ private slots:
     void onDownloadFinished();
 
 private:
+    // Where the update stands. Check and cancel stay enabled throughout; update is offered only
+    // Idle or Downloading (a press then changes nothing), and only while a read manifest offers
+    // an update that nothing stands in the way of.
+    enum class Stage {
+        Idle,
+        Downloading, // the package's signature, then the package
+        Asking, // the question whether to install
+        Installing, // from Yes to the end of the install, or the start of the full installer
+        Closing, // the window was closed during the install: it closes when that is undone
+    };
+
+    void setStage(Stage next);
     void showInfo(const QString &text);
     bool hasNewVersion();
-    void createNetworkManager();
     void takeCheck(const UpdateCheck::Result &result);
-    bool mayChangeApplication();
-    bool lockForUpdate();
+    bool openGate();
     void blockUpdate(const QString &why);
-    void startDownload(const QString &url);
-    void fetchPackageSignature(const QString &url);
-    void takePackageSignature(QNetworkReply *reply, const QString &url);
-    void refusePackageSignature(const QString &why);
-    bool packageVerified();
-    bool holdPackage();
-    void recheckPackage(const QByteArray &digest);
-    void usePackage();
-    void startFullPackage();
-    void installPackage();
-    void installFinished(bool ok, PackageInstaller::Error kind, const QString &reason);
+    void createDownloader();
+    void takePackage(PackageFetch::Outcome outcome);
+    void usePackage(bool rechecked);
+    void takeUse(PackageUse::Outcome outcome);
+    void showInstallFailure();
     void showProgress(qint64 received, qint64 total);
-    void logDownloadError(QNetworkReply::NetworkError code);
-    void finishDownload();
 
     Ui::UpdaterDialog *ui;
-    Downloader *downloader;
+    Downloader *downloader = nullptr;
     QString localVersion;
-    // Carries the package's signature.
-    QNetworkAccessManager *networkManager;
-    UpdateCheck *check;
+    UpdateCheck *check = nullptr;
     QString changelog;
     QString downloadUrl;
     QString latestVersion;
     QString fullUrl;
     QString modifyTime;
-    bool needFull;
-    // Whether the package being downloaded, or last downloaded, is the full one.
-    bool fullPackage;
+    bool needFull = false;
+    Stage stage = Stage::Idle;
+    // Whether the last manifest read offers an update.
+    bool offered = false;
+    // Another updater held the folder when last looked at; the next check looks again.
+    bool heldElsewhere = false;
+    // Why update stays off for good: a folder that recovery or a roll-back could not restore.
+    QString blockedBecause;
+    bool recoverAtPress = false;
     // One meter per download, from the press that started it to its end; later presses while
     // it runs do not restart it.
     ProgressMeter meter;
-    bool downloading;
 
     // The built-in key, and the package signature taken for the download, in a signed build.
-    ReleaseTrust trust;
-    InstallJob *installJob;
-    // The downloaded package, held open against change from its verification until the
-    // installer has read it or the full installer has started.
-    std::unique_ptr<QFile> heldPackage;
-    // Hashes heldPackage again at Yes in a signed build; it reads heldPackage, so it goes first.
-    FileDigest *recheck;
-    bool closeAfterInstall;
-    // Why update stays off for good: a folder that recovery or a roll-back could not restore.
-    QString blockedBecause;
-    bool recoverAtPress;
-    // Held from the update press to the end of the install, so no other updater works under us.
-    UpdateLock updateLock;
+    ReleaseTrust trust { publicKey };
+    PackageFetch *fetch = nullptr;
+    // Reads the package fetch holds: it goes first.
+    PackageUse *use = nullptr;
+    // Open from the update press to the end of the install.
+    UpdateGate gate { QCoreApplication::applicationDirPath() };
 };
 
 #endif // UPDATERDIALOG_H

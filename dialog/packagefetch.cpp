@@ -1,0 +1,159 @@
+#include "dialog/packagefetch.h"
+
+#include "download/downloader.h"
+#include "download/networklimits.h"
+#include "download/transferwatch.h"
+#include "platform/fileidentity.h"
+#include "platform/heldfile.h"
+#include "verify/filedigest.h"
+#include "verify/releasetrust.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QUrl>
+
+PackageFetch::PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject *parent)
+    : QObject(parent)
+    , downloader(downloader)
+    , trust(trust)
+{ }
+
+PackageFetch::~PackageFetch()
+{
+    delete digest;
+}
+
+void PackageFetch::start(const QString &url, Kind kind)
+{
+    current = kind;
+    why.clear();
+    const QUrl packageUrl(url, QUrl::TolerantMode);
+    // An address the downloader refuses is refused with its own reason; nothing else is fetched.
+    if (!trust.isSigned() || !NetworkLimits::isWebAddress(packageUrl)) {
+        startDownload(url);
+        return;
+    }
+    QUrl signatureUrl = packageUrl;
+    signatureUrl.setPath(packageUrl.path() + QLatin1String(".minisig"));
+    if (!manager)
+        manager = new QNetworkAccessManager(this);
+    QNetworkReply *reply = manager->get(NetworkLimits::request(signatureUrl));
+    auto *watch = new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, watch, url] {
+        reply->deleteLater();
+        QString problem = watch->errorString();
+        if (problem.isEmpty())
+            trust.takePackageSignature(reply->readAll(), QUrl(url, QUrl::TolerantMode).fileName(),
+                                       &problem);
+        if (problem.isEmpty())
+            startDownload(url);
+        else
+            finish(Outcome::SignatureInvalid, problem);
+    });
+}
+
+void PackageFetch::startDownload(const QString &url)
+{
+    downloader->setHashing(trust.isSigned());
+    downloader->download(url);
+}
+
+void PackageFetch::takeDownload()
+{
+    if (!downloader->succeeded()) {
+        finish(Outcome::DownloadFailed, downloader->errorString());
+        return;
+    }
+    // The digest the downloader computed from the bytes as it wrote them, against the signature
+    // fetched before the download. No file stays under the package's final name otherwise.
+    QString problem;
+    if (trust.isSigned() && !trust.verifyPackage(downloader->digest(), &problem)) {
+        QFile::remove(path());
+        finish(Outcome::SignatureInvalid, problem);
+        return;
+    }
+    if (!hold())
+        return;
+    finish(Outcome::Held, QString());
+}
+
+// From here on the package cannot change where the system can refuse it (Windows); elsewhere the
+// handle is checked to be the file that was downloaded.
+bool PackageFetch::hold()
+{
+    held = std::make_unique<QFile>();
+    QString problem;
+    if (!HeldFile::open(held.get(), path()))
+        problem = held->errorString();
+    else if (!heldUnchanged())
+        problem = QStringLiteral("the file changed after it was downloaded");
+    if (problem.isEmpty())
+        return true;
+    held.reset();
+    finish(Outcome::Rejected, path() + QLatin1String(": ") + problem);
+    return false;
+}
+
+void PackageFetch::finish(Outcome outcome, const QString &problem)
+{
+    why = problem;
+    emit finished(outcome);
+}
+
+PackageFetch::Kind PackageFetch::kind() const
+{
+    return current;
+}
+
+QString PackageFetch::errorString() const
+{
+    return why;
+}
+
+QFile *PackageFetch::package() const
+{
+    return held.get();
+}
+
+QString PackageFetch::path() const
+{
+    return downloader->file()->fileName();
+}
+
+bool PackageFetch::pathUnchanged() const
+{
+    return FileIdentity::of(path()) == downloader->identity();
+}
+
+bool PackageFetch::heldUnchanged() const
+{
+    return held && FileIdentity::of(*held) == downloader->identity();
+}
+
+void PackageFetch::release()
+{
+    held.reset();
+}
+
+void PackageFetch::recheck()
+{
+    if (!digest) {
+        digest = new FileDigest(this);
+        connect(digest, &FileDigest::done, this, &PackageFetch::takeRecheck);
+    }
+    digest->start(held.get());
+}
+
+void PackageFetch::takeRecheck(const QByteArray &bytesDigest)
+{
+    QString problem;
+    if (trust.verifyPackage(bytesDigest, &problem)) {
+        emit rechecked(true);
+        return;
+    }
+    release();
+    QFile::remove(path());
+    why = QStringLiteral("the package changed after it was verified: ") + problem;
+    emit rechecked(false);
+}

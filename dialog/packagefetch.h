@@ -1,0 +1,80 @@
+#ifndef PACKAGEFETCH_H
+#define PACKAGEFETCH_H
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class Downloader;
+class FileDigest;
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+class ReleaseTrust;
+
+// One press of "update", from the address to a package that may be used: in a signed build the
+// package's signature first (a package that could never be installed is not fetched), then the
+// package by the dialog's downloader, its bytes against the signature, and the file held open
+// against change until it has been used. Ends in one finished() per start().
+class PackageFetch : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Held, // package() is the verified package, held
+        DownloadFailed, // the downloader says why
+        SignatureInvalid, // signed build: the signature missing, not ours, or not these bytes
+        Rejected, // the file changed after it was downloaded, or could not be held
+    };
+    // What the package is: the incremental zip, or the full installer started as it is.
+    enum class Kind { Incremental, Full };
+
+    // The downloader and trust outlive the fetch.
+    PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject *parent);
+    // Stops a recheck that still reads the held package.
+    ~PackageFetch() override;
+
+    void start(const QString &url, Kind kind);
+    // To be called once the downloader has emitted doFinished for this fetch.
+    void takeDownload();
+    Kind kind() const;
+    // Why the last fetch or recheck did not end in a held package, for the log.
+    QString errorString() const;
+
+    // The held package, positioned anywhere; null when none is held.
+    QFile *package() const;
+    // The final file's path, and whether it (by its name, or the held handle) is still the very
+    // file that was downloaded and verified.
+    QString path() const;
+    bool pathUnchanged() const;
+    bool heldUnchanged() const;
+    // The hold ends: the package may change or go. Not while a recheck runs.
+    void release();
+    // Hashes the held package once more, on a thread; rechecked() follows. Where the system does
+    // not hold the file (Unix), what was verified as it arrived may have changed in place since.
+    void recheck();
+
+signals:
+    void finished(PackageFetch::Outcome outcome);
+    void rechecked(bool ok);
+
+private:
+    void startDownload(const QString &url);
+    void takeSignature(QNetworkReply *reply, const QString &url);
+    void finish(Outcome outcome, const QString &why);
+    bool hold();
+    void takeRecheck(const QByteArray &digest);
+
+    Downloader *downloader;
+    ReleaseTrust &trust;
+    QNetworkAccessManager *manager = nullptr;
+    Kind current = Kind::Incremental;
+    QString why;
+    std::unique_ptr<QFile> held;
+    // Reads held, so it is ended before held closes.
+    FileDigest *digest = nullptr;
+};
+
+#endif // PACKAGEFETCH_H

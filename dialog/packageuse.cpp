@@ -1,0 +1,97 @@
+#include "dialog/packageuse.h"
+
+#include "dialog/packagefetch.h"
+#include "dialog/settings.h"
+#include "download/downloader.h"
+#include "install/installjob.h"
+#include "platform/launcher.h"
+
+PackageUse::PackageUse(const QString &appDir, QObject *parent)
+    : QObject(parent)
+    , appDir(appDir)
+{ }
+
+PackageUse::~PackageUse()
+{
+    delete job;
+}
+
+void PackageUse::start(PackageFetch *fetch)
+{
+    lastError = PackageInstaller::Error::NoError;
+    why.clear();
+    path.clear();
+    if (fetch->kind() == PackageFetch::Kind::Full)
+        startFull(fetch);
+    else
+        install(fetch);
+}
+
+void PackageUse::startFull(PackageFetch *fetch)
+{
+    path = fetch->path();
+    if (!path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        why = QStringLiteral("not an .exe");
+    else if (!fetch->pathUnchanged())
+        why = QStringLiteral("the file changed after it was downloaded");
+    launch(path, true);
+}
+
+void PackageUse::install(PackageFetch *fetch)
+{
+    if (!fetch->heldUnchanged()) {
+        fail(PackageInstaller::Error::Refused,
+             QStringLiteral("the file changed after it was downloaded"));
+        return;
+    }
+    if (!job) {
+        job = new InstallJob(this);
+        connect(job, &InstallJob::finished, this, [this](bool ok, const QString &reason) {
+            if (ok)
+                launch(appDir + QLatin1Char('/') + appName + QLatin1String(".exe"), false);
+            else
+                fail(job->error(), reason);
+        });
+    }
+    job->start(fetch->package(), appDir, Downloader::folderName());
+}
+
+void PackageUse::launch(const QString &program, bool downloaded)
+{
+    path = program;
+    if (why.isEmpty()
+        && !Launcher::start(
+                path, downloaded ? Launcher::Origin::Downloaded : Launcher::Origin::Installed))
+        why = QStringLiteral("the system did not start it");
+    emit finished(why.isEmpty() ? Outcome::Started : Outcome::NotStarted);
+}
+
+void PackageUse::fail(PackageInstaller::Error kind, const QString &reason)
+{
+    lastError = kind;
+    why = reason;
+    emit finished(Outcome::NotInstalled);
+}
+
+bool PackageUse::cancel()
+{
+    if (!job || !job->isRunning())
+        return false;
+    job->cancel();
+    return true;
+}
+
+PackageInstaller::Error PackageUse::error() const
+{
+    return lastError;
+}
+
+QString PackageUse::errorString() const
+{
+    return why;
+}
+
+QString PackageUse::program() const
+{
+    return path;
+}

@@ -1,0 +1,57 @@
+#ifndef PACKAGEUSE_H
+#define PACKAGEUSE_H
+
+#include "install/packageinstaller.h"
+
+#include <QObject>
+#include <QString>
+
+class InstallJob;
+class PackageFetch;
+
+// What Yes does with a held package. The full package is the installer itself, started from the
+// download folder by the path it was saved under; the incremental package is unpacked over the
+// application directory on a thread of its own, and Morvane started from it. Each only while the
+// package is still the file that was downloaded (and verified). One finished() per start().
+class PackageUse : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Started, // the full installer, or the updated Morvane, runs: the updater's work is done
+        NotStarted, // program() could not be started; an incremental package is installed
+        NotInstalled, // error() and errorString() say why; nothing of the package is in place
+    };
+
+    explicit PackageUse(const QString &appDir, QObject *parent);
+    // An install still running is cancelled and rolled back first.
+    ~PackageUse() override;
+
+    // fetch holds the package until finished().
+    void start(PackageFetch *fetch);
+    // Stops a running install at its next safe point; false when none runs.
+    bool cancel();
+
+    PackageInstaller::Error error() const;
+    QString errorString() const;
+    // The program that was to be started.
+    QString program() const;
+
+signals:
+    void finished(PackageUse::Outcome outcome);
+
+private:
+    void startFull(PackageFetch *fetch);
+    void install(PackageFetch *fetch);
+    void launch(const QString &path, bool downloaded);
+    void fail(PackageInstaller::Error kind, const QString &why);
+
+    QString appDir;
+    InstallJob *job = nullptr;
+    PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
+    QString why;
+    QString path;
+};
+
+#endif // PACKAGEUSE_H
