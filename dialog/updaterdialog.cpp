@@ -86,7 +86,6 @@ void UpdaterDialog::on_btn_check_clicked()
     localVersion = ui->versionInput->text();
     if (localVersion.isEmpty())
         localVersion = QStringLiteral("0.0");
-
     if (!check) {
         check = new UpdateCheck(trust, this);
         connect(check, &UpdateCheck::finished, this, &UpdaterDialog::takeCheck);
@@ -392,9 +391,10 @@ void UpdaterDialog::showInfo(const QString &text)
     ui->show->appendPlainText(text);
 }
 
+// Only a strictly newer release is offered, also because a signed manifest can be replayed.
 bool UpdaterDialog::hasNewVersion()
 {
-    const bool offered = VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
-    // A signed manifest can be replayed: only a strictly newer release is worth offering.
-    return trust.isSigned() ? VersionRule::isNewer(localVersion, latestVersion) : offered;
+    if (!VersionRule::isUsable(latestVersion))
+        qWarning("latest version not usable: \"%s\"", qPrintable(latestVersion.left(40)));
+    return VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
 }

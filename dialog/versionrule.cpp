@@ -40,23 +40,19 @@ bool strictParts(const QString &text, std::vector<quint32> *parts)
 
 bool VersionRule::offersUpdate(const QString &local, const QString &latest, bool *needFull)
 {
-    // References into the texts: a version of millions of parts costs no string per part.
-    const QVector<QStringRef> localParts = local.splitRef(QLatin1Char('.'));
-    const QVector<QStringRef> latestParts = latest.splitRef(QLatin1Char('.'));
-
-    // Every local part is looked at, with no early exit, so that needFull sees them all.
-    bool allZero = true;
-    bool newer = localParts.size() != latestParts.size();
-    for (int i = 0; i < localParts.size(); ++i) {
-        if (localParts.at(i) != QLatin1String("0"))
-            allZero = false;
-        // toUInt gives 0 for anything it cannot read, which is the rule.
-        if (i < latestParts.size() && latestParts.at(i).toUInt() > localParts.at(i).toUInt())
-            newer = true;
+    if (needFull) {
+        // References into the text: a version of millions of parts costs no string per part.
+        const QVector<QStringRef> parts = local.splitRef(QLatin1Char('.'));
+        *needFull = std::all_of(parts.cbegin(), parts.cend(),
+                                [](const QStringRef &part) { return part == QLatin1String("0"); });
     }
-    if (needFull)
-        *needFull = allZero;
-    return newer;
+    return isNewer(local, latest);
+}
+
+bool VersionRule::isUsable(const QString &text)
+{
+    std::vector<quint32> parts;
+    return strictParts(text, &parts);
 }
 
 bool VersionRule::isNewer(const QString &local, const QString &latest)

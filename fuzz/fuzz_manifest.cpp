@@ -24,12 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         || qMax(manifest.fullUrl.size(), manifest.downloadUrl.size()) > Manifest::maxUrlCharacters)
         abort();
 
-    // The local version is the latest one's own text, and its first half: both rules must hold
-    // their definitions on whatever the manifest says.
+    // The local version is the latest one's own text, and its first half: the rule must hold its
+    // definition on whatever the manifest says.
     const QString latest = manifest.latestVersion;
     const QString local = latest.left(latest.size() / 2);
     bool needFull = false;
-    VersionRule::offersUpdate(local, latest, &needFull);
+    const bool offered = VersionRule::offersUpdate(local, latest, &needFull);
+    if (offered != VersionRule::isNewer(local, latest)
+        || (offered && !VersionRule::isUsable(latest)))
+        abort();
     if (VersionRule::isNewer(latest, latest))
         abort();
     if (VersionRule::isNewer(local, latest) && VersionRule::isNewer(latest, local))

@@ -36,20 +36,20 @@ void tst_VersionRule::offersUpdate_data()
                                           << "1.2.10" << true << false;
     QTest::newRow("older latest") << "1.10.0"
                                   << "1.9.0" << false << false;
-    QTest::newRow("any greater part") << "2.0.0"
-                                      << "1.5.0" << true << false;
+    QTest::newRow("a greater later part is not newer") << "2.0.0"
+                                                       << "1.5.0" << false << false;
     QTest::newRow("fewer local parts") << "1.2"
-                                       << "1.2.0" << true << false;
+                                       << "1.2.0" << false << false;
     QTest::newRow("more local parts") << "1.2.3"
-                                      << "1.2" << true << false;
-    QTest::newRow("not a number reads 0") << "1.x"
-                                          << "1.0" << false << false;
-    QTest::newRow("empty part reads 0") << "1..2"
-                                        << "1.0.2" << false << false;
-    QTest::newRow("beyond 32 bits reads 0") << "1.0"
-                                            << "1.4294967296" << false << false;
+                                      << "1.2" << false << false;
+    QTest::newRow("not a number is not usable") << "1.x"
+                                                << "2.0" << false << false;
+    QTest::newRow("empty part is not usable") << "1.0.2"
+                                              << "1..3" << false << false;
+    QTest::newRow("beyond nine digits is not usable") << "1.0"
+                                                      << "1.4294967296" << false << false;
     QTest::newRow("no platform entry") << "1.2.3"
-                                       << "" << true << false;
+                                       << "" << false << false;
 }
 
 void tst_VersionRule::offersUpdate()
