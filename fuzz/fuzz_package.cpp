@@ -1,8 +1,11 @@
-// Installs arbitrary bytes as a package into a scratch application folder, then checks that
+// Plans arbitrary bytes as a package straight from memory, which is where nearly every input
+// ends; one the plan accepts is installed into a scratch application folder, then checked that
 // nothing appeared outside it, no staging folder stayed behind, and a refusal left it untouched.
 #include "fuzzsupport.h"
 #include "install/packageinstaller.h"
+#include "install/packageplan.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -36,6 +39,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    PackagePlan plan(QStringLiteral("updater-downloads"));
+    const bool planned = plan.read(&buffer, QStringLiteral("package.zip"));
+    if (planned != (plan.refusal() == PackagePlan::Refusal::None)
+        || planned != plan.errorString().isEmpty())
+        fault("plan's answer, kind and reason disagree", plan.errorString());
+    if (!planned)
+        return 0;
+
     const QString app = root->filePath(QStringLiteral("app"));
     const QString packagePath = root->filePath(QStringLiteral("package.zip"));
     QDir(app).removeRecursively();

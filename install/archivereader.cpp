@@ -1,6 +1,6 @@
 #include "install/archivereader.h"
 
-#include <QFile>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <cerrno>
@@ -13,8 +13,8 @@ constexpr int readPieceSize = 256 * 1024;
 
 } // namespace
 
-ArchiveReader::ArchiveReader(QFile *file)
-    : file(file)
+ArchiveReader::ArchiveReader(QIODevice *device)
+    : device(device)
     , handle(archive_read_new())
     , buffer(readPieceSize)
 { }
@@ -26,7 +26,7 @@ ArchiveReader::~ArchiveReader()
 
 bool ArchiveReader::open()
 {
-    if (!file->seek(0))
+    if (!device->seek(0))
         return false;
     archive_read_support_format_zip_seekable(handle);
     archive_read_set_callback_data(handle, this);
@@ -42,15 +42,15 @@ QString ArchiveReader::lastError() const
     return message ? QString::fromUtf8(message) : QStringLiteral("unknown error");
 }
 
-qint64 ArchiveReader::claimedEntryCount(QFile &file)
+qint64 ArchiveReader::claimedEntryCount(QIODevice &device)
 {
     constexpr int endRecordSize = 22;
     constexpr int maxCommentSize = 0xffff;
-    const qint64 size = file.size();
+    const qint64 size = device.size();
     const qint64 tailStart = qMax<qint64>(0, size - endRecordSize - maxCommentSize);
-    if (!file.seek(tailStart))
+    if (!device.seek(tailStart))
         return -1;
-    const QByteArray tail = file.read(size - tailStart);
+    const QByteArray tail = device.read(size - tailStart);
     const int at = tail.lastIndexOf("PK\x05\x06");
     if (at < 0 || at + endRecordSize > tail.size())
         return -1;
@@ -60,9 +60,9 @@ qint64 ArchiveReader::claimedEntryCount(QFile &file)
         || qFromLittleEndian<quint32>(tail.constData() + at - 20) != 0x07064b50)
         return count;
     const qint64 recordAt = qFromLittleEndian<qint64>(tail.constData() + at - 20 + 8);
-    if (recordAt < 0 || !file.seek(recordAt))
+    if (recordAt < 0 || !device.seek(recordAt))
         return -1;
-    const QByteArray record = file.read(40);
+    const QByteArray record = device.read(40);
     if (record.size() != 40 || !record.startsWith("PK\x06\x06"))
         return -1;
     return qFromLittleEndian<qint64>(record.constData() + 32);
@@ -71,7 +71,7 @@ qint64 ArchiveReader::claimedEntryCount(QFile &file)
 la_ssize_t ArchiveReader::read(archive *handle, void *data, const void **block)
 {
     auto *self = static_cast<ArchiveReader *>(data);
-    const qint64 got = self->file->read(self->buffer.data(), qint64(self->buffer.size()));
+    const qint64 got = self->device->read(self->buffer.data(), qint64(self->buffer.size()));
     if (got < 0) {
         archive_set_error(handle, EIO, "cannot read the package");
         return -1;
@@ -84,10 +84,10 @@ la_int64_t ArchiveReader::seek(archive *handle, void *data, la_int64_t offset, i
 {
     auto *self = static_cast<ArchiveReader *>(data);
     const qint64 base = whence == SEEK_SET ? 0
-            : whence == SEEK_CUR           ? self->file->pos()
-                                           : self->file->size();
+            : whence == SEEK_CUR           ? self->device->pos()
+                                           : self->device->size();
     const qint64 to = base + offset;
-    if (to < 0 || to > self->file->size() || !self->file->seek(to)) {
+    if (to < 0 || to > self->device->size() || !self->device->seek(to)) {
         archive_set_error(handle, EIO, "seek outside the package");
         return ARCHIVE_FATAL;
     }
@@ -97,7 +97,8 @@ la_int64_t ArchiveReader::seek(archive *handle, void *data, la_int64_t offset, i
 la_int64_t ArchiveReader::skip(archive *, void *data, la_int64_t request)
 {
     auto *self = static_cast<ArchiveReader *>(data);
-    const qint64 to = qMin(self->file->pos() + qMax<la_int64_t>(request, 0), self->file->size());
-    const qint64 from = self->file->pos();
-    return self->file->seek(to) ? to - from : 0;
+    const qint64 to
+            = qMin(self->device->pos() + qMax<la_int64_t>(request, 0), self->device->size());
+    const qint64 from = self->device->pos();
+    return self->device->seek(to) ? to - from : 0;
 }

@@ -22,6 +22,23 @@ QStringList stagingFolders(const NativeDir &target)
     return names;
 }
 
+// Of several staging folders the one that needs the most care decides the outcome.
+int severity(InstallRecovery::Outcome outcome)
+{
+    switch (outcome) {
+    case InstallRecovery::Outcome::Clean:
+    case InstallRecovery::Outcome::Busy:
+        return 0;
+    case InstallRecovery::Outcome::RolledBack:
+        return 1;
+    case InstallRecovery::Outcome::Unreadable:
+        return 2;
+    case InstallRecovery::Outcome::Incomplete:
+        break;
+    }
+    return 3;
+}
+
 } // namespace
 
 InstallRecovery::InstallRecovery(const QString &targetDir)
@@ -51,48 +68,51 @@ InstallRecovery::Outcome InstallRecovery::run()
     Outcome outcome = Outcome::Clean;
     // Listed again under the lock: a staging folder seen before it may have been settled since.
     for (const QString &name : stagingFolders(target)) {
-        const QString path = canonical + QLatin1Char('/') + name;
-        // Its handles go before the staging folder does: where a folder is deleted only once its
-        // last handle closes (Windows without POSIX deletion, Wine), they would keep it.
-        auto journal = std::make_unique<InstallJournal>(target, name);
-        const NativeDir &staging = journal->staging();
-        if (!staging.isValid())
-            continue;
-        // Marked done: the new tree stands, the backups are rubbish. Without a plan and without
-        // backups no file was moved yet.
-        const bool finished = staging.kindOf(InstallJournal::doneName()) == NativeDir::Kind::File;
-        if (finished
-            || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
-            journal.reset();
-            if (finished)
-                InstallJournal::removeFinished(target, name);
-            else
-                target.removeTree(name);
-            continue;
-        }
-        if (!journal->read()) {
-            qWarning("an interrupted update could not be undone: its journal is damaged or not "
-                     "ours; everything is kept in %s",
-                     qPrintable(path));
-            detail = path;
-            if (outcome != Outcome::Incomplete)
-                outcome = Outcome::Unreadable;
-            continue;
-        }
-        if (!journal->rollBack()) {
-            qWarning("the update could not be undone completely (%s); the rest is kept in %s",
-                     qPrintable(journal->errorString()), qPrintable(path));
-            detail = journal->errorString() + QLatin1String("; kept in ") + path;
-            outcome = Outcome::Incomplete;
-            continue;
-        }
-        qWarning("rolled back an interrupted install: %s", qPrintable(path));
-        journal.reset();
-        target.removeTree(name);
-        if (outcome == Outcome::Clean)
-            outcome = Outcome::RolledBack;
+        const Outcome settled = settle(target, canonical, name);
+        if (severity(settled) > severity(outcome))
+            outcome = settled;
     }
     return outcome;
+}
+
+InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const QString &canonical,
+                                                 const QString &name)
+{
+    const QString path = canonical + QLatin1Char('/') + name;
+    // Its handles go before the staging folder does: where a folder is deleted only once its
+    // last handle closes (Windows without POSIX deletion, Wine), they would keep it.
+    auto journal = std::make_unique<InstallJournal>(target, name);
+    const NativeDir &staging = journal->staging();
+    if (!staging.isValid())
+        return Outcome::Clean;
+    // Marked done: the new tree stands, the backups are rubbish. Without a plan and without
+    // backups no file was moved yet.
+    const bool finished = staging.kindOf(InstallJournal::doneName()) == NativeDir::Kind::File;
+    if (finished || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
+        journal.reset();
+        if (finished)
+            InstallJournal::removeFinished(target, name);
+        else
+            target.removeTree(name);
+        return Outcome::Clean;
+    }
+    if (!journal->read()) {
+        qWarning("an interrupted update could not be undone: its journal is damaged or not "
+                 "ours; everything is kept in %s",
+                 qPrintable(path));
+        detail = path;
+        return Outcome::Unreadable;
+    }
+    if (!journal->rollBack()) {
+        qWarning("the update could not be undone completely (%s); the rest is kept in %s",
+                 qPrintable(journal->errorString()), qPrintable(path));
+        detail = journal->errorString() + QLatin1String("; kept in ") + path;
+        return Outcome::Incomplete;
+    }
+    qWarning("rolled back an interrupted install: %s", qPrintable(path));
+    journal.reset();
+    target.removeTree(name);
+    return Outcome::RolledBack;
 }
 
 QString InstallRecovery::errorString() const

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class NativeDir;
+
 // Finds what earlier installs left in an application folder and settles it, under the update
 // lock: an install cut short is rolled back to the old tree, a finished one loses its staging
 // folder, one that never began moving files is cleared. Repeatable any number of times, also
@@ -25,6 +27,9 @@ public:
     QString errorString() const;
 
 private:
+    // One staging folder of target: Clean, RolledBack, Unreadable or Incomplete.
+    Outcome settle(const NativeDir &target, const QString &canonical, const QString &name);
+
     QString targetDir;
     QString detail;
 };

@@ -7,10 +7,11 @@
 
 class QFile;
 
-// Unpacks a zip package over a target directory, all or nothing, also across a crash. Every
-// entry is checked against the limits and the Windows naming rules before anything is inflated;
-// the files are then streamed into a staging folder inside the target, and only then moved into
-// place, with a journal beside them from which an interrupted move is rolled back.
+// Unpacks a zip package over a target directory, all or nothing, also across a crash. Under the
+// update lock, once what earlier installs left is settled, every entry is checked against the
+// limits and the Windows naming rules before anything is inflated (PackagePlan); the files are
+// then streamed into a staging folder inside the target, and only then moved into place, with a
+// journal beside them from which an interrupted move is rolled back (Installation).
 class PackageInstaller
 {
 public:
@@ -18,7 +19,8 @@ public:
         NoError,
         Busy, // another updater holds the update lock, or an earlier install is not settled
         Refused, // the package's fault: unreadable, unsafe or over a limit
-        Failed, // the disk's: no space, a write or a move that failed; rolled back
+        NoSpace, // the target's disk cannot hold what the package declares; nothing written
+        WriteFailed, // a write or a move that failed; rolled back
         Cancelled, // rolled back
         RollBackIncomplete, // a failure whose undo could not finish: the backups are kept
     };
@@ -38,10 +40,13 @@ public:
     QString errorString() const;
 
     // Callable from any thread: the install stops at the next piece or file, rolls back, and
-    // install() returns false with "cancelled".
+    // install() returns false with Error::Cancelled.
     void cancel();
 
 private:
+    bool settleEarlierInstalls();
+    bool refuse(Error kind, const QString &why);
+
     QString packagePath;
     QFile *package = nullptr;
     QString targetDir;

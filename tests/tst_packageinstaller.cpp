@@ -12,6 +12,8 @@
 #include <memory>
 
 using namespace testsupport;
+using Error = PackageInstaller::Error;
+Q_DECLARE_METATYPE(PackageInstaller::Error)
 
 namespace {
 
@@ -70,7 +72,8 @@ private slots:
     void recoversFromCrash();
 
 private:
-    void expectRefusal(const QString &expectedError, const QString &protectedFolder = QString());
+    void expectRefusal(const QString &expectedError, Error kind,
+                       const QString &protectedFolder = QString());
 
     std::unique_ptr<QTemporaryDir> root;
     QString app;
@@ -213,9 +216,9 @@ void tst_PackageInstaller::permissions()
         QCOMPARE(after.value("old-tool"), fileState(existingMode, "old"));
 }
 
-// Installing the package fails with expectedError, and nothing under the temporary root (the
-// target, its parent, no staging folder) has changed in any way.
-void tst_PackageInstaller::expectRefusal(const QString &expectedError,
+// Installing the package fails as kind with expectedError, and nothing under the temporary root
+// (the target, its parent, no staging folder) has changed in any way.
+void tst_PackageInstaller::expectRefusal(const QString &expectedError, Error kind,
                                          const QString &protectedFolder)
 {
     const Tree before = snapshot(root->path(), ownFolder);
@@ -225,6 +228,7 @@ void tst_PackageInstaller::expectRefusal(const QString &expectedError,
     QVERIFY(!installer.install());
     QVERIFY2(installer.errorString().startsWith(expectedError),
              qPrintable(installer.errorString()));
+    QCOMPARE(installer.error(), kind);
     const Tree after = snapshot(root->path(), ownFolder);
     QCOMPARE(after.keys(), before.keys());
     QCOMPARE(after, before);
@@ -302,7 +306,7 @@ void tst_PackageInstaller::rejectsPackage()
     QVERIFY(writeFile(app + "/keep", "existing keep"));
     if (present)
         QVERIFY(writeFile(package, zip));
-    expectRefusal(expectedError, QStringLiteral("updater-downloads"));
+    expectRefusal(expectedError, Error::Refused, QStringLiteral("updater-downloads"));
 }
 
 // The generator's packages, each a fault of the old installer: refused within a generous bound,
@@ -370,7 +374,7 @@ void tst_PackageInstaller::refusesHostilePackage()
     testplatform::resetPeak();
     QElapsedTimer clock;
     clock.start();
-    expectRefusal(expectedError);
+    expectRefusal(expectedError, Error::Refused);
     const qint64 elapsed = clock.elapsed();
     // Most take a few milliseconds; the bound leaves room for a loaded machine and sanitizers.
     QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed) + " ms"));
@@ -398,7 +402,7 @@ void tst_PackageInstaller::existingLinks()
     if (!testplatform::makeSymbolicLink(root->filePath(linkTarget), app + "/alias"))
         QSKIP(noLinks);
     QVERIFY(writeFile(package, makeZip({ { "alias/x", "through the link" } })));
-    expectRefusal("entry leads through a link: alias");
+    expectRefusal("entry leads through a link: alias", Error::Refused);
 }
 
 void tst_PackageInstaller::rollsBackFailedMove_data()
@@ -406,13 +410,22 @@ void tst_PackageInstaller::rollsBackFailedMove_data()
     QTest::addColumn<QString>("obstacle"); // a file already in the target directory
     QTest::addColumn<QString>("entry"); // the package's last entry, which meets the obstacle
     QTest::addColumn<QString>("expectedError");
+    QTest::addColumn<Error>("kind");
+    QTest::addColumn<qint64>("volume"); // a tmpfs of this size mounted over the target; 0: none
 
-    QTest::newRow("folder where the package has a file") << "blocker/inner.txt"
-                                                         << "blocker"
-                                                         << "a folder stands in the way of";
-    QTest::newRow("file where the package has a folder") << "thing"
-                                                         << "thing/x"
-                                                         << "cannot create folder";
+    QTest::newRow("folder where the package has a file")
+            << "blocker/inner.txt"
+            << "blocker"
+            << "a folder stands in the way of" << Error::WriteFailed << qint64(0);
+    QTest::newRow("file where the package has a folder")
+            << "thing"
+            << "thing/x"
+            << "cannot create folder" << Error::WriteFailed << qint64(0);
+    // Refused before anything is written: the margin kept free alone exceeds the volume.
+    QTest::newRow("target's disk too small")
+            << "other.txt"
+            << "fresh.txt"
+            << "not enough free space" << Error::NoSpace << qint64(1 << 20);
 }
 
 void tst_PackageInstaller::rollsBackFailedMove()
@@ -420,13 +433,18 @@ void tst_PackageInstaller::rollsBackFailedMove()
     QFETCH(QString, obstacle);
     QFETCH(QString, entry);
     QFETCH(QString, expectedError);
+    QFETCH(Error, kind);
+    QFETCH(qint64, volume);
 
+    const auto disk = volume > 0 ? std::make_unique<testplatform::TestMount>(app, volume) : nullptr;
+    if (disk && !disk->isMounted())
+        QSKIP(qPrintable(disk->whyNot()));
     QVERIFY(writeFile(app + "/a.txt", "old a", 0751));
     QVERIFY(writeFile(app + '/' + obstacle, "in the way"));
     QVERIFY(writeFile(
             package,
             makeZip({ { "a.txt", "new a" }, { "fresh/deep/new.txt", "new" }, { entry, "late" } })));
-    expectRefusal(expectedError);
+    expectRefusal(expectedError, kind);
 }
 
 // The install runs off this thread: a timer here keeps firing meanwhile, and a cancel leaves the
@@ -464,6 +482,7 @@ void tst_PackageInstaller::jobKeepsEventLoopRunning()
     }
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
     QVERIFY(!job.isRunning());
+    QCOMPARE(job.error(), cancel ? Error::Cancelled : Error::NoError);
     if (cancel) {
         QCOMPARE(finished.first(), QVariantList({ false, QStringLiteral("cancelled") }));
         QCOMPARE(snapshot(root->path(), ownFolder), before);

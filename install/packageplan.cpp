@@ -1,0 +1,207 @@
+#include "install/packageplan.h"
+
+#include "install/archivereader.h"
+#include "install/entryname.h"
+#include "install/entrypath.h"
+#include "install/installjournal.h"
+#include "platform/updatelock.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <QIODevice>
+
+namespace {
+
+constexpr int maxEntries = 100000;
+// All names together, in characters: bounds what the checks hold in memory whatever the count.
+constexpr qint64 maxNameCharacters = 16 * 1024 * 1024;
+// No file of ours comes near this; a bigger declared size is a damaged or hostile header.
+constexpr qint64 maxEntrySize = qint64(4) << 30;
+// Deflate inflates at most about 1,000 times; real programs and data shrink a few times, so a
+// package declaring more than this ratio of its own size is a bomb, refused before inflating.
+constexpr qint64 maxExpansion = 100;
+constexpr qint64 expansionAllowance = qint64(16) << 20;
+
+const QString unreadable = QStringLiteral("package is not a readable zip archive");
+
+} // namespace
+
+using Refusal = PackagePlan::Refusal;
+
+PackagePlan::PackagePlan(const QString &protectedFolder)
+    : protectedFolder(protectedFolder)
+    , protectedKey(protectedFolder.toCaseFolded())
+{ }
+
+bool PackagePlan::read(QIODevice *package, const QString &name)
+{
+    *this = PackagePlan(protectedFolder);
+    const qint64 claimed = ArchiveReader::claimedEntryCount(*package);
+    if (claimed > maxEntries)
+        return refuse(Refusal::OverLimit, QStringLiteral("too many entries"),
+                      QString::number(claimed));
+    if (claimed == 0)
+        return refuse(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
+    ArchiveReader reader(package);
+    if (!reader.open())
+        return refuse(Refusal::Unreadable, unreadable, reader.lastError());
+    if (!readHeaders(reader))
+        return false;
+    if (planned.isEmpty())
+        return refuse(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
+    // libarchive lists what the central directory holds; an end record that counts otherwise
+    // belongs to a cut or patched archive. 0xffff may be a count past 16 bits without zip64.
+    if (claimed >= 0 && claimed != 0xffff && claimed != planned.size())
+        return refuse(Refusal::Unreadable, unreadable,
+                      QStringLiteral("the end record counts %1 entries, the directory holds %2")
+                              .arg(claimed)
+                              .arg(planned.size()));
+    if (total > package->size() * maxExpansion + expansionAllowance)
+        return refuse(Refusal::OverLimit, QStringLiteral("package inflates too far"),
+                      QStringLiteral("%1 bytes declared").arg(total));
+    return true;
+}
+
+PackagePlan::Refusal PackagePlan::refusal() const
+{
+    return kind;
+}
+
+QString PackagePlan::errorString() const
+{
+    return error;
+}
+
+const QVector<PackagePlan::Entry> &PackagePlan::entries() const
+{
+    return planned;
+}
+
+const QStringList &PackagePlan::dirs() const
+{
+    return folders;
+}
+
+qint64 PackagePlan::declaredTotal() const
+{
+    return total;
+}
+
+QString PackagePlan::withoutTop(const QString &name)
+{
+    return name.startsWith(QLatin1String("./")) ? name.mid(2) : name;
+}
+
+bool PackagePlan::refuse(Refusal why, const QString &reason, const QString &subject)
+{
+    if (kind == Refusal::None) {
+        kind = why;
+        error = reason + QLatin1String(": ") + subject;
+    }
+    return false;
+}
+
+bool PackagePlan::readHeaders(ArchiveReader &reader)
+{
+    archive_entry *header = nullptr;
+    for (;;) {
+        const int status = archive_read_next_header(reader.get(), &header);
+        if (status == ARCHIVE_EOF)
+            return true;
+        if (status != ARCHIVE_OK)
+            return refuse(Refusal::Unreadable, unreadable, reader.lastError());
+        if (planned.size() == maxEntries)
+            return refuse(Refusal::OverLimit, QStringLiteral("too many entries"),
+                          QString::number(maxEntries + 1));
+        if (!addEntry(header))
+            return false;
+        // Seekable zips skip by seeking: nothing is inflated in this pass.
+        if (archive_read_data_skip(reader.get()) != ARCHIVE_OK)
+            return refuse(Refusal::Unreadable, unreadable, reader.lastError());
+    }
+}
+
+bool PackagePlan::addEntry(archive_entry *header)
+{
+    const QString name = entryName(header);
+    if (name.isNull())
+        return refuse(Refusal::Unsafe, QStringLiteral("unsafe entry name"),
+                      QStringLiteral("(not UTF-8)"));
+    const auto type = archive_entry_filetype(header);
+    if (type == AE_IFLNK || archive_entry_hardlink(header))
+        return refuse(Refusal::Unsafe, QStringLiteral("link entry"), name);
+    if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_is_encrypted(header))
+        return refuse(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
+    const bool isDir = type == AE_IFDIR;
+    if (isDir && name == QLatin1String("./")) {
+        planned.append({ QString(), true, 0, 0 });
+        return true;
+    }
+    QString path = withoutTop(name);
+    if (isDir && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+
+    nameCharacters += path.size();
+    if (nameCharacters > maxNameCharacters)
+        return refuse(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
+    const QString problem = EntryPath::problem(path);
+    if (!problem.isEmpty())
+        return refuse(Refusal::Unsafe, problem, name);
+    if (!isDir && !archive_entry_size_is_set(header))
+        return refuse(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
+    const qint64 size = isDir ? 0 : archive_entry_size(header);
+    if (size < 0 || size > maxEntrySize)
+        return refuse(Refusal::OverLimit, QStringLiteral("entry too large"), name);
+
+    // Windows compares names without case, so the checks do too, whatever the system here.
+    const QString key = path.toCaseFolded();
+    if (!checkPlace(key, name) || !addPath(path, key, isDir, name))
+        return false;
+    total += size;
+    planned.append({ path, isDir, int(archive_entry_perm(header)) & 0777, size });
+    return true;
+}
+
+// The updater's own folder holds the downloads and the update lock; staging folders the
+// installs in flight.
+bool PackagePlan::checkPlace(const QString &key, const QString &name)
+{
+    const int firstSlash = key.indexOf(QLatin1Char('/'));
+    const QString first = firstSlash < 0 ? key : key.left(firstSlash);
+    if ((!protectedKey.isEmpty() && first == protectedKey)
+        || first == UpdateLock::folderName().toCaseFolded()
+        || first.startsWith(InstallJournal::stagingPrefix().toCaseFolded()))
+        return refuse(Refusal::Unsafe, QStringLiteral("entry in a protected folder"), name);
+    return true;
+}
+
+// Notes path and the folders above it, refusing a file where anything else lies already and
+// a folder where a file does; a folder may come again.
+bool PackagePlan::addPath(const QString &path, const QString &key, bool isDir, const QString &name)
+{
+    const QString clash = QStringLiteral("entry clashes with another entry");
+    const auto known = kinds.constFind(key);
+    if (known != kinds.cend())
+        return isDir && known.value() ? true : refuse(Refusal::Unsafe, clash, name);
+    kinds.insert(key, isDir);
+    // Walk up only until a known folder: every folder is visited once in the whole run, which
+    // keeps the checks linear in the entry count.
+    QStringList newParents;
+    if (isDir)
+        newParents.append(path);
+    for (int slash = key.lastIndexOf(QLatin1Char('/')); slash > 0;
+         slash = key.lastIndexOf(QLatin1Char('/'), slash - 1)) {
+        const auto parent = kinds.constFind(key.left(slash));
+        if (parent != kinds.cend()) {
+            if (!parent.value())
+                return refuse(Refusal::Unsafe, clash, name);
+            break;
+        }
+        kinds.insert(key.left(slash), true);
+        newParents.append(path.left(slash));
+    }
+    for (auto dir = newParents.crbegin(); dir != newParents.crend(); ++dir)
+        folders.append(*dir);
+    return true;
+}

@@ -1,0 +1,75 @@
+#ifndef PACKAGEPLAN_H
+#define PACKAGEPLAN_H
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class ArchiveReader;
+class QIODevice;
+struct archive_entry;
+
+// What a package would write, and every check that can be made of it before a byte is: the
+// entry counts, the limits, the Windows naming rules, the kinds of entry, their declared sizes
+// against the package's own, the protected folders and clashes between entries. It reads the
+// package alone, never the disk, so that it can judge bytes held in memory; what needs the
+// target (links in it, its free space) is checked by the Installation.
+class PackagePlan
+{
+public:
+    enum class Refusal {
+        None,
+        Unreadable, // no zip libarchive reads through, one that contradicts itself, or empty
+        Unsafe, // a name, kind or place the naming rules or the target forbid, or a clash
+        OverLimit, // past the updater's own bounds: entries, names, sizes, inflation
+    };
+
+    struct Entry
+    {
+        QString path; // relative to the target, without a trailing '/'
+        bool isDir;
+        int mode; // the archive's permission bits
+        qint64 size; // as declared; 0 for a folder
+    };
+
+    // Entries whose first path component is protectedFolder, in any case, are refused; the
+    // update lock's folder and staging folders always are.
+    explicit PackagePlan(const QString &protectedFolder = QString());
+
+    // Reads every header of package (open and seekable) from its start, without inflating
+    // anything; name is what a refusal calls the package. False at the first check that fails.
+    bool read(QIODevice *package, const QString &name);
+    Refusal refusal() const;
+    // Why read() refused, for the log; empty when it did not.
+    QString errorString() const;
+
+    // In the package's order, one per entry.
+    const QVector<Entry> &entries() const;
+    // Every folder the package needs, parents first.
+    const QStringList &dirs() const;
+    qint64 declaredTotal() const;
+
+    // An entry's name as a path of the plan. Windows' own tar.exe names the package's top "./"
+    // and every entry below it "./name".
+    static QString withoutTop(const QString &name);
+
+private:
+    bool refuse(Refusal kind, const QString &reason, const QString &subject);
+    bool readHeaders(ArchiveReader &reader);
+    bool addEntry(archive_entry *header);
+    bool checkPlace(const QString &key, const QString &name);
+    bool addPath(const QString &path, const QString &key, bool isDir, const QString &name);
+
+    QString protectedFolder;
+    QString protectedKey;
+    Refusal kind = Refusal::None;
+    QString error;
+    QVector<Entry> planned;
+    QHash<QString, bool> kinds; // case-folded path of everything the package fills -> is a folder
+    QStringList folders;
+    qint64 total = 0;
+    qint64 nameCharacters = 0;
+};
+
+#endif // PACKAGEPLAN_H
