@@ -36,6 +36,8 @@ private:
     // Nanoseconds since the system's own epoch (1970 on POSIX, 1601 on Windows).
     qint64 mtime = 0;
 
+    // Reads the system's own file information: one per system (fileidentity_unix.cpp,
+    // fileidentity_win.cpp).
     friend struct FileIdentityReader;
 };
 
