@@ -267,25 +267,26 @@ void UpdaterDialog::fetchPackageSignature(const QString &url)
 {
     const QUrl packageUrl(url, QUrl::TolerantMode);
     // The downloader refuses such an address with its own reason; nothing else is fetched.
-    if (!TransferWatch::isWebAddress(packageUrl)) {
+    if (!NetworkLimits::isWebAddress(packageUrl)) {
         startDownload(url);
         return;
     }
     QUrl signatureUrl = packageUrl;
     signatureUrl.setPath(packageUrl.path() + QLatin1String(".minisig"));
     createNetworkManager();
-    QNetworkReply *reply = networkManager->get(TransferWatch::request(signatureUrl));
-    new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
+    QNetworkReply *reply = networkManager->get(NetworkLimits::request(signatureUrl));
+    auto *watch = new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
     downloading = true;
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, url] { takePackageSignature(reply, url); });
+            [this, reply, watch, url] { takePackageSignature(reply, watch, url); });
 }
 
-void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const QString &url)
+void UpdaterDialog::takePackageSignature(QNetworkReply *reply, const TransferWatch *watch,
+                                         const QString &url)
 {
     reply->deleteLater();
     downloading = false;
-    QString why = TransferWatch::failure(reply);
+    QString why = watch->errorString();
     if (why.isEmpty())
         trust.takePackageSignature(reply->readAll(), QUrl(url, QUrl::TolerantMode).fileName(),
                                    &why);

@@ -20,6 +20,7 @@ class FileDigest;
 class InstallJob;
 class QFile;
 class QNetworkAccessManager;
+class TransferWatch;
 
 namespace Ui {
 class UpdaterDialog;
@@ -61,7 +62,7 @@ private:
     void blockUpdate(const QString &why);
     void startDownload(const QString &url);
     void fetchPackageSignature(const QString &url);
-    void takePackageSignature(QNetworkReply *reply, const QString &url);
+    void takePackageSignature(QNetworkReply *reply, const TransferWatch *watch, const QString &url);
     void refusePackageSignature(const QString &why);
     bool packageVerified();
     bool holdPackage();

@@ -107,7 +107,7 @@ void Downloader::download(const QString &url)
 
     // A file:// address would copy any local program in as the package, and other schemes
     // mean nothing for a package.
-    if (!TransferWatch::isWebAddress(this->url)) {
+    if (!NetworkLimits::isWebAddress(this->url)) {
         failLater(QNetworkReply::ProtocolUnknownError,
                   QStringLiteral("not an http or https address"));
         return;
@@ -128,7 +128,7 @@ void Downloader::download(const QString &url)
     if (hashing)
         startHasher();
 
-    reply = manager->get(TransferWatch::request(this->url));
+    reply = manager->get(NetworkLimits::request(this->url));
     reply->setReadBufferSize(NetworkLimits::readBufferBytes);
     // The watch first, so that it has judged the headers before the handlers below see them.
     watch = new TransferWatch(reply);
@@ -242,7 +242,7 @@ void Downloader::takeName()
 void Downloader::saveArrived(bool evenIfBacklogged)
 {
     // Nothing more of an answer already refused reaches the disk.
-    if (!reason.isEmpty() || !watch->reason().isEmpty())
+    if (!reason.isEmpty() || watch->gaveUp())
         return;
     while (reply->bytesAvailable() > 0) {
         if (!evenIfBacklogged && hasher && unhashed > NetworkLimits::hashBacklogBytes)
@@ -298,7 +298,7 @@ void Downloader::replyFinished()
         lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // The first cause found is the one told.
     if (reason.isEmpty())
-        reason = TransferWatch::failure(reply);
+        reason = watch->errorString();
     if (reason.isEmpty() && written == 0)
         reason = QStringLiteral("empty body");
     const FileIdentity writtenTo = FileIdentity::of(outFile);
