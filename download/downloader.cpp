@@ -17,6 +17,21 @@
 
 namespace {
 
+Downloader::Error kindOf(TransferWatch::Error error)
+{
+    switch (error) {
+    case TransferWatch::Error::NoError:
+        break;
+    case TransferWatch::Error::Network:
+        return Downloader::Error::Network;
+    case TransferWatch::Error::Refused:
+        return Downloader::Error::Refused;
+    case TransferWatch::Error::Timeout:
+        return Downloader::Error::Timeout;
+    }
+    return Downloader::Error::NoError;
+}
+
 // The largest single write. Writes of up to the 2 MiB read buffer at once made every other 1 GiB
 // download here several times slower in the kernel (page-cache copies); 256 KiB slices kept all
 // of them faster than curl.
@@ -58,7 +73,7 @@ Downloader::Downloader(QObject *parent)
     , busy(false)
     , fileName(QLatin1String(""))
     , targetDir(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
-    , lastError(QNetworkReply::NoError)
+    , lastError(Error::NoError)
     , lastStatus(0)
     , complete(false)
     , written(0)
@@ -97,7 +112,7 @@ void Downloader::download(const QString &url)
     if (this->url.isEmpty())
         return;
     busy = true;
-    lastError = QNetworkReply::NoError;
+    lastError = Error::NoError;
     lastStatus = 0;
     complete = false;
     reason.clear();
@@ -108,18 +123,18 @@ void Downloader::download(const QString &url)
     // A file:// address would copy any local program in as the package, and other schemes
     // mean nothing for a package.
     if (!NetworkLimits::isWebAddress(this->url)) {
-        failLater(QNetworkReply::ProtocolUnknownError,
-                  QStringLiteral("not an http or https address"));
+        failLater(Error::Refused, QStringLiteral("not an http or https address"),
+                  QNetworkReply::ProtocolUnknownError);
         return;
     }
     // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
     // another updater's. Taking the lock creates the folder.
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
     if (!folderLock->tryLock()) {
-        failLater(QNetworkReply::NoError,
-                  folderLock->error() == UpdateLock::Error::HeldElsewhere
-                          ? QStringLiteral("another update is running")
-                          : folderLock->errorString());
+        const bool held = folderLock->error() == UpdateLock::Error::HeldElsewhere;
+        failLater(held ? Error::Busy : Error::WriteFailed,
+                  held ? QStringLiteral("another update is running") : folderLock->errorString(),
+                  QNetworkReply::NoError);
         return;
     }
     lock = std::move(folderLock);
@@ -157,7 +172,7 @@ void Downloader::download(const QString &url)
 void Downloader::cancel()
 {
     if (busy)
-        fail(QStringLiteral("cancelled"));
+        fail(Error::Cancelled, QStringLiteral("cancelled"));
 }
 
 QFile *Downloader::file()
@@ -165,7 +180,7 @@ QFile *Downloader::file()
     return &outFile;
 }
 
-QNetworkReply::NetworkError Downloader::error() const
+Downloader::Error Downloader::error() const
 {
     return lastError;
 }
@@ -211,12 +226,12 @@ void Downloader::headersArrived()
     // Nothing but the whole body will do: 206 is a part of it, a redirect is not followed, and
     // an error page is no package. None of them is written to disk.
     if (lastStatus != 200) {
-        fail(QStringLiteral("HTTP status %1").arg(lastStatus));
+        fail(Error::Refused, QStringLiteral("HTTP status %1").arg(lastStatus));
         return;
     }
     takeName();
     if (fileName.isEmpty())
-        fail(QStringLiteral("no usable file name"));
+        fail(Error::Refused, QStringLiteral("no usable file name"));
 }
 
 void Downloader::takeName()
@@ -285,7 +300,8 @@ void Downloader::failToWrite()
     const bool full = outFile.error() == QFileDevice::ResourceError
             || (volume.isValid() && volume.bytesAvailable() >= 0
                 && volume.bytesAvailable() < writeSlice);
-    fail(QStringLiteral("%1cannot write %2.part: %3")
+    fail(full ? Error::DiskFull : Error::WriteFailed,
+         QStringLiteral("%1cannot write %2.part: %3")
                  .arg(full ? QStringLiteral("disk full: ") : QString(), fileName,
                       outFile.errorString()));
 }
@@ -293,14 +309,12 @@ void Downloader::failToWrite()
 void Downloader::replyFinished()
 {
     saveArrived(true);
-    lastError = reply->error();
     if (lastStatus == 0)
         lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // The first cause found is the one told.
-    if (reason.isEmpty())
-        reason = watch->errorString();
-    if (reason.isEmpty() && written == 0)
-        reason = QStringLiteral("empty body");
+    if (watch->error() != TransferWatch::Error::NoError)
+        fail(kindOf(watch->error()), watch->errorString());
+    if (written == 0)
+        fail(Error::Refused, QStringLiteral("empty body"));
     const FileIdentity writtenTo = FileIdentity::of(outFile);
     outFile.close();
     // The file as the handle that wrote it knew it, with the times as they stand once closed
@@ -309,7 +323,8 @@ void Downloader::replyFinished()
     if (reason.isEmpty()) {
         finalIdentity = FileIdentity::of(partPath());
         if (!finalIdentity.isSameFile(writtenTo))
-            reason = QStringLiteral("the download was replaced while it was written");
+            fail(Error::WriteFailed,
+                 QStringLiteral("the download was replaced while it was written"));
     }
     reply->deleteLater();
     reply = nullptr;
@@ -329,7 +344,7 @@ void Downloader::end()
     if (reason.isEmpty()) {
         retire(finalPath);
         if (!QFile::rename(partPath(), finalPath))
-            reason = QStringLiteral("cannot name the download ") + fileName;
+            fail(Error::WriteFailed, QStringLiteral("cannot name the download ") + fileName);
     }
     complete = reason.isEmpty();
     if (!complete) {
@@ -347,10 +362,13 @@ void Downloader::end()
     emit doFinished();
 }
 
-void Downloader::fail(const QString &why)
+void Downloader::fail(Error kind, const QString &why)
 {
-    if (reason.isEmpty())
+    // The first cause found is the one told.
+    if (reason.isEmpty()) {
+        lastError = kind;
         reason = why;
+    }
     // Aborted from the event loop, not inside the reply's own signal: Qt does not expect a
     // reply to end while it reports its headers. Until then nothing more is read.
     if (reply && !reply->isFinished())
@@ -363,15 +381,15 @@ void Downloader::fail(const QString &why)
                 Qt::QueuedConnection);
 }
 
-void Downloader::failLater(QNetworkReply::NetworkError code, const QString &why)
+void Downloader::failLater(Error kind, const QString &why, QNetworkReply::NetworkError code)
 {
-    lastError = code;
+    lastError = kind;
     reason = why;
     QMetaObject::invokeMethod(
             this,
-            [this] {
-                if (lastError != QNetworkReply::NoError)
-                    emit onError(lastError);
+            [this, code] {
+                if (code != QNetworkReply::NoError)
+                    emit onError(code);
                 end();
             },
             Qt::QueuedConnection);
@@ -395,8 +413,8 @@ void Downloader::startHasher()
         if (!worker || worker != hasher)
             return;
         hashDigest = digest;
-        if (digest.isEmpty() && reason.isEmpty())
-            reason = QStringLiteral("cannot hash the download");
+        if (digest.isEmpty())
+            fail(Error::WriteFailed, QStringLiteral("cannot hash the download"));
         end();
     });
     hashThread->start();

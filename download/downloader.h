@@ -51,10 +51,22 @@ public:
     // it holds the new package tells succeeded().
     QFile *file();
 
-    // How the last finished transfer ended: the reply's error, its HTTP status (0 without an
+    enum class Error {
+        NoError,
+        Network, // the connection failed or ended early
+        Refused, // the address or the answer is none we take: status, encoding, size, name
+        Timeout, // the server went silent or dripped below the floor
+        DiskFull,
+        WriteFailed, // the folder could not be written, or the file changed under us
+        Busy, // another updater holds the folder
+        Cancelled,
+    };
+    Q_ENUM(Error)
+
+    // How the last finished transfer ended: its kind of failure, its HTTP status (0 without an
     // answer), whether the whole body now lies at file() and, if not, one short line saying
     // why (empty after success).
-    QNetworkReply::NetworkError error() const;
+    Error error() const;
     int httpStatus() const;
     bool succeeded() const;
     QString errorString() const;
@@ -88,7 +100,7 @@ private:
     QDir targetDir;
     // Held from the start of a transfer to its end; only then is the folder ours to change.
     std::unique_ptr<UpdateLock> lock;
-    QNetworkReply::NetworkError lastError;
+    Error lastError;
     int lastStatus;
     bool complete;
     QString reason;
@@ -106,9 +118,11 @@ private:
     void saveArrived(bool evenIfBacklogged);
     void replyFinished();
     void end();
-    void fail(const QString &why);
+    void fail(Error kind, const QString &why);
     void failToWrite();
-    void failLater(QNetworkReply::NetworkError code, const QString &why);
+    // Fails a transfer that never got a reply, from the event loop; code, unless NoError, is
+    // reported by onError first.
+    void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);
     void startHasher();
     void stopHasher();
     QString partPath() const;
