@@ -14,10 +14,8 @@
 #include <memory>
 
 class QNetworkAccessManager;
-class QThread;
-class HashWorker;
-class TransferWatch;
 class UpdateLock;
+struct Transfer;
 
 // Fetches one http or https URL into the updater's own download folder (folderName() inside
 // the application directory), under the name the server gives in its Content-Disposition
@@ -90,41 +88,43 @@ signals:
     void doFinished();
 
 private:
+    // How the last transfer ended, kept until the next one starts.
+    struct Result
+    {
+        Error error = Error::NoError;
+        int status = 0;
+        bool complete = false;
+        QString reason;
+    };
+
     QNetworkAccessManager *manager;
-    QNetworkReply *reply;
-    TransferWatch *watch;
-    bool busy;
+    bool busy = false;
+    bool hashing = false;
     QUrl url;
     QString fileName;
-    QFile outFile;
     QDir targetDir;
+    QFile finalFile;
     // Held from the start of a transfer to its end; only then is the folder ours to change.
     std::unique_ptr<UpdateLock> lock;
-    Error lastError;
-    int lastStatus;
-    bool complete;
-    QString reason;
-    qint64 written;
+    Result last;
+    // The transfer under way, or the last one (its digest and identity) until the next.
+    std::unique_ptr<Transfer> transfer;
 
-    bool hashing;
-    QThread *hashThread;
-    HashWorker *hasher;
-    qint64 unhashed; // bytes handed to the hasher and not yet hashed
-    QByteArray hashDigest;
-    FileIdentity finalIdentity;
-
+    bool takeFolder();
+    void startReply();
     void headersArrived();
     void takeName();
     void saveArrived(bool evenIfBacklogged);
+    bool openPart();
+    bool writeAll(const QByteArray &data);
+    void failToWrite();
     void replyFinished();
     void end();
     void fail(Error kind, const QString &why);
-    void failToWrite();
     // Fails a transfer that never got a reply, from the event loop; code, unless NoError, is
     // reported by onError first.
     void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);
     void startHasher();
-    void stopHasher();
     QString partPath() const;
 };
 
