@@ -17,13 +17,11 @@
 
 namespace {
 
-// The largest single write. Writes of up to the 2 MiB read buffer at once made every other 1 GiB
-// download here several times slower in the kernel (page-cache copies); 256 KiB slices kept all
-// of them faster than curl.
+// The largest single write: larger writes at once send the page cache into slow copies (see
+// docs/benchmarks.md).
 constexpr qint64 writeSlice = 256 * 1024;
-// What is taken from the reply at a time. Several pieces fit in the hash backlog, so the GUI
-// thread reads and writes the next while the hasher works on the last; with whole read buffers
-// (several MiB at once) the two took turns instead.
+// What is taken from the reply at a time: small enough that several pieces fit in the hash
+// backlog, so the GUI thread reads and writes the next while the hasher works on the last.
 constexpr qint64 readPiece = 512 * 1024;
 
 // Moves an earlier package out of the way: to its dated backup, or, where that day's backup

@@ -292,8 +292,8 @@ bool Installation::makeStaging()
     journal = std::make_unique<InstallJournal>(targetHandle, stagingName);
     if (!journal->isValid())
         return failed(QStringLiteral("cannot open staging folder"), stagingName);
-    // Every bucket before the first file: made one at a time between the files, they made
-    // creating the files three to four times slower on ext4 (measured with 65,535 files).
+    // Every bucket before the first file: on ext4, folders made between the files slow the
+    // creating of the files down (docs/benchmarks.md).
     for (const QString &bucket : InstallJournal::bucketNames(entries.size())) {
         if (!journal->staging().makeFolder(bucket))
             return failed(QStringLiteral("cannot create staging folder"), bucket);
