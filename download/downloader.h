@@ -23,10 +23,10 @@ struct Transfer;
 // "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", and an
 // earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". Anything else (a
 // status but 200, an empty body, a timeout, a full disk, cancel()) is a failure: its ".part" is
-// removed and errorString() says why. Nothing outside the folder is ever touched, and nothing
-// in it while another updater holds the folder's update lock: from its start to its end a
-// transfer holds that lock, and a transfer that cannot take it fails at once ("another update
-// is running").
+// removed, error() tells its kind and errorString() says why. Nothing outside the folder is ever
+// touched, and nothing in it while another updater holds the folder's update lock: from its start
+// to its end a transfer holds that lock, and a transfer that cannot take it fails at once
+// ("another update is running", Busy).
 class Downloader : public QObject
 {
     Q_OBJECT
