@@ -29,12 +29,12 @@ Transfer::~Transfer()
     stopHasher();
 }
 
-void Transfer::fail(Downloader::Error why, const QString &text)
+void Transfer::fail(Downloader::Error error, const QString &why)
 {
     if (failed())
         return;
-    kind = why;
-    reason = text;
+    kind = error;
+    reason = why;
 }
 
 void Transfer::takeWatchVerdict()

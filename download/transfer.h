@@ -27,7 +27,7 @@ struct Transfer
 
     // Records why the transfer fails. The first cause found is the one told: what follows it
     // (the abort of the reply, say) is only its consequence.
-    void fail(Downloader::Error why, const QString &text);
+    void fail(Downloader::Error error, const QString &why);
     bool failed() const { return kind != Downloader::Error::NoError; }
     // For a finished reply: fails the transfer as the watch judges the reply, if it finds fault.
     void takeWatchVerdict();
