@@ -23,10 +23,8 @@ UpdateCheck::UpdateCheck(const ReleaseTrust &trust, QObject *parent)
 
 void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
 {
-    if (!manager) {
+    if (!manager)
         manager = new QNetworkAccessManager(this);
-        connect(manager, &QNetworkAccessManager::finished, this, &UpdateCheck::take);
-    }
     const int round = ++lastRound;
     rounds[round].platformKey = platformKey;
     send(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
@@ -37,14 +35,15 @@ void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
 
 void UpdateCheck::send(const QString &url, qint64 maxBytes, int round, bool signature)
 {
-    QNetworkReply *reply = manager->get(TransferWatch::request(QUrl(url, QUrl::TolerantMode)));
-    new TransferWatch(reply, maxBytes);
+    QNetworkReply *reply = manager->get(NetworkLimits::request(QUrl(url, QUrl::TolerantMode)));
+    auto *watch = new TransferWatch(reply, maxBytes);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, watch] { take(reply, watch); });
     reply->setProperty(roundProperty, round);
     reply->setProperty(signatureProperty, signature);
     ++rounds[round].pending;
 }
 
-void UpdateCheck::take(QNetworkReply *reply)
+void UpdateCheck::take(QNetworkReply *reply, const TransferWatch *watch)
 {
     // Released once handled, so that repeated checks do not pile up replies.
     reply->deleteLater();
@@ -52,7 +51,7 @@ void UpdateCheck::take(QNetworkReply *reply)
     const auto round = rounds.find(number);
     if (round == rounds.end())
         return;
-    const QString failure = TransferWatch::failure(reply);
+    const QString failure = watch->errorString();
     const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
     if (reply->property(signatureProperty).toBool()) {
         round->signature = body;

@@ -11,6 +11,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class ReleaseTrust;
+class TransferWatch;
 
 // The presses of "check": each fetches the manifest and, in a signed build, its signature at
 // once, both bounded by the network limits, and ends in one result once both replies are in.
@@ -54,7 +55,7 @@ private:
     };
 
     void send(const QString &url, qint64 maxBytes, int round, bool signature);
-    void take(QNetworkReply *reply);
+    void take(QNetworkReply *reply, const TransferWatch *watch);
     Result judge(const Round &round) const;
 
     const ReleaseTrust &trust;

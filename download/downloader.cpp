@@ -3,6 +3,7 @@
 #include "download/dispositionname.h"
 #include "download/hashworker.h"
 #include "download/networklimits.h"
+#include "download/transfer.h"
 #include "download/transferwatch.h"
 #include "platform/updatelock.h"
 
@@ -13,17 +14,14 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QStorageInfo>
-#include <QThread>
 
 namespace {
 
-// The largest single write. Writes of up to the 2 MiB read buffer at once made every other 1 GiB
-// download here several times slower in the kernel (page-cache copies); 256 KiB slices kept all
-// of them faster than curl.
+// The largest single write: larger writes at once send the page cache into slow copies (see
+// docs/benchmarks.md).
 constexpr qint64 writeSlice = 256 * 1024;
-// What is taken from the reply at a time. Several pieces fit in the hash backlog, so the GUI
-// thread reads and writes the next while the hasher works on the last; with whole read buffers
-// (several MiB at once) the two took turns instead.
+// What is taken from the reply at a time: small enough that several pieces fit in the hash
+// backlog, so the GUI thread reads and writes the next while the hasher works on the last.
 constexpr qint64 readPiece = 512 * 1024;
 
 // Moves an earlier package out of the way: to its dated backup, or, where that day's backup
@@ -53,30 +51,20 @@ void removeLeftovers(const QDir &dir)
 Downloader::Downloader(QObject *parent)
     : QObject(parent)
     , manager(new QNetworkAccessManager(this))
-    , reply(nullptr)
-    , watch(nullptr)
-    , busy(false)
-    , fileName(QLatin1String(""))
     , targetDir(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
-    , lastError(QNetworkReply::NoError)
-    , lastStatus(0)
-    , complete(false)
-    , written(0)
-    , hashing(false)
-    , hashThread(nullptr)
-    , hasher(nullptr)
-    , unhashed(0)
 { }
 
 Downloader::~Downloader()
 {
-    if (reply) {
-        disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
+    if (!transfer)
+        return;
+    if (transfer->reply) {
+        disconnect(transfer->reply, nullptr, this, nullptr);
+        transfer->reply->abort();
     }
-    stopHasher();
+    transfer->stopHasher();
     if (lock) {
-        outFile.close();
+        transfer->part.close();
         if (!fileName.isEmpty())
             QFile::remove(partPath());
     }
@@ -97,57 +85,62 @@ void Downloader::download(const QString &url)
     if (this->url.isEmpty())
         return;
     busy = true;
-    lastError = QNetworkReply::NoError;
-    lastStatus = 0;
-    complete = false;
-    reason.clear();
-    written = 0;
-    hashDigest.clear();
-    finalIdentity = FileIdentity();
-
+    last = Result();
+    transfer = std::make_unique<Transfer>();
     // A file:// address would copy any local program in as the package, and other schemes
     // mean nothing for a package.
-    if (!TransferWatch::isWebAddress(this->url)) {
-        failLater(QNetworkReply::ProtocolUnknownError,
-                  QStringLiteral("not an http or https address"));
+    if (!NetworkLimits::isWebAddress(this->url)) {
+        failLater(Error::Refused, QStringLiteral("not an http or https address"),
+                  QNetworkReply::ProtocolUnknownError);
         return;
     }
-    // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
-    // another updater's. Taking the lock creates the folder.
+    if (!takeFolder())
+        return;
+    if (hashing)
+        startHasher();
+    startReply();
+}
+
+// Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
+// another updater's. Taking the lock creates the folder.
+bool Downloader::takeFolder()
+{
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
     if (!folderLock->tryLock()) {
-        failLater(QNetworkReply::NoError,
-                  folderLock->error() == UpdateLock::Error::HeldElsewhere
-                          ? QStringLiteral("another update is running")
-                          : folderLock->errorString());
-        return;
+        const bool held = folderLock->error() == UpdateLock::Error::HeldElsewhere;
+        failLater(held ? Error::Busy : Error::WriteFailed,
+                  held ? QStringLiteral("another update is running") : folderLock->errorString(),
+                  QNetworkReply::NoError);
+        return false;
     }
     lock = std::move(folderLock);
     removeLeftovers(targetDir);
     retire(targetDir.filePath(fileName));
-    if (hashing)
-        startHasher();
+    return true;
+}
 
-    reply = manager->get(TransferWatch::request(this->url));
+void Downloader::startReply()
+{
+    QNetworkReply *const reply = manager->get(NetworkLimits::request(url));
     reply->setReadBufferSize(NetworkLimits::readBufferBytes);
+    transfer->reply = reply;
     // The watch first, so that it has judged the headers before the handlers below see them.
-    watch = new TransferWatch(reply);
+    transfer->watch = new TransferWatch(reply);
     // Every handler checks that its reply is still the current one: a handler of doFinished may
     // have started the next transfer while the old reply still emits.
-    QNetworkReply *const current = reply;
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, current] {
-        if (current == reply)
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        if (reply == transfer->reply)
             headersArrived();
     });
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this](qint64 received, qint64 total) { emit doProgress(received, total); });
     // Reading as bytes arrive is what lets the bounded read buffer refill.
-    connect(reply, &QIODevice::readyRead, this, [this, current] {
-        if (current == reply)
+    connect(reply, &QIODevice::readyRead, this, [this, reply] {
+        if (reply == transfer->reply)
             saveArrived(false);
     });
-    connect(reply, &QNetworkReply::finished, this, [this, current] {
-        if (current == reply)
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (reply == transfer->reply)
             replyFinished();
     });
     connect(reply, SIGNAL(errorOccurred(QNetworkReply::NetworkError)), this,
@@ -157,32 +150,32 @@ void Downloader::download(const QString &url)
 void Downloader::cancel()
 {
     if (busy)
-        fail(QStringLiteral("cancelled"));
+        fail(Error::Cancelled, QStringLiteral("cancelled"));
 }
 
 QFile *Downloader::file()
 {
-    return &outFile;
+    return &finalFile;
 }
 
-QNetworkReply::NetworkError Downloader::error() const
+Downloader::Error Downloader::error() const
 {
-    return lastError;
+    return last.error;
 }
 
 int Downloader::httpStatus() const
 {
-    return lastStatus;
+    return last.status;
 }
 
 bool Downloader::succeeded() const
 {
-    return complete;
+    return last.complete;
 }
 
 QString Downloader::errorString() const
 {
-    return reason;
+    return last.reason;
 }
 
 void Downloader::setHashing(bool on)
@@ -192,12 +185,12 @@ void Downloader::setHashing(bool on)
 
 QByteArray Downloader::digest() const
 {
-    return hashDigest;
+    return last.complete ? transfer->digest : QByteArray();
 }
 
 FileIdentity Downloader::identity() const
 {
-    return finalIdentity;
+    return last.complete ? transfer->identity : FileIdentity();
 }
 
 void Downloader::setTargetDirectory(const QString &path)
@@ -207,26 +200,26 @@ void Downloader::setTargetDirectory(const QString &path)
 
 void Downloader::headersArrived()
 {
-    lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    last.status = transfer->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // Nothing but the whole body will do: 206 is a part of it, a redirect is not followed, and
     // an error page is no package. None of them is written to disk.
-    if (lastStatus != 200) {
-        fail(QStringLiteral("HTTP status %1").arg(lastStatus));
+    if (last.status != 200) {
+        fail(Error::Refused, QStringLiteral("HTTP status %1").arg(last.status));
         return;
     }
     takeName();
     if (fileName.isEmpty())
-        fail(QStringLiteral("no usable file name"));
+        fail(Error::Refused, QStringLiteral("no usable file name"));
 }
 
 void Downloader::takeName()
 {
     // Headers that come again while the partial file is written change nothing: the file keeps
     // its name to the end.
-    if (outFile.isOpen())
+    if (transfer->part.isOpen())
         return;
     // The update lock lives in this folder: its name is taken.
-    QString name = DispositionName::fromHeader(reply->rawHeader("Content-Disposition"));
+    QString name = DispositionName::fromHeader(transfer->reply->rawHeader("Content-Disposition"));
     if (name.isEmpty() || UpdateLock::isLockFileName(name))
         name = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
     if (UpdateLock::isLockFileName(name))
@@ -234,47 +227,52 @@ void Downloader::takeName()
     // With no usable name at all the earlier one stays.
     if (!name.isEmpty())
         fileName = name;
-    outFile.setFileName(targetDir.filePath(fileName));
 }
 
 // Writes what the reply holds to the partial file and hands it to the hasher. While the hasher
 // is behind, the bytes stay in the reply, whose full buffer makes TCP slow the server down.
 void Downloader::saveArrived(bool evenIfBacklogged)
 {
+    Transfer &t = *transfer;
     // Nothing more of an answer already refused reaches the disk.
-    if (!reason.isEmpty() || !watch->reason().isEmpty())
+    if (t.failed() || t.watch->gaveUp())
         return;
-    while (reply->bytesAvailable() > 0) {
-        if (!evenIfBacklogged && hasher && unhashed > NetworkLimits::hashBacklogBytes)
+    while (t.reply->bytesAvailable() > 0) {
+        if (!evenIfBacklogged && t.hasher && t.unhashed > NetworkLimits::hashBacklogBytes)
             return;
-        if (!outFile.isOpen()) {
-            // Unbuffered: the reads are large, and what arrived is on disk.
-            outFile.setFileName(partPath());
-            if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-                failToWrite();
-                return;
-            }
-        }
-        const QByteArray data = reply->read(readPiece);
-        // In slices, and a short write is tried again: only the next one tells why (a full
-        // disk, say).
-        for (qint64 done = 0; done < data.size();) {
-            const qint64 n
-                    = outFile.write(data.constData() + done, qMin(data.size() - done, writeSlice));
-            if (n <= 0) {
-                failToWrite();
-                return;
-            }
-            done += n;
-        }
-        written += data.size();
-        if (hasher) {
-            unhashed += data.size();
-            // The same shared bytes, no copy: the worker only reads them.
-            QMetaObject::invokeMethod(
-                    hasher, [worker = hasher, data] { worker->add(data); }, Qt::QueuedConnection);
-        }
+        if (!t.part.isOpen() && !openPart())
+            return;
+        const QByteArray data = t.reply->read(readPiece);
+        if (!writeAll(data))
+            return;
+        t.written += data.size();
+        t.hash(data);
     }
+}
+
+bool Downloader::openPart()
+{
+    // Unbuffered: the reads are large, and what arrived is on disk.
+    transfer->part.setFileName(partPath());
+    if (transfer->part.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return true;
+    failToWrite();
+    return false;
+}
+
+bool Downloader::writeAll(const QByteArray &data)
+{
+    // In slices, and a short write is tried again: only the next one tells why (a full disk).
+    for (qint64 done = 0; done < data.size();) {
+        const qint64 n = transfer->part.write(data.constData() + done,
+                                              qMin(data.size() - done, writeSlice));
+        if (n <= 0) {
+            failToWrite();
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 // Says "disk full" in so many words where it is so: Qt tells it apart on POSIX, and on Windows
@@ -282,41 +280,40 @@ void Downloader::saveArrived(bool evenIfBacklogged)
 void Downloader::failToWrite()
 {
     const QStorageInfo volume(targetDir.path());
-    const bool full = outFile.error() == QFileDevice::ResourceError
+    const bool full = transfer->part.error() == QFileDevice::ResourceError
             || (volume.isValid() && volume.bytesAvailable() >= 0
                 && volume.bytesAvailable() < writeSlice);
-    fail(QStringLiteral("%1cannot write %2.part: %3")
+    fail(full ? Error::DiskFull : Error::WriteFailed,
+         QStringLiteral("%1cannot write %2.part: %3")
                  .arg(full ? QStringLiteral("disk full: ") : QString(), fileName,
-                      outFile.errorString()));
+                      transfer->part.errorString()));
 }
 
 void Downloader::replyFinished()
 {
+    Transfer &t = *transfer;
     saveArrived(true);
-    lastError = reply->error();
-    if (lastStatus == 0)
-        lastStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // The first cause found is the one told.
-    if (reason.isEmpty())
-        reason = TransferWatch::failure(reply);
-    if (reason.isEmpty() && written == 0)
-        reason = QStringLiteral("empty body");
-    const FileIdentity writtenTo = FileIdentity::of(outFile);
-    outFile.close();
+    if (last.status == 0)
+        last.status = t.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    t.takeWatchVerdict();
+    if (t.written == 0)
+        fail(Error::Refused, QStringLiteral("empty body"));
+    const FileIdentity writtenTo = FileIdentity::of(t.part);
+    t.part.close();
     // The file as the handle that wrote it knew it, with the times as they stand once closed
     // (a file system may stamp the last write at closing): the name must still lead to that
     // very file.
-    if (reason.isEmpty()) {
-        finalIdentity = FileIdentity::of(partPath());
-        if (!finalIdentity.isSameFile(writtenTo))
-            reason = QStringLiteral("the download was replaced while it was written");
+    if (!t.failed()) {
+        t.identity = FileIdentity::of(partPath());
+        if (!t.identity.isSameFile(writtenTo))
+            fail(Error::WriteFailed,
+                 QStringLiteral("the download was replaced while it was written"));
     }
-    reply->deleteLater();
-    reply = nullptr;
-    watch = nullptr;
-
-    if (hasher && reason.isEmpty()) {
-        QMetaObject::invokeMethod(hasher, &HashWorker::finish, Qt::QueuedConnection);
+    t.reply->deleteLater();
+    t.reply = nullptr;
+    t.watch = nullptr;
+    if (t.hasher && !t.failed()) {
+        QMetaObject::invokeMethod(t.hasher, &HashWorker::finish, Qt::QueuedConnection);
         return; // end() follows with the digest
     }
     end();
@@ -324,54 +321,51 @@ void Downloader::replyFinished()
 
 void Downloader::end()
 {
-    stopHasher();
+    Transfer &t = *transfer;
+    t.stopHasher();
     const QString finalPath = targetDir.filePath(fileName);
-    if (reason.isEmpty()) {
+    if (!t.failed()) {
         retire(finalPath);
         if (!QFile::rename(partPath(), finalPath))
-            reason = QStringLiteral("cannot name the download ") + fileName;
+            fail(Error::WriteFailed, QStringLiteral("cannot name the download ") + fileName);
     }
-    complete = reason.isEmpty();
-    if (!complete) {
-        // A full disk must not stay full, and nothing half-made may look like a package. Without
-        // the lock nothing was written, and a ".part" of that name is another updater's.
-        if (lock && !fileName.isEmpty())
-            QFile::remove(partPath());
-        hashDigest.clear();
-        finalIdentity = FileIdentity();
-    }
-    outFile.setFileName(finalPath);
-
+    // A full disk must not stay full, and nothing half-made may look like a package. Without the
+    // lock nothing was written, and a ".part" of that name is another updater's.
+    if (t.failed() && lock && !fileName.isEmpty())
+        QFile::remove(partPath());
+    last.error = t.kind;
+    last.reason = t.reason;
+    last.complete = !t.failed();
+    finalFile.setFileName(finalPath);
     lock.reset();
     busy = false;
     emit doFinished();
 }
 
-void Downloader::fail(const QString &why)
+void Downloader::fail(Error kind, const QString &why)
 {
-    if (reason.isEmpty())
-        reason = why;
+    transfer->fail(kind, why);
     // Aborted from the event loop, not inside the reply's own signal: Qt does not expect a
     // reply to end while it reports its headers. Until then nothing more is read.
+    QNetworkReply *const reply = transfer->reply;
     if (reply && !reply->isFinished())
         QMetaObject::invokeMethod(
                 this,
-                [this, current = reply] {
-                    if (current == reply && !current->isFinished())
-                        current->abort();
+                [this, reply] {
+                    if (reply == transfer->reply && !reply->isFinished())
+                        reply->abort();
                 },
                 Qt::QueuedConnection);
 }
 
-void Downloader::failLater(QNetworkReply::NetworkError code, const QString &why)
+void Downloader::failLater(Error kind, const QString &why, QNetworkReply::NetworkError code)
 {
-    lastError = code;
-    reason = why;
+    transfer->fail(kind, why);
     QMetaObject::invokeMethod(
             this,
-            [this] {
-                if (lastError != QNetworkReply::NoError)
-                    emit onError(lastError);
+            [this, code] {
+                if (code != QNetworkReply::NoError)
+                    emit onError(code);
                 end();
             },
             Qt::QueuedConnection);
@@ -379,41 +373,25 @@ void Downloader::failLater(QNetworkReply::NetworkError code, const QString &why)
 
 void Downloader::startHasher()
 {
-    hashThread = new QThread(this);
-    hasher = new HashWorker;
-    hasher->moveToThread(hashThread);
+    transfer->startHasher();
     // Queued calls can outlive their worker, so each checks that it is still the current one.
-    const QPointer<HashWorker> worker(hasher);
-    connect(hasher, &HashWorker::hashed, this, [this, worker](qint64 bytes) {
-        if (!worker || worker != hasher)
+    const QPointer<HashWorker> worker(transfer->hasher);
+    connect(worker, &HashWorker::hashed, this, [this, worker](qint64 bytes) {
+        if (!worker || worker != transfer->hasher)
             return;
-        unhashed -= bytes;
-        if (reply && reason.isEmpty() && unhashed <= NetworkLimits::hashBacklogBytes)
+        transfer->unhashed -= bytes;
+        if (transfer->reply && !transfer->failed()
+            && transfer->unhashed <= NetworkLimits::hashBacklogBytes)
             saveArrived(false);
     });
-    connect(hasher, &HashWorker::done, this, [this, worker](const QByteArray &digest) {
-        if (!worker || worker != hasher)
+    connect(worker, &HashWorker::done, this, [this, worker](const QByteArray &digest) {
+        if (!worker || worker != transfer->hasher)
             return;
-        hashDigest = digest;
-        if (digest.isEmpty() && reason.isEmpty())
-            reason = QStringLiteral("cannot hash the download");
+        transfer->digest = digest;
+        if (digest.isEmpty())
+            fail(Error::WriteFailed, QStringLiteral("cannot hash the download"));
         end();
     });
-    hashThread->start();
-}
-
-void Downloader::stopHasher()
-{
-    if (!hashThread)
-        return;
-    disconnect(hasher, nullptr, this, nullptr);
-    hashThread->quit();
-    hashThread->wait();
-    delete hasher;
-    delete hashThread;
-    hasher = nullptr;
-    hashThread = nullptr;
-    unhashed = 0;
 }
 
 QString Downloader::partPath() const

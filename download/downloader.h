@@ -14,10 +14,8 @@
 #include <memory>
 
 class QNetworkAccessManager;
-class QThread;
-class HashWorker;
-class TransferWatch;
 class UpdateLock;
+struct Transfer;
 
 // Fetches one http or https URL into the updater's own download folder (folderName() inside
 // the application directory), under the name the server gives in its Content-Disposition
@@ -25,10 +23,10 @@ class UpdateLock;
 // "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", and an
 // earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". Anything else (a
 // status but 200, an empty body, a timeout, a full disk, cancel()) is a failure: its ".part" is
-// removed and errorString() says why. Nothing outside the folder is ever touched, and nothing
-// in it while another updater holds the folder's update lock: from its start to its end a
-// transfer holds that lock, and a transfer that cannot take it fails at once ("another update
-// is running").
+// removed, error() tells its kind and errorString() says why. Nothing outside the folder is ever
+// touched, and nothing in it while another updater holds the folder's update lock: from its start
+// to its end a transfer holds that lock, and a transfer that cannot take it fails at once
+// ("another update is running", Busy).
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -51,10 +49,22 @@ public:
     // it holds the new package tells succeeded().
     QFile *file();
 
-    // How the last finished transfer ended: the reply's error, its HTTP status (0 without an
+    enum class Error {
+        NoError,
+        Network, // the connection failed or ended early
+        Refused, // the address or the answer is none we take: status, encoding, size, name
+        Timeout, // the server went silent or dripped below the floor
+        DiskFull,
+        WriteFailed, // the folder could not be written, or the file changed under us
+        Busy, // another updater holds the folder
+        Cancelled,
+    };
+    Q_ENUM(Error)
+
+    // How the last finished transfer ended: its kind of failure, its HTTP status (0 without an
     // answer), whether the whole body now lies at file() and, if not, one short line saying
     // why (empty after success).
-    QNetworkReply::NetworkError error() const;
+    Error error() const;
     int httpStatus() const;
     bool succeeded() const;
     QString errorString() const;
@@ -78,39 +88,43 @@ signals:
     void doFinished();
 
 private:
+    // How the last transfer ended, kept until the next one starts.
+    struct Result
+    {
+        Error error = Error::NoError;
+        int status = 0;
+        bool complete = false;
+        QString reason;
+    };
+
     QNetworkAccessManager *manager;
-    QNetworkReply *reply;
-    TransferWatch *watch;
-    bool busy;
+    bool busy = false;
+    bool hashing = false;
     QUrl url;
     QString fileName;
-    QFile outFile;
     QDir targetDir;
+    QFile finalFile;
     // Held from the start of a transfer to its end; only then is the folder ours to change.
     std::unique_ptr<UpdateLock> lock;
-    QNetworkReply::NetworkError lastError;
-    int lastStatus;
-    bool complete;
-    QString reason;
-    qint64 written;
+    Result last;
+    // The transfer under way, or the last one (its digest and identity) until the next.
+    std::unique_ptr<Transfer> transfer;
 
-    bool hashing;
-    QThread *hashThread;
-    HashWorker *hasher;
-    qint64 unhashed; // bytes handed to the hasher and not yet hashed
-    QByteArray hashDigest;
-    FileIdentity finalIdentity;
-
+    bool takeFolder();
+    void startReply();
     void headersArrived();
     void takeName();
     void saveArrived(bool evenIfBacklogged);
+    bool openPart();
+    bool writeAll(const QByteArray &data);
+    void failToWrite();
     void replyFinished();
     void end();
-    void fail(const QString &why);
-    void failToWrite();
-    void failLater(QNetworkReply::NetworkError code, const QString &why);
+    void fail(Error kind, const QString &why);
+    // Fails a transfer that never got a reply, from the event loop; code, unless NoError, is
+    // reported by onError first.
+    void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);
     void startHasher();
-    void stopHasher();
     QString partPath() const;
 };
 

@@ -3,7 +3,6 @@
 #include "download/networklimits.h"
 
 #include <QNetworkReply>
-#include <QUrl>
 
 namespace {
 
@@ -37,7 +36,8 @@ TransferWatch::TransferWatch(QNetworkReply *reply, qint64 maxBytes)
     stall.setSingleShot(true);
     stall.setInterval(NetworkLimits::stallTimeoutMs);
     connect(&stall, &QTimer::timeout, this, [this] {
-        giveUp(QStringLiteral("no data for ") + secondsText(NetworkLimits::stallTimeoutMs));
+        giveUp(Error::Timeout,
+               QStringLiteral("no data for ") + secondsText(NetworkLimits::stallTimeoutMs));
     });
     pace.setInterval(qMax(1, NetworkLimits::dripWindowMs / paceChecksPerWindow));
     connect(&pace, &QTimer::timeout, this, &TransferWatch::checkPace);
@@ -57,57 +57,52 @@ TransferWatch::TransferWatch(QNetworkReply *reply, qint64 maxBytes)
     pace.start();
 }
 
-QString TransferWatch::reason() const
+bool TransferWatch::gaveUp() const
 {
-    return why;
+    return whyKind != Error::NoError;
 }
 
-QNetworkRequest TransferWatch::request(const QUrl &url)
+TransferWatch::Error TransferWatch::error() const
 {
-    QNetworkRequest request(url);
-    // Asking for identity ourselves also stops Qt from asking for gzip and inflating it.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    return request;
+    QString line;
+    return judge(line);
 }
 
-bool TransferWatch::isWebAddress(const QUrl &url)
+QString TransferWatch::errorString() const
 {
-    const QString scheme = url.scheme();
-    return url.isValid() && !url.host().isEmpty()
-            && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    QString line;
+    judge(line);
+    return line;
 }
 
-QString TransferWatch::failure(QNetworkReply *reply)
+TransferWatch::Error TransferWatch::judge(QString &line) const
 {
-    const auto *watch = reply->findChild<TransferWatch *>(QString(), Qt::FindDirectChildrenOnly);
-    if (watch && !watch->reason().isEmpty())
-        return watch->reason();
+    if (gaveUp()) {
+        line = why;
+        return whyKind;
+    }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // Whether Qt reports an error for a body cut short depends on how the last bytes and the
     // close arrive: sometimes it reports none.
     bool known = false;
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-    if (watch && status == 200 && known && watch->received != length)
-        return QStringLiteral("connection closed after %1 of %2 bytes")
-                .arg(watch->received)
-                .arg(length);
-    if (reply->error() != QNetworkReply::NoError)
-        return reply->errorString();
-    if (status != 200)
-        return QStringLiteral("HTTP status %1").arg(status);
-    return QString();
-}
-
-QString TransferWatch::sizeText(qint64 bytes)
-{
-    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
-        return QString::number(bytes / (1024 * 1024)) + QStringLiteral(" MiB");
-    if (bytes >= 1024 && bytes % 1024 == 0)
-        return QString::number(bytes / 1024) + QStringLiteral(" KiB");
-    return QString::number(bytes)
-            + (bytes == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+    if (status == 200 && known && received != length) {
+        line = QStringLiteral("connection closed after %1 of %2 bytes").arg(received).arg(length);
+        return Error::Network;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        line = reply->errorString();
+        // An answer with a status of its own, or an address of no scheme we fetch, is refused;
+        // anything else never arrived whole.
+        const bool refused = (status != 0 && status != 200)
+                || reply->error() == QNetworkReply::ProtocolUnknownError;
+        return refused ? Error::Refused : Error::Network;
+    }
+    if (status != 200) {
+        line = QStringLiteral("HTTP status %1").arg(status);
+        return Error::Refused;
+    }
+    return Error::NoError;
 }
 
 void TransferWatch::headersArrived()
@@ -115,14 +110,15 @@ void TransferWatch::headersArrived()
     stall.start();
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity") {
-        giveUp(QStringLiteral("compressed answer refused (Content-Encoding: %1)")
+        giveUp(Error::Refused,
+               QStringLiteral("compressed answer refused (Content-Encoding: %1)")
                        .arg(shown(encoding)));
         return;
     }
     bool known = false;
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     if (known && maxBytes >= 0 && length > maxBytes)
-        giveUp(QStringLiteral("larger than ") + sizeText(maxBytes));
+        giveUp(Error::Refused, QStringLiteral("larger than ") + NetworkLimits::sizeText(maxBytes));
 }
 
 void TransferWatch::bytesArrived(qint64 received)
@@ -132,7 +128,7 @@ void TransferWatch::bytesArrived(qint64 received)
     this->received = received;
     stall.start();
     if (maxBytes >= 0 && received > maxBytes)
-        giveUp(QStringLiteral("larger than ") + sizeText(maxBytes));
+        giveUp(Error::Refused, QStringLiteral("larger than ") + NetworkLimits::sizeText(maxBytes));
 }
 
 void TransferWatch::checkPace()
@@ -146,20 +142,22 @@ void TransferWatch::checkPace()
     if (samples.front().first > windowStart)
         return; // not one whole window yet
     if (received - samples.front().second < NetworkLimits::dripMinBytes)
-        giveUp(QStringLiteral("too slow: less than %1 in %2")
-                       .arg(sizeText(NetworkLimits::dripMinBytes),
+        giveUp(Error::Timeout,
+               QStringLiteral("too slow: less than %1 in %2")
+                       .arg(NetworkLimits::sizeText(NetworkLimits::dripMinBytes),
                             secondsText(NetworkLimits::dripWindowMs)));
 }
 
-void TransferWatch::giveUp(const QString &why)
+void TransferWatch::giveUp(Error kind, const QString &why)
 {
-    if (!this->why.isEmpty())
+    if (gaveUp())
         return;
+    whyKind = kind;
     this->why = why;
     stall.stop();
     pace.stop();
     // Aborted from the event loop: Qt does not expect a reply to end inside its own report of
-    // headers. A reply that finishes before then is refused all the same by reason(), as is a
+    // headers. A reply that finishes before then is refused all the same by error(), as is a
     // body over the cap that Qt reports only once the reply counts as finished.
     QMetaObject::invokeMethod(
             this,

@@ -20,6 +20,7 @@
 
 Q_DECLARE_METATYPE(HttpTestServer::Framing)
 Q_DECLARE_METATYPE(HttpTestServer::Response)
+using E = Downloader::Error;
 
 namespace {
 
@@ -331,76 +332,79 @@ void tst_Downloader::wholeBody()
 
 void tst_Downloader::hostileServers_data()
 {
+    QTest::addColumn<E>("kind");
     QTest::addColumn<HttpTestServer::Response>("response");
     QTest::addColumn<QString>("address"); // empty: the server's /pkg
     QTest::addColumn<QString>("reason"); // how errorString() starts; the system's words follow
     QTest::addColumn<int>("minMs");
     // 1: the partial name is a directory; 2: disk full; 3: another updater downloads there
     QTest::addColumn<int>("special");
+    auto row = [](const char *name, E kind) -> QTestData & { return QTest::newRow(name) << kind; };
 
     HttpTestServer::Response missing = package("gone");
     missing.status = 404;
-    QTest::newRow("404") << missing << QString() << "HTTP status 404" << 0 << 0;
+    row("404", E::Refused) << missing << QString() << "HTTP status 404" << 0 << 0;
 
     HttpTestServer::Response moved = package("elsewhere");
     moved.status = 302;
     moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("/pkg")));
-    QTest::newRow("302, not followed") << moved << QString() << "HTTP status 302" << 0 << 0;
+    row("302, not followed", E::Refused) << moved << QString() << "HTTP status 302" << 0 << 0;
 
     HttpTestServer::Response partial = package("half of it");
     partial.status = 206;
-    QTest::newRow("206") << partial << QString() << "HTTP status 206" << 0 << 0;
+    row("206", E::Refused) << partial << QString() << "HTTP status 206" << 0 << 0;
 
-    QTest::newRow("empty 200") << package("") << QString() << "empty body" << 0 << 0;
+    row("empty 200", E::Refused) << package("") << QString() << "empty body" << 0 << 0;
 
     HttpTestServer::Response cut = package(QByteArray());
     cut.generatedSize = 1024 * 1024;
     cut.stopAfter = 256 * 1024;
-    QTest::newRow("cut short, Content-Length")
+    row("cut short, Content-Length", E::Network)
             << cut << QString() << "connection closed after 262144 of 1048576 bytes" << 0 << 0;
     cut.framing = HttpTestServer::Framing::Chunked;
-    QTest::newRow("cut short, chunked") << cut << QString() << "Connection closed" << 0 << 0;
+    row("cut short, chunked", E::Network) << cut << QString() << "Connection closed" << 0 << 0;
     cut.pieceSize = 16 * 1024;
     cut.pauseMs = 100;
-    QTest::newRow("another update running")
+    row("another update running", E::Busy)
             << cut << QString() << "another update is running" << 0 << 3;
 
     HttpTestServer::Response silent = package("never sent");
     silent.silent = true;
-    QTest::newRow("silent after accept") << silent << QString() << "no data for 2 s" << 2000 << 0;
+    row("silent after accept", E::Timeout) << silent << QString() << "no data for 2 s" << 2000 << 0;
     HttpTestServer::Response stalled = package(QByteArray());
     stalled.generatedSize = 1024 * 1024;
     stalled.stopAfter = 0;
     stalled.cut = HttpTestServer::Cut::Stall;
-    QTest::newRow("stall after headers") << stalled << QString() << "no data for 2 s" << 2000 << 0;
+    row("stall after headers", E::Timeout)
+            << stalled << QString() << "no data for 2 s" << 2000 << 0;
     stalled.stopAfter = 300 * 1024;
-    QTest::newRow("stall mid-body") << stalled << QString() << "no data for 2 s" << 2000 << 0;
+    row("stall mid-body", E::Timeout) << stalled << QString() << "no data for 2 s" << 2000 << 0;
     HttpTestServer::Response drip = package(QByteArray());
     drip.generatedSize = 1024 * 1024;
     drip.pieceSize = 16;
     drip.pauseMs = 50;
-    QTest::newRow("drip") << drip << QString() << "too slow: less than 4 KiB in 4 s" << 4000 << 0;
+    row("drip", E::Timeout) << drip << QString() << "too slow: less than 4 KiB in 4 s" << 4000 << 0;
 
     // 4 MB of zeros deflated: a bomb if anything inflated it.
     HttpTestServer::Response gzip = package(QByteArray());
     gzip.generatedSize = 4 * 1024 * 1024;
     gzip.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
-    QTest::newRow("gzip body") << gzip << QString()
+    QTest::newRow("gzip body") << E::Refused << gzip << QString()
                                << "compressed answer refused (Content-Encoding: gzip)" << 0 << 0;
 
-    QTest::newRow("file://") << package("x") << "file:///etc/hostname"
+    QTest::newRow("file://") << E::Refused << package("x") << "file:///etc/hostname"
                              << "not an http or https address" << 0 << 0;
-    QTest::newRow("ftp://") << package("x") << "ftp://127.0.0.1/pkg.zip"
+    QTest::newRow("ftp://") << E::Refused << package("x") << "ftp://127.0.0.1/pkg.zip"
                             << "not an http or https address" << 0 << 0;
     // Nothing listens on port 1 of the loopback.
-    QTest::newRow("connection refused") << package("x") << "http://127.0.0.1:1/pkg.zip"
-                                        << "Connection refused" << 0 << 0;
-    QTest::newRow("partial file cannot be written")
+    row("connection refused", E::Network) << package("x") << "http://127.0.0.1:1/pkg.zip"
+                                          << "Connection refused" << 0 << 0;
+    row("partial file cannot be written", E::WriteFailed)
             << package("x") << QString() << "cannot write pkg.zip.part: " << 0 << 1;
 
     HttpTestServer::Response large = package(QByteArray());
     large.generatedSize = 8 * 1024 * 1024;
-    QTest::newRow("disk full") << large << QString()
+    QTest::newRow("disk full") << E::DiskFull << large << QString()
                                << "disk full: cannot write pkg.zip.part: " << 0 << 2;
 }
 
@@ -455,6 +459,7 @@ void tst_Downloader::hostileServers()
     }
 
     QVERIFY2(downloader.errorString().startsWith(reason), qPrintable(downloader.errorString()));
+    QTEST(downloader.error(), "kind");
     QVERIFY(!downloader.succeeded());
     QCOMPARE(recorder.finishedCount(), 1);
     QVERIFY2(took >= minMs && took < minMs + 3000, qPrintable(QString::number(took)));
@@ -485,6 +490,7 @@ void tst_Downloader::cancelEndsAsFailure()
     QTRY_COMPARE(recorder.finishedCount(), 1);
 
     QCOMPARE(downloader.errorString(), QStringLiteral("cancelled"));
+    QCOMPARE(downloader.error(), E::Cancelled);
     QVERIFY(!downloader.succeeded());
     QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
     QTest::qWait(100);

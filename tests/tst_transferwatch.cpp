@@ -8,6 +8,7 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(HttpTestServer::Response)
+using E = TransferWatch::Error;
 
 class tst_TransferWatch : public QObject
 {
@@ -31,56 +32,59 @@ void tst_TransferWatch::initTestCase()
 
 void tst_TransferWatch::hostileServers_data()
 {
+    QTest::addColumn<E>("kind");
     QTest::addColumn<HttpTestServer::Response>("response");
     QTest::addColumn<qint64>("cap");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("minMs"); // the earliest the watch may give up
+    auto row = [](const char *name, E kind) -> QTestData & { return QTest::newRow(name) << kind; };
 
     HttpTestServer::Response fine;
     fine.generatedSize = 64 * 1024;
     fine.pieceSize = 4096;
     fine.pauseMs = 5; // within every limit, and longer than one drip window in all
-    QTest::newRow("within limits") << fine << qint64(64 * 1024) << QString() << 0;
+    row("within limits", E::NoError) << fine << qint64(64 * 1024) << QString() << 0;
 
     HttpTestServer::Response big;
     big.generatedSize = 64 * 1024 + 1;
     big.stopAfter = 0;
     big.cut = HttpTestServer::Cut::Stall;
-    QTest::newRow("Content-Length over the cap")
+    row("Content-Length over the cap", E::Refused)
             << big << qint64(64 * 1024) << "larger than 64 KiB" << 0;
     big.framing = HttpTestServer::Framing::Chunked;
     big.stopAfter = -1;
-    QTest::newRow("chunked over the cap") << big << qint64(64 * 1024) << "larger than 64 KiB" << 0;
+    row("chunked over the cap", E::Refused)
+            << big << qint64(64 * 1024) << "larger than 64 KiB" << 0;
 
     HttpTestServer::Response silent;
     silent.silent = true;
-    QTest::newRow("silent after accept") << silent << qint64(-1) << "no data for 0.3 s" << 300;
+    row("silent after accept", E::Timeout) << silent << qint64(-1) << "no data for 0.3 s" << 300;
 
     HttpTestServer::Response stalled;
     stalled.generatedSize = 1024 * 1024;
     stalled.stopAfter = 0;
     stalled.cut = HttpTestServer::Cut::Stall;
-    QTest::newRow("stall after headers") << stalled << qint64(-1) << "no data for 0.3 s" << 300;
+    row("stall after headers", E::Timeout) << stalled << qint64(-1) << "no data for 0.3 s" << 300;
     stalled.stopAfter = 100000;
-    QTest::newRow("stall mid-body") << stalled << qint64(-1) << "no data for 0.3 s" << 300;
+    row("stall mid-body", E::Timeout) << stalled << qint64(-1) << "no data for 0.3 s" << 300;
 
     HttpTestServer::Response cut;
     cut.generatedSize = 4 * 1024 * 1024;
     cut.stopAfter = 3 * 1024 * 1024; // long enough for Qt to report no error at the close
-    QTest::newRow("closed before Content-Length")
+    row("closed before Content-Length", E::Network)
             << cut << qint64(-1) << "connection closed after 3145728 of 4194304 bytes" << 0;
 
     HttpTestServer::Response drip;
     drip.generatedSize = 1024 * 1024;
     drip.pieceSize = 16;
     drip.pauseMs = 40; // 400 bytes a second: never silent for long, but below the floor
-    QTest::newRow("drip") << drip << qint64(-1) << "too slow: less than 1 KiB in 0.6 s" << 600;
+    row("drip", E::Timeout) << drip << qint64(-1) << "too slow: less than 1 KiB in 0.6 s" << 600;
 
     HttpTestServer::Response gzip;
     gzip.body = QByteArray::fromHex("1f8b0800000000000003030000000000000000");
     gzip.headers = { { "Content-Encoding", "gzip" } };
-    QTest::newRow("gzip body") << gzip << qint64(-1)
-                               << "compressed answer refused (Content-Encoding: gzip)" << 0;
+    row("gzip body", E::Refused) << gzip << qint64(-1)
+                                 << "compressed answer refused (Content-Encoding: gzip)" << 0;
 }
 
 void tst_TransferWatch::hostileServers()
@@ -94,11 +98,12 @@ void tst_TransferWatch::hostileServers()
     QNetworkAccessManager manager;
     QElapsedTimer clock;
     clock.start();
-    QNetworkReply *reply = manager.get(TransferWatch::request(server.url("/x")));
-    new TransferWatch(reply, cap);
+    QNetworkReply *reply = manager.get(NetworkLimits::request(server.url("/x")));
+    auto *watch = new TransferWatch(reply, cap);
     QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
 
-    QCOMPARE(TransferWatch::failure(reply), reason);
+    QCOMPARE(watch->errorString(), reason);
+    QTEST(watch->error(), "kind");
     QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
     // Given up within a few checks of the limit, not at the test's own timeout.
     QVERIFY2(clock.elapsed() < minMs + 3000, qPrintable(QString::number(clock.elapsed())));
@@ -117,7 +122,7 @@ void tst_TransferWatch::requestAsksForIdentityAndStaysPut()
     moved.headers = { { "Location", "/elsewhere" } };
     server.respond("/x", moved);
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(TransferWatch::request(server.url("/x")));
+    QNetworkReply *reply = manager.get(NetworkLimits::request(server.url("/x")));
     QTRY_VERIFY(reply->isFinished());
 
     QCOMPARE(server.lastRequestHeader("accept-encoding"), QByteArray("identity"));
@@ -143,7 +148,7 @@ void tst_TransferWatch::webAddresses()
 {
     QFETCH(QString, address);
     QFETCH(bool, web);
-    QCOMPARE(TransferWatch::isWebAddress(QUrl(address)), web);
+    QCOMPARE(NetworkLimits::isWebAddress(QUrl(address)), web);
 }
 
 QTEST_GUILESS_MAIN(tst_TransferWatch)
