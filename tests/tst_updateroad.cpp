@@ -496,6 +496,8 @@ void tst_UpdateRoad::signedRoad_data()
                                       << "manifest signature invalid";
     QTest::newRow("manifest signature missing") << "no manifest signature"
                                                 << "manifest signature invalid";
+    QTest::newRow("package's signature as the manifest's") << "manifest named otherwise"
+                                                           << "manifest signature invalid";
     QTest::newRow("older manifest replayed") << "replay"
                                              << "current software is up-to-date";
 }
@@ -512,8 +514,9 @@ void tst_UpdateRoad::signedRoad()
                          { "download-url", server->url(packagePath).toString() },
                          { "modify-time", "2026-12-08" },
                          { "changelog", "faster start" } });
-    const QByteArray manifestSignature
-            = minisignSignature(publisher, manifestBytes, QStringLiteral("updates.json"));
+    const QByteArray manifestSignature = minisignSignature(
+            publisher, manifestBytes,
+            attack == QLatin1String("manifest named otherwise") ? "Morvane-1.1.0.zip" : "updates.json");
     const QByteArray package = zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } });
     QByteArray packageSignature
             = minisignSignature(publisher, package, QStringLiteral("Morvane-1.1.0.zip"));

@@ -9,31 +9,39 @@ ReleaseTrust::ReleaseTrust(const QString &publicKey)
 { }
 
 bool ReleaseTrust::verifyManifest(const QByteArray &manifest, const QByteArray &signature,
-                                  QString *why) const
+                                  const QString &fileName, QString *why) const
 {
-    const MinisignSignature parsed = MinisignSignature::parse(signature, why);
+    const MinisignSignature parsed = accepted(signature, fileName, why);
     return !parsed.isNull() && SignatureVerifier(key, parsed).verifyData(manifest, why);
 }
 
 bool ReleaseTrust::takePackageSignature(const QByteArray &signature, const QString &fileName,
                                         QString *why)
 {
-    const MinisignSignature parsed = MinisignSignature::parse(signature, why);
+    const MinisignSignature parsed = accepted(signature, fileName, why);
     if (parsed.isNull())
         return false;
+    packageSignature = parsed;
+    return true;
+}
+
+MinisignSignature ReleaseTrust::accepted(const QByteArray &signature, const QString &fileName,
+                                         QString *why) const
+{
+    const MinisignSignature parsed = MinisignSignature::parse(signature, why);
+    if (parsed.isNull())
+        return parsed;
     why->clear();
     if (key.isNull())
         *why = QStringLiteral("the built-in public key is unusable: ") + keyProblem;
     else if (parsed.keyId() != key.keyId())
         *why = QStringLiteral("signed with key %1, expected key %2")
                        .arg(MinisignKey::printableKeyId(parsed.keyId()), key.printableKeyId());
-    // Ties the signature to the file the signed manifest names, not just to the publisher.
+    // Ties the signature to the one file it was made for, not just to the publisher: a signed
+    // package's signature does not vouch for a manifest, nor one release's for another.
     else if (!parsed.namesFile(fileName))
         *why = QStringLiteral("the trusted comment does not name file:%1").arg(fileName);
-    if (!why->isEmpty())
-        return false;
-    packageSignature = parsed;
-    return true;
+    return why->isEmpty() ? parsed : MinisignSignature();
 }
 
 bool ReleaseTrust::verifyPackage(const QByteArray &digest, QString *why) const

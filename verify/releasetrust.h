@@ -17,9 +17,11 @@ public:
 
     bool isSigned() const { return signedBuild; }
 
-    // The manifest's bytes against the bytes of its .minisig. On failure `why` says why.
+    // The manifest's bytes against the bytes of its .minisig, which must come from the built-in
+    // key and name fileName, the manifest URL's last segment, in its trusted comment (as minisign
+    // writes by default). On failure `why` says why.
     bool verifyManifest(const QByteArray &manifest, const QByteArray &signature,
-                        QString *why) const;
+                        const QString &fileName, QString *why) const;
     // The package's .minisig, fetched before the package itself: it must parse, come from the
     // built-in key and name fileName, the package URL's last segment, in its trusted comment.
     // Kept for verifyPackage() when it does.
@@ -28,6 +30,10 @@ public:
     bool verifyPackage(const QByteArray &digest, QString *why) const;
 
 private:
+    // signature parsed, from the built-in key and naming fileName; null otherwise.
+    MinisignSignature accepted(const QByteArray &signature, const QString &fileName,
+                               QString *why) const;
+
     bool signedBuild;
     QString keyProblem; // before the key, which writes it as it is parsed
     MinisignKey key;
