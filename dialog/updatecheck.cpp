@@ -6,6 +6,7 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -27,6 +28,8 @@ void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
         manager = new QNetworkAccessManager(this);
     const int round = ++lastRound;
     rounds[round].platformKey = platformKey;
+    rounds[round].fileName = QUrl(manifestUrl, QUrl::TolerantMode).fileName();
+    QTimer::singleShot(NetworkLimits::checkDeadlineMs, this, [this, round] { expire(round); });
     send(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
     if (trust.isSigned())
         send(manifestUrl + QLatin1String(".minisig"), NetworkLimits::signatureMaxBytes, round,
@@ -41,6 +44,7 @@ void UpdateCheck::send(const QString &url, qint64 maxBytes, int round, bool sign
     reply->setProperty(roundProperty, round);
     reply->setProperty(signatureProperty, signature);
     ++rounds[round].pending;
+    rounds[round].replies.append(reply);
 }
 
 void UpdateCheck::take(QNetworkReply *reply, const TransferWatch *watch)
@@ -51,7 +55,9 @@ void UpdateCheck::take(QNetworkReply *reply, const TransferWatch *watch)
     const auto round = rounds.find(number);
     if (round == rounds.end())
         return;
-    const QString failure = watch->errorString();
+    const QString failure = round->late
+            ? QStringLiteral("no answer within %1 s").arg(NetworkLimits::checkDeadlineMs / 1000.0)
+            : watch->errorString();
     const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
     if (reply->property(signatureProperty).toBool()) {
         round->signature = body;
@@ -64,6 +70,22 @@ void UpdateCheck::take(QNetworkReply *reply, const TransferWatch *watch)
         emit finished(judge(rounds.take(number)));
 }
 
+// What has not arrived by the deadline is aborted: each reply then finishes, and the round ends
+// as a failed transfer.
+void UpdateCheck::expire(int round)
+{
+    const auto found = rounds.find(round);
+    if (found == rounds.end())
+        return;
+    found->late = true;
+    // A copy: the last abort ends the round, which takes it out of rounds.
+    const QList<QPointer<QNetworkReply>> replies = found->replies;
+    for (const QPointer<QNetworkReply> &reply : replies) {
+        if (reply && !reply->isFinished())
+            reply->abort();
+    }
+}
+
 UpdateCheck::Result UpdateCheck::judge(const Round &round) const
 {
     Result result;
@@ -74,7 +96,7 @@ UpdateCheck::Result UpdateCheck::judge(const Round &round) const
     if (trust.isSigned()) {
         result.detail = round.signatureFailure;
         if (result.detail.isEmpty())
-            trust.verifyManifest(round.manifest, round.signature, &result.detail);
+            trust.verifyManifest(round.manifest, round.signature, round.fileName, &result.detail);
         if (!result.detail.isEmpty()) {
             result.outcome = Outcome::SignatureInvalid;
             return result;

@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QNetworkAccessManager;
@@ -48,6 +50,9 @@ private:
     {
         int pending = 0;
         QString platformKey;
+        QString fileName; // the manifest URL's last segment, which its signature must name
+        bool late = false; // the deadline passed before every reply was in
+        QList<QPointer<QNetworkReply>> replies;
         QByteArray manifest;
         QString manifestFailure;
         QByteArray signature;
@@ -56,6 +61,7 @@ private:
 
     void send(const QString &url, qint64 maxBytes, int round, bool signature);
     void take(QNetworkReply *reply, const TransferWatch *watch);
+    void expire(int round);
     Result judge(const Round &round) const;
 
     const ReleaseTrust &trust;

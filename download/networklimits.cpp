@@ -8,6 +8,7 @@ namespace NetworkLimits {
 
 int stallTimeoutMs = 30 * 1000;
 int dripWindowMs = 60 * 1000;
+int checkDeadlineMs = 60 * 1000;
 qint64 dripMinBytes = 64 * 1024;
 qint64 manifestMaxBytes = 1024 * 1024;
 // No signature file that minisign writes comes near it; the parser refuses anything larger.

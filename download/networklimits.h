@@ -29,6 +29,9 @@ extern int stallTimeoutMs; // 30 s
 // below any real link; a server dripping a byte a second is cut after one window.
 extern int dripWindowMs; // 60 s
 extern qint64 dripMinBytes; // 64 KiB
+// The check as a whole, manifest and signature together: a server dripping just above the
+// floor would otherwise keep it silent for many minutes.
+extern int checkDeadlineMs; // 60 s
 // Bodies read into memory whole.
 extern qint64 manifestMaxBytes; // 1 MiB
 extern qint64 signatureMaxBytes; // 64 KiB
