@@ -3,6 +3,8 @@
 #include "download/dispositionname.h"
 #include "download/hashworker.h"
 #include "download/networklimits.h"
+#include "download/partialrecord.h"
+#include "download/resumepolicy.h"
 #include "download/transfer.h"
 #include "download/transferwatch.h"
 #include "platform/updatelock.h"
@@ -13,13 +15,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QStorageInfo>
 
 namespace {
 
-// The largest single write: larger writes at once send the page cache into slow copies (see
-// docs/benchmarks.md).
-constexpr qint64 writeSlice = 256 * 1024;
 // What is taken from the reply at a time: small enough that several pieces fit in the hash
 // backlog, so the GUI thread reads and writes the next while the hasher works on the last.
 constexpr qint64 readPiece = 512 * 1024;
@@ -36,23 +34,22 @@ void retire(const QString &path)
         QFile::remove(path);
 }
 
-// Partial files of earlier runs (a crash, a power cut) would otherwise keep their space for
-// good. The folder is ours, so every ".part" in it is one of them.
-void removeLeftovers(const QDir &dir)
-{
-    const QFileInfoList parts = dir.entryInfoList({ QStringLiteral("*.part") },
-                                                  QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &part : parts)
-        QFile::remove(part.filePath());
-}
-
 } // namespace
 
 Downloader::Downloader(QObject *parent)
     : QObject(parent)
     , manager(new QNetworkAccessManager(this))
     , targetDir(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
-{ }
+{
+    // A transfer that failed during the wait (cancel()) ends instead.
+    pause.setSingleShot(true);
+    connect(&pause, &QTimer::timeout, this, [this] {
+        if (transfer->failed())
+            end();
+        else
+            startReply();
+    });
+}
 
 Downloader::~Downloader()
 {
@@ -98,11 +95,14 @@ void Downloader::download(const QString &url)
         return;
     if (hashing)
         startHasher();
+    // Bytes kept from an earlier download are hashed first, before those that follow them.
+    transfer->hashFile(partPath(), transfer->written);
     startReply();
 }
 
 // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
-// another updater's. Taking the lock creates the folder.
+// another updater's. Taking the lock creates the folder. Partial files of earlier runs would
+// otherwise keep their space for good: but the one recorded for this address, all go.
 bool Downloader::takeFolder()
 {
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
@@ -114,26 +114,40 @@ bool Downloader::takeFolder()
         return false;
     }
     lock = std::move(folderLock);
-    removeLeftovers(targetDir);
     retire(targetDir.filePath(fileName));
+    const PartialRecord kept = PartialRecord::take(targetDir, url);
+    if (kept.isValid()) {
+        fileName = kept.name;
+        transfer->written = kept.saved;
+        transfer->policy.resume(kept.validator, kept.complete, kept.saved);
+    }
     return true;
 }
 
 void Downloader::startReply()
 {
-    QNetworkReply *const reply = manager->get(NetworkLimits::request(url));
+    Transfer &t = *transfer;
+    QNetworkRequest request = NetworkLimits::request(url);
+    t.policy.prepare(request);
+    QNetworkReply *const reply = manager->get(request);
     reply->setReadBufferSize(NetworkLimits::readBufferBytes);
-    transfer->reply = reply;
+    t.reply = reply;
+    t.answered = false;
+    t.accepted = false;
     // The watch first, so that it has judged the headers before the handlers below see them.
-    transfer->watch = new TransferWatch(reply);
+    t.watch = new TransferWatch(reply);
     // Every handler checks that its reply is still the current one: a handler of doFinished may
     // have started the next transfer while the old reply still emits.
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        if (reply == transfer->reply)
+        if (reply == transfer->reply && !transfer->answered)
             headersArrived();
     });
     connect(reply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 received, qint64 total) { emit doProgress(received, total); });
+            [this, reply](qint64 received, qint64 total) {
+                const qint64 base = transfer->base;
+                if (reply == transfer->reply && transfer->accepted)
+                    emit doProgress(base + received, total < 0 ? total : base + total);
+            });
     // Reading as bytes arrive is what lets the bounded read buffer refill.
     connect(reply, &QIODevice::readyRead, this, [this, reply] {
         if (reply == transfer->reply)
@@ -143,44 +157,16 @@ void Downloader::startReply()
         if (reply == transfer->reply)
             replyFinished();
     });
-    connect(reply, SIGNAL(errorOccurred(QNetworkReply::NetworkError)), this,
-            SIGNAL(onError(QNetworkReply::NetworkError)));
 }
 
 void Downloader::cancel()
 {
-    if (busy)
-        fail(Error::Cancelled, QStringLiteral("cancelled"));
-}
-
-QFile *Downloader::file()
-{
-    return &finalFile;
-}
-
-Downloader::Error Downloader::error() const
-{
-    return last.error;
-}
-
-int Downloader::httpStatus() const
-{
-    return last.status;
-}
-
-bool Downloader::succeeded() const
-{
-    return last.complete;
-}
-
-QString Downloader::errorString() const
-{
-    return last.reason;
-}
-
-void Downloader::setHashing(bool on)
-{
-    hashing = on;
+    if (!busy)
+        return;
+    fail(Error::Cancelled, QStringLiteral("cancelled"));
+    // Between two requests no reply is there to abort: the wait ends now.
+    if (pause.isActive())
+        pause.start(0);
 }
 
 QByteArray Downloader::digest() const
@@ -200,14 +186,28 @@ void Downloader::setTargetDirectory(const QString &path)
 
 void Downloader::headersArrived()
 {
-    last.status = transfer->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // Nothing but the whole body will do: 206 is a part of it, a redirect is not followed, and
-    // an error page is no package. None of them is written to disk.
-    if (last.status != 200) {
-        fail(Error::Refused, QStringLiteral("HTTP status %1").arg(last.status));
+    Transfer &t = *transfer;
+    t.answered = true;
+    last.status = t.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Only the file's own bytes are written: a redirect is not followed, an error page or a part
+    // not asked for is no package, and an answer dropped for a retry is no part of it.
+    switch (t.policy.judge(ResumePolicy::Answer::of(*t.reply))) {
+    case ResumePolicy::Step::Stop:
+        fail(Error::Refused, t.policy.errorString());
         return;
+    case ResumePolicy::Step::Retry:
+        abortLater();
+        return;
+    case ResumePolicy::Step::Write:
+        if (t.written > 0)
+            t.startAgain(partPath());
+        takeName();
+        break;
+    case ResumePolicy::Step::Append:
+        break;
     }
-    takeName();
+    t.accepted = true;
+    t.base = t.written;
     if (fileName.isEmpty())
         fail(Error::Refused, QStringLiteral("no usable file name"));
 }
@@ -218,11 +218,14 @@ void Downloader::takeName()
     // its name to the end.
     if (transfer->part.isOpen())
         return;
-    // The update lock lives in this folder: its name is taken.
+    // The update lock and the partial record live in this folder: their names are taken.
     QString name = DispositionName::fromHeader(transfer->reply->rawHeader("Content-Disposition"));
-    if (name.isEmpty() || UpdateLock::isLockFileName(name))
+    const auto taken = [](const QString &name) {
+        return UpdateLock::isLockFileName(name) || PartialRecord::isRecordName(name);
+    };
+    if (name.isEmpty() || taken(name))
         name = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
-    if (UpdateLock::isLockFileName(name))
+    if (taken(name))
         name.clear();
     // With no usable name at all the earlier one stays.
     if (!name.isEmpty())
@@ -234,59 +237,23 @@ void Downloader::takeName()
 void Downloader::saveArrived(bool evenIfBacklogged)
 {
     Transfer &t = *transfer;
-    // Nothing more of an answer already refused reaches the disk.
-    if (t.failed() || t.watch->gaveUp())
+    // Nothing more of an answer already refused or dropped reaches the disk.
+    if (t.failed() || !t.accepted || t.watch->gaveUp())
         return;
     while (t.reply->bytesAvailable() > 0) {
         if (!evenIfBacklogged && t.hasher && t.unhashed > NetworkLimits::hashBacklogBytes)
             return;
-        if (!t.part.isOpen() && !openPart())
-            return;
         const QByteArray data = t.reply->read(readPiece);
-        if (!writeAll(data))
+        // No part runs past its range, and no file past its complete length.
+        if (t.policy.end() >= 0 && t.written + data.size() > t.policy.end()) {
+            fail(Error::Refused, QStringLiteral("more bytes than the answer announced"));
             return;
-        t.written += data.size();
-        t.hash(data);
-    }
-}
-
-bool Downloader::openPart()
-{
-    // Unbuffered: the reads are large, and what arrived is on disk.
-    transfer->part.setFileName(partPath());
-    if (transfer->part.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return true;
-    failToWrite();
-    return false;
-}
-
-bool Downloader::writeAll(const QByteArray &data)
-{
-    // In slices, and a short write is tried again: only the next one tells why (a full disk).
-    for (qint64 done = 0; done < data.size();) {
-        const qint64 n = transfer->part.write(data.constData() + done,
-                                              qMin(data.size() - done, writeSlice));
-        if (n <= 0) {
-            failToWrite();
-            return false;
         }
-        done += n;
+        if (!t.save(partPath(), data)) {
+            abortLater();
+            return;
+        }
     }
-    return true;
-}
-
-// Says "disk full" in so many words where it is so: Qt tells it apart on POSIX, and on Windows
-// the volume's free space tells it.
-void Downloader::failToWrite()
-{
-    const QStorageInfo volume(targetDir.path());
-    const bool full = transfer->part.error() == QFileDevice::ResourceError
-            || (volume.isValid() && volume.bytesAvailable() >= 0
-                && volume.bytesAvailable() < writeSlice);
-    fail(full ? Error::DiskFull : Error::WriteFailed,
-         QStringLiteral("%1cannot write %2.part: %3")
-                 .arg(full ? QStringLiteral("disk full: ") : QString(), fileName,
-                      transfer->part.errorString()));
 }
 
 void Downloader::replyFinished()
@@ -295,20 +262,14 @@ void Downloader::replyFinished()
     saveArrived(true);
     if (last.status == 0)
         last.status = t.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (askAgain())
+        return;
+    if (t.reply->error() != QNetworkReply::NoError)
+        emit onError(t.reply->error());
     t.takeWatchVerdict();
     if (t.written == 0)
         fail(Error::Refused, QStringLiteral("empty body"));
-    const FileIdentity writtenTo = FileIdentity::of(t.part);
-    t.part.close();
-    // The file as the handle that wrote it knew it, with the times as they stand once closed
-    // (a file system may stamp the last write at closing): the name must still lead to that
-    // very file.
-    if (!t.failed()) {
-        t.identity = FileIdentity::of(partPath());
-        if (!t.identity.isSameFile(writtenTo))
-            fail(Error::WriteFailed,
-                 QStringLiteral("the download was replaced while it was written"));
-    }
+    t.closePart(partPath());
     t.reply->deleteLater();
     t.reply = nullptr;
     t.watch = nullptr;
@@ -319,10 +280,33 @@ void Downloader::replyFinished()
     end();
 }
 
+// Whether the answer just finished is followed by another request: it was dropped at its headers
+// for one, or its body ended early for a network reason with bytes saved.
+bool Downloader::askAgain()
+{
+    Transfer &t = *transfer;
+    if (t.failed())
+        return false;
+    const Error verdict = t.verdict(nullptr);
+    const bool lost = verdict == Error::Network || verdict == Error::Timeout;
+    const bool dropped = t.answered && !t.accepted;
+    if (!dropped && !(lost && t.policy.lost(t.written)))
+        return false;
+    t.reply->deleteLater();
+    t.reply = nullptr;
+    t.watch = nullptr;
+    const ResumePolicy &policy = t.policy;
+    emit doRetry(policy.cause(), policy.saved(), policy.delayMs(), policy.retries(),
+                 NetworkLimits::retryCount);
+    pause.start(policy.delayMs());
+    return true;
+}
+
 void Downloader::end()
 {
     Transfer &t = *transfer;
     t.stopHasher();
+    t.part.close();
     const QString finalPath = targetDir.filePath(fileName);
     if (!t.failed()) {
         retire(finalPath);
@@ -331,7 +315,7 @@ void Downloader::end()
     }
     // A full disk must not stay full, and nothing half-made may look like a package. Without the
     // lock nothing was written, and a ".part" of that name is another updater's.
-    if (t.failed() && lock && !fileName.isEmpty())
+    if (t.failed() && lock && !fileName.isEmpty() && !keepPartial())
         QFile::remove(partPath());
     last.error = t.kind;
     last.reason = t.reason;
@@ -342,11 +326,27 @@ void Downloader::end()
     emit doFinished();
 }
 
+// What the network cut short, the next download of the same address can go on with.
+bool Downloader::keepPartial()
+{
+    const Transfer &t = *transfer;
+    const bool network = t.kind == Error::Network || t.kind == Error::Timeout
+            || (t.kind == Error::Refused && ResumePolicy::isTransient(last.status));
+    const PartialRecord record { url, fileName, t.policy.validator(), t.policy.completeLength(),
+                                 t.written };
+    return network && t.policy.canResume(t.written) && record.save(targetDir);
+}
+
 void Downloader::fail(Error kind, const QString &why)
 {
     transfer->fail(kind, why);
-    // Aborted from the event loop, not inside the reply's own signal: Qt does not expect a
-    // reply to end while it reports its headers. Until then nothing more is read.
+    abortLater();
+}
+
+void Downloader::abortLater()
+{
+    // From the event loop, not inside the reply's own signal: Qt does not expect a reply to end
+    // while it reports its headers. Until then nothing more is read.
     QNetworkReply *const reply = transfer->reply;
     if (reply && !reply->isFinished())
         QMetaObject::invokeMethod(

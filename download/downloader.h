@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -21,12 +22,17 @@ struct Transfer;
 // the application directory), under the name the server gives in its Content-Disposition
 // header (or, lacking a usable one, the last segment of the URL's path). Bytes go to
 // "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", and an
-// earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". Anything else (a
-// status but 200, an empty body, a timeout, a full disk, cancel()) is a failure: its ".part" is
-// removed, error() tells its kind and errorString() says why. Nothing outside the folder is ever
-// touched, and nothing in it while another updater holds the folder's update lock: from its start
-// to its end a transfer holds that lock, and a transfer that cannot take it fails at once
-// ("another update is running", Busy).
+// earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". A body that the network
+// cuts short after some bytes is asked for again (NetworkLimits::retryCount times, doRetry before
+// each): for the rest where the server names a validator and the complete length, else from
+// zero; a busy server (503 and the like) is asked again too. Anything else (a status but 200, an
+// empty body, a timeout, a full disk, cancel()) is a failure: error() tells its kind and
+// errorString() says why. A failure of the network leaves its ".part" and a PartialRecord of it
+// for the next download() of the same address to go on with; any other address, a failure of
+// another kind, and cancel() remove it. Nothing outside the folder is ever touched, and nothing
+// in it while another updater holds the folder's update lock: from its start to its end a
+// transfer holds that lock, and a transfer that cannot take it fails at once ("another update
+// is running", Busy).
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -47,7 +53,7 @@ public:
     void cancel();
     // After doFinished: the final file, by its absolute path in the download folder. Whether
     // it holds the new package tells succeeded().
-    QFile *file();
+    QFile *file() { return &finalFile; }
 
     enum class Error {
         NoError,
@@ -61,18 +67,26 @@ public:
     };
     Q_ENUM(Error)
 
+    // Why a transfer asks again.
+    enum class Retry {
+        ConnectionLost, // the body ended early: the rest is asked for, or all of it again
+        PartRefused, // the server sent another part than the rest: all of it is asked for
+        ServerBusy, // a status that says "later" (503 and the like)
+    };
+    Q_ENUM(Retry)
+
     // How the last finished transfer ended: its kind of failure, its HTTP status (0 without an
     // answer), whether the whole body now lies at file() and, if not, one short line saying
     // why (empty after success).
-    Error error() const;
-    int httpStatus() const;
-    bool succeeded() const;
-    QString errorString() const;
+    Error error() const { return last.error; }
+    int httpStatus() const { return last.status; }
+    bool succeeded() const { return last.complete; }
+    QString errorString() const { return last.reason; }
 
     // With hashing on, every byte written is also hashed (BLAKE2b-512) on a worker thread, and
     // after a successful transfer digest() is the hash of exactly the final file's bytes;
     // doFinished waits for it. Empty otherwise. Set between transfers.
-    void setHashing(bool on);
+    void setHashing(bool on) { hashing = on; }
     QByteArray digest() const;
     // After a successful transfer: the identity of the final file, checked against the handle
     // that wrote it, so a later check can tell that the file is still the one downloaded (and
@@ -83,9 +97,16 @@ public:
     void setTargetDirectory(const QString &path);
 
 signals:
+    // Bytes of the whole file so far, of its complete length (-1 while unknown): a resumed body
+    // goes on from the bytes saved before it.
     void doProgress(qint64, qint64);
+    // The network's error of the request that ended the transfer; requests that are asked again
+    // report none.
     void onError(QNetworkReply::NetworkError);
     void doFinished();
+    // Another request of the same transfer follows in waitMs: why, where the file stands for it
+    // (0: it starts again), and which retry it is of how many.
+    void doRetry(Downloader::Retry cause, qint64 resumeAt, int waitMs, int attempt, int attempts);
 
 private:
     // How the last transfer ended, kept until the next one starts.
@@ -109,18 +130,21 @@ private:
     Result last;
     // The transfer under way, or the last one (its digest and identity) until the next.
     std::unique_ptr<Transfer> transfer;
+    // The wait between two requests of one transfer.
+    QTimer pause;
 
     bool takeFolder();
     void startReply();
     void headersArrived();
     void takeName();
     void saveArrived(bool evenIfBacklogged);
-    bool openPart();
-    bool writeAll(const QByteArray &data);
-    void failToWrite();
     void replyFinished();
+    bool askAgain();
     void end();
+    bool keepPartial();
     void fail(Error kind, const QString &why);
+    // Aborts the current reply from the event loop; nothing more of it is read.
+    void abortLater();
     // Fails a transfer that never got a reply, from the event loop; code, unless NoError, is
     // reported by onError first.
     void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);

@@ -5,17 +5,26 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
+
+#include <memory>
 
 // BLAKE2b-512 of a stream, computed on the thread it was moved to, so that hashing runs beside
 // the writing instead of after it. Pieces come in by queued calls of add() in order; each one
-// is reported by hashed() once done, which is what lets the feeder keep the backlog bounded.
+// is reported by hashed() once done, which is what lets the feeder keep the backlog bounded. A
+// file's bytes can come first, read on the worker's thread.
 class HashWorker : public QObject
 {
     Q_OBJECT
 
 public:
     void add(const QByteArray &piece);
-    // Emits done() with the digest of every piece added; the worker is spent afterwards.
+    // Adds the first size bytes of the file at path, reported by hashed() as they are read.
+    void addFile(const QString &path, qint64 size);
+    // Forgets every piece added: the stream starts again.
+    void reset();
+    // Emits done() with the digest of every piece added, or an empty one when a file could not be
+    // read whole; the worker is spent afterwards.
     void finish();
 
 signals:
@@ -23,7 +32,8 @@ signals:
     void done(const QByteArray &digest);
 
 private:
-    Blake2b512 hash;
+    std::unique_ptr<Blake2b512> hash = std::make_unique<Blake2b512>();
+    bool broken = false;
 };
 
 #endif // HASHWORKER_H

@@ -15,6 +15,8 @@ qint64 manifestMaxBytes = 1024 * 1024;
 qint64 signatureMaxBytes = MinisignSignature::MaxSize;
 qint64 readBufferBytes = 2 * 1024 * 1024;
 qint64 hashBacklogBytes = 4 * 1024 * 1024;
+int retryCount = 5;
+int retryDelayMs = 1000;
 
 QNetworkRequest request(const QUrl &url)
 {

@@ -2,6 +2,7 @@
 #define TRANSFER_H
 
 #include "download/downloader.h"
+#include "download/resumepolicy.h"
 #include "platform/fileidentity.h"
 
 #include <QByteArray>
@@ -29,20 +30,39 @@ struct Transfer
     // (the abort of the reply, say) is only its consequence.
     void fail(Downloader::Error error, const QString &why);
     bool failed() const { return kind != Downloader::Error::NoError; }
-    // For a finished reply: fails the transfer as the watch judges the reply, if it finds fault.
+    // For a finished reply, how it ended for the file: as the watch judges it, or Network for a
+    // body short of the end its answer announced; why says so in a line.
+    Downloader::Error verdict(QString *why) const;
+    // Fails the transfer as verdict() judges the finished reply, if it finds fault.
     void takeWatchVerdict();
 
     // Starts the hashing thread and its worker; stopHasher() ends both. Their signals are the
     // Downloader's to connect.
     void startHasher();
     void stopHasher();
+    // Writes data to the partial file at path (opened at the first bytes, to go on after those
+    // saved), counts it and hashes it; false, with the transfer failed, when it cannot.
+    bool save(const QString &path, const QByteArray &data);
     // Hands bytes just written to the hasher, if any, and counts them as not yet hashed.
     void hash(const QByteArray &piece);
+    // The same for the first size bytes of a file, read on the hasher's thread.
+    void hashFile(const QString &path, qint64 size);
+
+    // Says "disk full" in so many words where it is so, and fails the transfer.
+    bool failToWrite();
+    // The file starts again from its first byte at path, and so does its hash.
+    void startAgain(const QString &path);
+    // Closes the partial file and takes its identity, checked to be the file at path.
+    void closePart(const QString &path);
 
     QNetworkReply *reply = nullptr; // null once it has finished
     TransferWatch *watch = nullptr; // the reply's child, gone with it
     QFile part; // "<name>.part", open while written
-    qint64 written = 0;
+    qint64 written = 0; // bytes in the partial file, those of earlier answers included
+    ResumePolicy policy; // what each answer means for the next request
+    bool answered = false; // the current reply's headers have been judged
+    bool accepted = false; // and its body belongs to the file
+    qint64 base = 0; // bytes in the file before the current answer's body
     Downloader::Error kind = Downloader::Error::NoError;
     QString reason; // empty while nothing went wrong
 

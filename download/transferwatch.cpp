@@ -82,11 +82,13 @@ TransferWatch::Error TransferWatch::judge(QString &line) const
         return whyKind;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // A part of the body is an answer only to a request for one.
+    const bool usable = status == 200 || (status == 206 && reply->request().hasRawHeader("Range"));
     // Whether Qt reports an error for a body cut short depends on how the last bytes and the
     // close arrive: sometimes it reports none.
     bool known = false;
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-    if (status == 200 && known && received != length) {
+    if (usable && known && received != length) {
         line = QStringLiteral("connection closed after %1 of %2 bytes").arg(received).arg(length);
         return Error::Network;
     }
@@ -94,11 +96,11 @@ TransferWatch::Error TransferWatch::judge(QString &line) const
         line = reply->errorString();
         // An answer with a status of its own, or an address of no scheme we fetch, is refused;
         // anything else never arrived whole.
-        const bool refused = (status != 0 && status != 200)
-                || reply->error() == QNetworkReply::ProtocolUnknownError;
+        const bool refused
+                = (status != 0 && !usable) || reply->error() == QNetworkReply::ProtocolUnknownError;
         return refused ? Error::Refused : Error::Network;
     }
-    if (status != 200) {
+    if (!usable) {
         line = QStringLiteral("HTTP status %1").arg(status);
         return Error::Refused;
     }

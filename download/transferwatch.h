@@ -34,7 +34,7 @@ public:
     enum class Error {
         NoError,
         Network, // the connection failed, or the body ended before its Content-Length
-        Refused, // a status but 200 OK, a compressed answer, a body over the cap
+        Refused, // a status but 200 (or 206 to a Range), a compressed answer, a body over the cap
         Timeout, // no data for the stall time-out, or less than the drip floor
     };
     Q_ENUM(Error)
@@ -46,8 +46,9 @@ public:
     bool gaveUp() const;
     // For a finished reply, why it is no usable answer: the watch's own reason first, then a
     // body shorter than its Content-Length, then the network's error, then any status but
-    // 200 OK. errorString() says it in a short line ("no data for 30 s", "HTTP status 404",
-    // "connection closed after 10 of 20 bytes"...), empty for a usable answer.
+    // 200 OK (or 206 to a request with a Range). errorString() says it in a short line ("no data
+    // for 30 s", "HTTP status 404", "connection closed after 10 of 20 bytes"...), empty for a
+    // usable answer.
     Error error() const;
     QString errorString() const;
 

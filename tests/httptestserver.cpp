@@ -47,6 +47,35 @@ QByteArray reasonPhrase(int status)
     }
 }
 
+// The value of a header in a request head (case-insensitive name), empty without one.
+QByteArray headerValue(const QByteArray &head, const QByteArray &name)
+{
+    const QByteArray prefix = name.toLower() + ':';
+    for (const QByteArray &line : head.split('\n')) {
+        if (line.toLower().startsWith(prefix))
+            return line.mid(prefix.size()).trimmed();
+    }
+    return QByteArray();
+}
+
+// Where a range the response honours starts within a body of size bytes, or -1 for the whole body.
+qint64 rangeStart(const HttpTestServer::Response &response, const QByteArray &head, qint64 size)
+{
+    const QByteArray range = headerValue(head, "Range");
+    if (response.ranges == HttpTestServer::Ranges::Ignored || !range.startsWith("bytes=")
+        || !range.endsWith('-'))
+        return -1;
+    bool ok = false;
+    const qint64 first = range.mid(6, range.size() - 7).toLongLong(&ok);
+    const QByteArray ifRange = headerValue(head, "If-Range");
+    bool current = ifRange.isEmpty();
+    for (const auto &header : response.headers) {
+        const bool validator = header.first == "ETag" || header.first == "Last-Modified";
+        current = current || (validator && header.second == ifRange);
+    }
+    return ok && first < size && current ? first : -1;
+}
+
 // One connection: reads a request head, then sends the response piece by piece as the socket
 // drains. It goes with its socket.
 class Exchange : public QObject
@@ -84,11 +113,24 @@ private:
 
     void start()
     {
-        bodySize = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
+        const qint64 size
+                = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
+        const qint64 first = rangeStart(response, head, size);
+        const bool part = first >= 0;
+        offset = part ? first : 0;
+        bodySize = size - offset;
         end = response.stopAfter >= 0 ? qMin(response.stopAfter, bodySize) : bodySize;
 
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-                + reasonPhrase(response.status) + "\r\nConnection: close\r\n";
+        const int status = part ? 206 : response.status;
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
+                + "\r\nConnection: close\r\n";
+        if (part) {
+            const bool wrongStart = response.ranges == HttpTestServer::Ranges::WrongStart;
+            const bool wrongTotal = response.ranges == HttpTestServer::Ranges::WrongTotal;
+            out += "Content-Range: bytes " + QByteArray::number(offset + wrongStart) + '-'
+                    + QByteArray::number(size - 1) + '/' + QByteArray::number(size + wrongTotal)
+                    + "\r\n";
+        }
         if (response.framing == HttpTestServer::Framing::ContentLength)
             out += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
         else if (response.framing == HttpTestServer::Framing::Chunked)
@@ -108,8 +150,8 @@ private:
         while (sent < end && socket->bytesToWrite() < highWater) {
             const qint64 size = qMin<qint64>(response.pieceSize, end - sent);
             const QByteArray piece = response.generatedSize >= 0
-                    ? HttpTestServer::generated(sent, size)
-                    : response.body.mid(int(sent), int(size));
+                    ? HttpTestServer::generated(offset + sent, size)
+                    : response.body.mid(int(offset + sent), int(size));
             socket->write(chunked ? QByteArray::number(size, 16) + "\r\n" + piece + "\r\n" : piece);
             sent += size;
             if (response.pauseMs > 0 && sent < end) {
@@ -139,6 +181,7 @@ private:
     State state = State::Reading;
     QByteArray head;
     HttpTestServer::Response response;
+    qint64 offset = 0; // of the first byte sent within the whole body
     qint64 bodySize = 0;
     qint64 end = 0;
     qint64 sent = 0;
@@ -160,7 +203,12 @@ HttpTestServer::HttpTestServer(QObject *parent)
 
 void HttpTestServer::respond(const QString &path, const Response &response)
 {
-    responses.insert(path, response);
+    respond(path, QList<Response> { response });
+}
+
+void HttpTestServer::respond(const QString &path, const QList<Response> &script)
+{
+    responses.insert(path, script);
 }
 
 QUrl HttpTestServer::url(const QString &path) const
@@ -186,21 +234,19 @@ QByteArray HttpTestServer::generated(qint64 offset, qint64 size)
 
 QByteArray HttpTestServer::lastRequestHeader(const QByteArray &name) const
 {
-    const QByteArray prefix = name.toLower() + ':';
-    for (const QByteArray &line : lastHead.split('\n')) {
-        if (line.toLower().startsWith(prefix))
-            return line.mid(prefix.size()).trimmed();
-    }
-    return QByteArray();
+    return headerValue(lastHead, name);
 }
 
 HttpTestServer::Response HttpTestServer::route(const QByteArray &head)
 {
     lastHead = head;
     const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
+    const int earlier = received.count(path);
     received.append(path);
-    if (responses.contains(path))
-        return responses.value(path);
+    if (responses.contains(path)) {
+        const QList<Response> &script = responses[path];
+        return script.at(qMin(earlier, script.size() - 1));
+    }
     Response missing;
     missing.status = 404;
     missing.body = "no such path";

@@ -11,8 +11,9 @@
 
 // A scripted HTTP/1.1 server on 127.0.0.1 for tests and benchmarks. It listens on a free port
 // from construction until it is destroyed, answers each request with the response set for its
-// path (404 for any other path) and closes the connection after every response. It lives in the
-// thread that creates it.
+// path (404 for any other path) and closes the connection after every response. A path may have a
+// script of responses instead, one per request in turn, the last for every request after. It
+// lives in the thread that creates it.
 //
 //     HttpTestServer server;
 //     HttpTestServer::Response package;
@@ -37,6 +38,13 @@ public:
         Close, // the connection closes, leaving the body short
         Stall // nothing more is sent; the connection stays open until the server goes
     };
+    // What becomes of a request's "Range: bytes=<first>-".
+    enum class Ranges {
+        Ignored, // the whole body, 200
+        Honoured, // 206 with the rest, unless If-Range differs from the ETag or Last-Modified sent
+        WrongStart, // as Honoured, but Content-Range names one byte later as the first
+        WrongTotal, // as Honoured, but Content-Range names one byte more as the complete length
+    };
 
     struct Response
     {
@@ -53,12 +61,15 @@ public:
         qint64 stopAfter = -1; // when >= 0, only this many body bytes are sent, then the cut
         Cut cut = Cut::Close;
         bool silent = false; // accepts the connection and reads the request, then says nothing
+        Ranges ranges = Ranges::Ignored;
     };
 
     explicit HttpTestServer(QObject *parent = nullptr);
 
     // Sets the response to every later request of path (path and query, e.g. "/pkg?v=2").
     void respond(const QString &path, const Response &response);
+    // Sets the script of responses to the later requests of path.
+    void respond(const QString &path, const QList<Response> &script);
     // http://127.0.0.1:<port><path>
     QUrl url(const QString &path) const;
     // The paths of all requests received so far, in order of arrival.
@@ -73,7 +84,7 @@ public:
 private:
     Response route(const QByteArray &head);
 
-    QHash<QString, Response> responses;
+    QHash<QString, QList<Response>> responses;
     QStringList received;
     QByteArray lastHead;
 };

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
+#include "download/networklimits.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -88,6 +89,8 @@ void observeStartup()
 
 int main(int argc, char *argv[])
 {
+    // The runs cut their package short to end in a failure: at once, not after the retries.
+    NetworkLimits::retryCount = 0;
     qAddPreRoutine(observeStartup);
     return runUpdater(argc, argv);
 }

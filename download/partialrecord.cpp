@@ -1,0 +1,93 @@
+#include "download/partialrecord.h"
+
+#include "download/dispositionname.h"
+#include "download/networklimits.h"
+#include "download/resumepolicy.h"
+#include "platform/updatelock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+const char *const recordName = "partial-download.txt";
+const QByteArray firstLine = "updater partial download 1";
+// Room for an address of the manifest's longest (2,048 characters) and the rest.
+constexpr qint64 maxBytes = 4096;
+const char *const keys[] = { "url", "name", "validator", "complete", "saved" };
+constexpr int keyCount = int(sizeof(keys) / sizeof(keys[0]));
+
+// The first line, one line per key in this order, and nothing after the last newline.
+PartialRecord parse(const QByteArray &text)
+{
+    PartialRecord record;
+    const QList<QByteArray> lines = text.split('\n');
+    if (text.size() > maxBytes || lines.size() != keyCount + 2 || lines.first() != firstLine
+        || !lines.last().isEmpty())
+        return record;
+    QByteArray values[keyCount];
+    for (int i = 0; i < keyCount; ++i) {
+        const QByteArray prefix = QByteArray(keys[i]) + ' ';
+        if (!lines.at(i + 1).startsWith(prefix))
+            return record;
+        values[i] = lines.at(i + 1).mid(prefix.size());
+    }
+    record.url = QUrl::fromEncoded(values[0], QUrl::StrictMode);
+    record.name = QString::fromUtf8(values[1]);
+    record.validator = values[2];
+    record.complete = ResumePolicy::number(values[3]);
+    record.saved = ResumePolicy::number(values[4]);
+    return record;
+}
+
+} // namespace
+
+PartialRecord PartialRecord::take(const QDir &folder, const QUrl &url)
+{
+    QFile file(folder.filePath(QLatin1String(recordName)));
+    PartialRecord record;
+    if (file.open(QIODevice::ReadOnly))
+        record = parse(file.read(maxBytes + 1));
+    file.close();
+    file.remove();
+    const QString partName = record.name + QLatin1String(".part");
+    const QFileInfo part(folder.filePath(partName));
+    if (!record.isValid() || record.url != url || !part.isFile() || part.isSymLink()
+        || part.size() != record.saved)
+        record = PartialRecord();
+    const QFileInfoList parts = folder.entryInfoList({ QStringLiteral("*.part") },
+                                                     QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &leftover : parts) {
+        if (!record.isValid() || leftover.fileName() != partName)
+            QFile::remove(leftover.filePath());
+    }
+    return record;
+}
+
+bool PartialRecord::save(const QDir &folder) const
+{
+    const QByteArray values[keyCount] = { url.toEncoded(), name.toUtf8(), validator,
+                                          QByteArray::number(complete), QByteArray::number(saved) };
+    QByteArray text = firstLine + '\n';
+    for (int i = 0; i < keyCount; ++i)
+        text += QByteArray(keys[i]) + ' ' + values[i] + '\n';
+    // Read back as it will be read: what would not parse is not written.
+    if (!isValid() || parse(text).url != url)
+        return false;
+    QSaveFile file(folder.filePath(QLatin1String(recordName)));
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+bool PartialRecord::isValid() const
+{
+    return NetworkLimits::isWebAddress(url) && DispositionName::usable(name) == name
+            && !name.isEmpty() && !UpdateLock::isLockFileName(name) && !isRecordName(name)
+            && ResumePolicy::isValidator(validator) && saved > 0 && saved < complete;
+}
+
+bool PartialRecord::isRecordName(const QString &name)
+{
+    return name.compare(QLatin1String(recordName), Qt::CaseInsensitive) == 0;
+}
