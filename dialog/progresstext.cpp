@@ -93,3 +93,23 @@ QString ProgressText::summary(qint64 elapsedMs, qint64 bytes)
             + QString::number(kilobytesPerSecond(std::max<qint64>(bytes, 0), elapsedMs), 'g', 3)
             + QLatin1String("kb/s");
 }
+
+QString ProgressText::retryLine(Downloader::Retry cause, qint64 resumeAt, int waitMs, int attempt,
+                                int attempts)
+{
+    QString what;
+    switch (cause) {
+    case Downloader::Retry::ConnectionLost:
+        what = resumeAt > 0 ? trDialog("connection lost, resuming at %1").arg(size(resumeAt))
+                            : trDialog("connection lost, starting again");
+        break;
+    case Downloader::Retry::PartRefused:
+        what = trDialog("wrong part received, starting again");
+        break;
+    case Downloader::Retry::ServerBusy:
+        // Rounded up: a wait of half a second is not "0 s".
+        what = trDialog("server busy, trying again in %1 s").arg((qint64(waitMs) + 999) / 1000);
+        break;
+    }
+    return what + QStringLiteral(" (%1 of %2)").arg(attempt).arg(attempts);
+}

@@ -1,6 +1,8 @@
 #ifndef PROGRESSTEXT_H
 #define PROGRESSTEXT_H
 
+#include "download/downloader.h"
+
 #include <QString>
 
 // The texts of the download progress display, as pure functions of byte counts and
@@ -28,6 +30,11 @@ public:
     // "total time: 42s    average speed: 122kb/s", both with 3 significant digits; the time
     // alone when the download took no measurable time.
     static QString summary(qint64 elapsedMs, qint64 bytes);
+    // The log's line for a retry of the download (Downloader::doRetry): "connection lost,
+    // resuming at 734 MB (2 of 5)", "connection lost, starting again (2 of 5)", "wrong part
+    // received, starting again (2 of 5)", "server busy, trying again in 4 s (2 of 5)".
+    static QString retryLine(Downloader::Retry cause, qint64 resumeAt, int waitMs, int attempt,
+                             int attempts);
 };
 
 #endif // PROGRESSTEXT_H

@@ -2,10 +2,7 @@
 #include "ui_updaterdialog.h"
 
 #include "dialog/manifest.h"
-#include "dialog/progressmeter.h"
 #include "dialog/progresstext.h"
-#include "dialog/settings.h"
-#include "dialog/updatecheck.h"
 #include "dialog/versionrule.h"
 #include "download/downloader.h"
 #include "verify/releasetrust.h"
@@ -183,8 +180,11 @@ void UpdaterDialog::createDownloader()
         ui->label_3->setText(meter.summary());
         fetch->takeDownload();
     });
-    connect(downloader, &Downloader::doProgress, this,
-            [this](qint64 received, qint64 total) { showProgress(received, total); });
+    connect(downloader, &Downloader::doProgress, this, &UpdaterDialog::showProgress);
+    connect(downloader, &Downloader::doRetry, this,
+            [this](Downloader::Retry why, qint64 at, int waitMs, int n, int of) {
+                ui->show->appendPlainText(ProgressText::retryLine(why, at, waitMs, n, of));
+            });
     fetch = new PackageFetch(downloader, trust, this);
     connect(fetch, &PackageFetch::finished, this, &UpdaterDialog::takePackage);
     connect(fetch, &PackageFetch::rechecked, this, &UpdaterDialog::usePackage);

@@ -23,6 +23,8 @@ private slots:
     void rateLine();
     void summary_data();
     void summary();
+    void retryLine_data();
+    void retryLine();
 };
 
 namespace {
@@ -207,6 +209,35 @@ void tst_ProgressText::summary()
     QFETCH(qint64, bytes);
     QFETCH(QString, text);
     QCOMPARE(ProgressText::summary(elapsedMs, bytes), text);
+}
+
+void tst_ProgressText::retryLine_data()
+{
+    QTest::addColumn<Downloader::Retry>("cause");
+    QTest::addColumn<qint64>("resumeAt");
+    QTest::addColumn<int>("waitMs");
+    QTest::addColumn<QString>("text");
+    using R = Downloader::Retry;
+
+    QTest::newRow("resuming") << R::ConnectionLost << 734 * mib << 2000
+                              << "connection lost, resuming at 734 MB (2 of 5)";
+    QTest::newRow("from zero") << R::ConnectionLost << qint64(0) << 2000
+                               << "connection lost, starting again (2 of 5)";
+    QTest::newRow("wrong part") << R::PartRefused << qint64(0) << 2000
+                                << "wrong part received, starting again (2 of 5)";
+    QTest::newRow("busy") << R::ServerBusy << mib << 4000
+                          << "server busy, trying again in 4 s (2 of 5)";
+    QTest::newRow("busy, under a second: not 0 s")
+            << R::ServerBusy << mib << 20 << "server busy, trying again in 1 s (2 of 5)";
+}
+
+void tst_ProgressText::retryLine()
+{
+    QFETCH(Downloader::Retry, cause);
+    QFETCH(qint64, resumeAt);
+    QFETCH(int, waitMs);
+    QFETCH(QString, text);
+    QCOMPARE(ProgressText::retryLine(cause, resumeAt, waitMs, 2, 5), text);
 }
 
 QTEST_GUILESS_MAIN(tst_ProgressText)

@@ -198,6 +198,8 @@ void tst_UpdateRoad::failedDownload_data()
 
     QTest::newRow("not found") << 404 << qint64(-1) << false << "HTTP status 404";
     QTest::newRow("cut short") << 200 << qint64(5000) << false << "RemoteHostClosedError";
+    QTest::newRow("cut short, asked again")
+            << 200 << qint64(5000) << false << "connection lost, starting again (5 of 5)";
     QTest::newRow("redirect") << 302 << qint64(-1) << false << "HTTP status 302";
     QTest::newRow("empty") << 200 << qint64(-1) << true << "empty body";
 }
