@@ -27,12 +27,12 @@ struct Transfer;
 // each): for the rest where the server names a validator and the complete length, else from
 // zero; a busy server (503 and the like) is asked again too. Anything else (a status but 200, an
 // empty body, a timeout, a full disk, cancel()) is a failure: error() tells its kind and
-// errorString() says why. A failure of the network leaves its ".part" and a PartialRecord of it
-// for the next download() of the same address to go on with; any other address, a failure of
-// another kind, and cancel() remove it. Nothing outside the folder is ever touched, and nothing
-// in it while another updater holds the folder's update lock: from its start to its end a
-// transfer holds that lock, and a transfer that cannot take it fails at once ("another update
-// is running", Busy).
+// errorString() says why. A failure of the network leaves its ".part", where it can be resumed,
+// with a PartialRecord of it for the next download() of the same address to go on with; any
+// other address, a failure of another kind, and cancel() remove it. Nothing outside the folder is
+// ever touched, and nothing in it while another updater holds the folder's update lock: from its
+// start to its end a transfer holds that lock, and a transfer that cannot take it fails at once
+// ("another update is running", Busy).
 class Downloader : public QObject
 {
     Q_OBJECT

@@ -46,11 +46,12 @@ void Transfer::fail(Downloader::Error error, const QString &why)
 Downloader::Error Transfer::verdict(QString *why) const
 {
     const Downloader::Error kind = kindOf(watch->error());
-    // A body without a length of its own ends with its connection: only the range tells.
-    const qint64 end = policy.end();
-    if (kind == Downloader::Error::NoError && end >= 0 && written < end) {
+    // A part may end before the file does, and one without a length of its own ends with its
+    // connection: only the complete length tells.
+    const qint64 complete = policy.completeLength();
+    if (kind == Downloader::Error::NoError && complete >= 0 && written < complete) {
         if (why)
-            *why = QStringLiteral("connection closed after %1 of %2 bytes").arg(written).arg(end);
+            *why = QStringLiteral("the file ended after %1 of %2 bytes").arg(written).arg(complete);
         return Downloader::Error::Network;
     }
     if (why)

@@ -31,7 +31,7 @@ struct Transfer
     void fail(Downloader::Error error, const QString &why);
     bool failed() const { return kind != Downloader::Error::NoError; }
     // For a finished reply, how it ended for the file: as the watch judges it, or Network for a
-    // body short of the end its answer announced; why says so in a line.
+    // file short of its complete length; why says so in a line.
     Downloader::Error verdict(QString *why) const;
     // Fails the transfer as verdict() judges the finished reply, if it finds fault.
     void takeWatchVerdict();
@@ -48,7 +48,8 @@ struct Transfer
     // The same for the first size bytes of a file, read on the hasher's thread.
     void hashFile(const QString &path, qint64 size);
 
-    // Says "disk full" in so many words where it is so, and fails the transfer.
+    // Fails the transfer as one that cannot write, "disk full" in so many words where it is so;
+    // false, for the writer to return.
     bool failToWrite();
     // The file starts again from its first byte at path, and so does its hash.
     void startAgain(const QString &path);

@@ -118,7 +118,8 @@ private:
         const qint64 first = rangeStart(response, head, size);
         const bool part = first >= 0;
         offset = part ? first : 0;
-        bodySize = size - offset;
+        const qint64 last = response.ranges == HttpTestServer::Ranges::OneByte ? first : size - 1;
+        bodySize = part ? last - first + 1 : size;
         end = response.stopAfter >= 0 ? qMin(response.stopAfter, bodySize) : bodySize;
 
         const int status = part ? 206 : response.status;
@@ -128,7 +129,7 @@ private:
             const bool wrongStart = response.ranges == HttpTestServer::Ranges::WrongStart;
             const bool wrongTotal = response.ranges == HttpTestServer::Ranges::WrongTotal;
             out += "Content-Range: bytes " + QByteArray::number(offset + wrongStart) + '-'
-                    + QByteArray::number(size - 1) + '/' + QByteArray::number(size + wrongTotal)
+                    + QByteArray::number(last) + '/' + QByteArray::number(size + wrongTotal)
                     + "\r\n";
         }
         if (response.framing == HttpTestServer::Framing::ContentLength)

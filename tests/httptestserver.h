@@ -44,6 +44,7 @@ public:
         Honoured, // 206 with the rest, unless If-Range differs from the ETag or Last-Modified sent
         WrongStart, // as Honoured, but Content-Range names one byte later as the first
         WrongTotal, // as Honoured, but Content-Range names one byte more as the complete length
+        OneByte, // as Honoured, but only the first byte asked for, as a part of its own
     };
 
     struct Response
