@@ -2,12 +2,14 @@
 // with and without Content-Length, checks the SHA-256 of every copy and prints the median times,
 // their ratio and the peak resident memory of both. Then, in turns again: the Downloader with
 // streamed BLAKE2b-512 hashing, without it, and the hashing of the same bytes alone, whose digest
-// checks the Downloader's.
+// checks the Downloader's. Last, in turns: the download cut at 25, 50 and 75 % and resumed each
+// time (no delay between the requests) against the same download uncut.
 //
 //     bench_download [--size BYTES] [--runs N] [--dir DIRECTORY] [--rows FILE]
 
 #include "benchsupport.h"
 #include "download/downloader.h"
+#include "download/networklimits.h"
 #include "verify/blake2b512.h"
 
 #include <QCommandLineParser>
@@ -141,6 +143,69 @@ bool hashedRows(const QUrl &url, const QString &dir, qint64 size, int runs,
     return allMatch;
 }
 
+// The path of run i's cut download: each run has a script of its own, four answers long.
+QString cutPath(int run)
+{
+    return QStringLiteral("/cut?run=%1").arg(run);
+}
+
+void serveCut(HttpTestServer &server, qint64 size, int runs)
+{
+    HttpTestServer::Response answer;
+    answer.generatedSize = size;
+    answer.pieceSize = 256 * 1024;
+    answer.ranges = HttpTestServer::Ranges::Honoured;
+    answer.headers = { { "Content-Disposition", "attachment; filename=\"bench.bin\"" },
+                       { "ETag", "\"bench\"" } };
+    QList<HttpTestServer::Response> script;
+    for (int quarter = 1; quarter <= 4; ++quarter) {
+        // Each answer starts where the last one was cut and stops a quarter further on.
+        answer.stopAfter = quarter < 4 ? size / 4 : -1;
+        script.append(answer);
+    }
+    for (int run = 0; run < runs; ++run)
+        server.respond(cutPath(run), script);
+}
+
+// Goal: the cut download takes at most 1.15 x the uncut one, with peak RSS under 64 MiB.
+bool cutRows(const QUrl &root, const QString &dir, int runs, const QByteArray &expected,
+             const QString &rowsFile)
+{
+    NetworkLimits::retryDelayMs = 0;
+    QVector<double> cut, whole;
+    qint64 cutPeak = 0, wholePeak = 0;
+    bool allMatch = true;
+    for (int i = 0; i < runs; ++i) {
+        Run c, w;
+        const QUrl cutUrl = root.resolved(QUrl(cutPath(i)));
+        const QUrl wholeUrl = root.resolved(QUrl(QString::fromLatin1(modes[0].path)));
+        if (i % 2 == 0) {
+            c = viaDownloader(cutUrl, dir, &cutPeak);
+            w = viaDownloader(wholeUrl, dir, &wholePeak);
+        } else {
+            w = viaDownloader(wholeUrl, dir, &wholePeak);
+            c = viaDownloader(cutUrl, dir, &cutPeak);
+        }
+        const bool match = c.sha == expected && w.sha == expected;
+        out << QString::asprintf(
+                "  cut three times             run %d: cut %.3f s, uncut %.3f s, %s", i + 1,
+                c.seconds, w.seconds, match ? "sha256 ok" : "SHA256 MISMATCH")
+            << Qt::endl;
+        allMatch = allMatch && match;
+        cut << c.seconds;
+        whole << w.seconds;
+    }
+    const double cutMedian = bench::median(cut), wholeMedian = bench::median(whole);
+    out << QString::asprintf("cut three times, resumed    median cut %.3f s, uncut %.3f s, ratio "
+                             "%.2f; peak RSS cut %.1f MiB, uncut %.1f MiB",
+                             cutMedian, wholeMedian, cutMedian / wholeMedian, cutPeak / 1024.0,
+                             wholePeak / 1024.0)
+        << Qt::endl;
+    bench::appendRow(rowsFile, QStringLiteral("download cut at 25/50/75 %, resumed"), cutMedian,
+                     wholeMedian, QStringLiteral("uncut download"), cutPeak, wholePeak);
+    return allMatch;
+}
+
 Run viaCurl(const QUrl &url, const QString &dir, qint64 *peak)
 {
     const bench::CurlRun run = bench::curl(url, dir + QStringLiteral("/curl.bin"));
@@ -173,7 +238,7 @@ int main(int argc, char **argv)
     out << "body: " << size << " bytes, " << runs << " runs per client and mode, in " << tmp.path()
         << Qt::endl;
     const QByteArray expected = bench::generatedSha256(size);
-    bench::ServingThread serving([size](HttpTestServer &server) {
+    bench::ServingThread serving([size, runs](HttpTestServer &server) {
         for (const Mode &mode : modes) {
             HttpTestServer::Response response;
             response.generatedSize = size;
@@ -182,6 +247,7 @@ int main(int argc, char **argv)
             response.headers = { { "Content-Disposition", "attachment; filename=\"bench.bin\"" } };
             server.respond(QString::fromLatin1(mode.path), response);
         }
+        serveCut(server, size, runs);
     });
     const QUrl root = serving.serve();
 
@@ -223,5 +289,6 @@ int main(int argc, char **argv)
     allMatch = hashedRows(root.resolved(QUrl(QString::fromLatin1(modes[0].path))), tmp.path(), size,
                           runs, expected, parser.value("rows"))
             && allMatch;
+    allMatch = cutRows(root, tmp.path(), runs, expected, parser.value("rows")) && allMatch;
     return allMatch ? 0 : 1;
 }
