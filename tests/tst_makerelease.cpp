@@ -8,7 +8,9 @@
 #include "verify/minisignsignature.h"
 #include "verify/signatureverifier.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -43,17 +45,30 @@ struct Run
 {
     int exitCode = -1;
     QByteArray errors;
+    QByteArray output;
 };
 
-Run makeRelease(const QStringList &args)
+Run runProgram(const QString &program, const QStringList &args)
 {
     QProcess process;
-    process.start(Script, args);
+    process.start(program, args);
     Run run;
     if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
         run.exitCode = process.exitCode();
     run.errors = process.readAllStandardError();
+    run.output = process.readAllStandardOutput();
     return run;
+}
+
+Run makeRelease(const QStringList &args)
+{
+    return runProgram(Script, args);
+}
+
+// BLAKE2b-512 in hex, as coreutils computes it.
+QString blake2b(const QString &file)
+{
+    return QString::fromLatin1(runProgram("b2sum", { file }).output.left(128));
 }
 
 // The platform entry as the dialog reads it: "updates", then the platform key, as objects.
@@ -79,6 +94,8 @@ private slots:
     void nextReleaseUpdatesOnlyItsEntry();
     void signedReleaseVerifies();
     void signedThenUnsigned();
+    void deltaPackage();
+    void deltaNamedUntilAReleaseWithout();
     void refuses_data();
     void refuses();
 
@@ -244,15 +261,104 @@ void tst_MakeRelease::signedThenUnsigned()
     QVERIFY(QFile::exists(path("out/Morvane-1.1.0.zip.minisig")));
 }
 
+// Against an older release: Morvane.exe changed inside, readme.txt removed, plugins/new.dll
+// added, the rest the same. zstd itself applies each patch.
+void tst_MakeRelease::deltaPackage()
+{
+    if (!runsHere())
+        QSKIP("make-release runs where python3 does");
+    QVERIFY(!QStandardPaths::findExecutable("zstd").isEmpty());
+    QVERIFY(makeReleaseFolder(path("old")));
+    QByteArray exe = testsupport::readFile(path("files/Morvane.exe"));
+    exe.replace(30000, 16, "changed in 1.1.0").append("appended");
+    QVERIFY(testsupport::writeFile(path("files/Morvane.exe"), exe, 0755));
+    QVERIFY(testsupport::writeFile(path("files/plugins/new.dll"), "MZ plugin"));
+    QVERIFY(QFile::remove(path("files/readme.txt")));
+    const QStringList args = releaseArgs("1.1.0", path("out"))
+            << "--delta-from" << path("old") << "--delta-from-version"
+            << "1.0.0";
+    const Run run = makeRelease(args);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    const QString delta = path("out/Morvane-1.0.0-to-1.1.0.delta.zip");
+
+    QStringList names;
+    for (const auto &entry : testsupport::zipListing(delta))
+        names << entry.first;
+    QCOMPARE(names, QStringList({ "delta.json", "Morvane.exe", "plugins/new.dll" }));
+    QCOMPARE(runProgram("python3", { "-m", "zipfile", "-e", delta, path("unpacked") }).exitCode, 0);
+    const QJsonArray files
+            = QJsonDocument::fromJson(testsupport::readFile(path("unpacked/delta.json")))
+                      .object()
+                      .value("files")
+                      .toArray();
+    QCOMPARE(files.size(), 2);
+    for (const QJsonValue &value : files) {
+        const QJsonObject item = value.toObject();
+        const QString name = item.value("path").toString();
+        const QString newFile = path("files/" + name);
+        QString result = path("unpacked/" + name);
+        if (name == "Morvane.exe") {
+            QCOMPARE(item.value("action").toString(), QStringLiteral("patch"));
+            QCOMPARE(item.value("old-blake2b").toString(), blake2b(path("old/" + name)));
+            result = path("patched");
+            const Run zstd = runProgram("zstd",
+                                        { "-q", "-d", "--patch-from=" + path("old/" + name),
+                                          path("unpacked/" + name), "-o", result });
+            QVERIFY2(zstd.exitCode == 0, zstd.errors.constData());
+        } else {
+            QCOMPARE(item.value("action").toString(), QStringLiteral("add"));
+            QVERIFY(!item.contains("old-blake2b"));
+        }
+        QCOMPARE(testsupport::readFile(result), testsupport::readFile(newFile));
+        QCOMPARE(item.value("blake2b").toString(), blake2b(result));
+        QCOMPARE(item.value("size").toInt(-1), int(QFileInfo(newFile).size()));
+        QCOMPARE(item.value("executable").toBool(), QFileInfo(newFile).isExecutable());
+    }
+
+    // The same files, touched since, give the same delta package.
+    QFile touched(path("files/plugins/new.dll"));
+    QVERIFY(touched.open(QIODevice::Append));
+    QVERIFY(touched.setFileTime(QDateTime(QDate(2030, 1, 1), QTime(12, 0)),
+                                QFileDevice::FileModificationTime));
+    touched.close();
+    QCOMPARE(makeRelease(QStringList(args).replaceInStrings(path("out"), path("again"))).exitCode,
+             0);
+    QCOMPARE(testsupport::readFile(path("again/Morvane-1.0.0-to-1.1.0.delta.zip")),
+             testsupport::readFile(delta));
+}
+
+void tst_MakeRelease::deltaNamedUntilAReleaseWithout()
+{
+    if (!runsHere())
+        QSKIP("make-release runs where python3 does");
+    QVERIFY(makeReleaseFolder(path("old")));
+    QVERIFY(testsupport::writeFile(path("files/readme.txt"), "Morvane 1.1.0, changed\n"));
+    const Run run = makeRelease(releaseArgs("1.1.0", path("out"))
+                                << "--delta-from" << path("old") << "--delta-from-version"
+                                << "1.0.0");
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QJsonObject entry = platformEntry(path("out/updates.json"));
+    QCOMPARE(entry.value("delta-url").toString(), BaseUrl + "/Morvane-1.0.0-to-1.1.0.delta.zip");
+    QCOMPARE(entry.value("delta-from").toString(), QStringLiteral("1.0.0"));
+
+    QCOMPARE(makeRelease(releaseArgs("1.2.0", path("out"))).exitCode, 0);
+    entry = platformEntry(path("out/updates.json"));
+    QCOMPARE(entry.value("latest-version").toString(), QStringLiteral("1.2.0"));
+    QVERIFY(!entry.contains("delta-url"));
+    QVERIFY(!entry.contains("delta-from"));
+}
+
 void tst_MakeRelease::refuses_data()
 {
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("link"); // made in the release folder
     QTest::addColumn<QString>("installer"); // made beside it and passed with --installer
     QTest::addColumn<QByteArray>("secretKey"); // written beside it and passed with --sign
+    QTest::addColumn<QString>("deltaFrom"); // passed with --delta-from; "old" is made with a link
     const auto row = [](const char *name, const char *version, const char *link = "",
-                        const char *installer = "", const QByteArray &secretKey = {}) {
-        QTest::newRow(name) << version << link << installer << secretKey;
+                        const char *installer = "", const QByteArray &secretKey = {},
+                        const char *deltaFrom = "") {
+        QTest::newRow(name) << version << link << installer << secretKey << deltaFrom;
     };
     row("link to a file", "1.1.0", "readme link.txt");
     row("link to a folder", "1.1.0", "data/again");
@@ -263,6 +369,9 @@ void tst_MakeRelease::refuses_data()
     row("empty", "");
     row("part of ten digits", "1.1000000000");
     row("installer not an .exe", "1.1.0", "", "Morvane-setup.msi");
+    row("old folder missing", "1.1.0", "", "", {}, "missing");
+    row("old folder with a link", "1.1.0", "", "", {}, "old");
+    row("old folder holds the output", "1.1.0", "", "", {}, ".");
     // The package and the manifest are written by then: a key that minisign cannot use
     // must still publish nothing.
     if (!QStandardPaths::findExecutable("minisign").isEmpty())
@@ -277,6 +386,7 @@ void tst_MakeRelease::refuses()
     QFETCH(QString, link);
     QFETCH(QString, installer);
     QFETCH(QByteArray, secretKey);
+    QFETCH(QString, deltaFrom);
     if (!link.isEmpty()) {
         const QString target = link.startsWith("data/") ? path("files/bin") : "readme.txt";
         QVERIFY(QFile::link(target, path("files/" + link)));
@@ -289,6 +399,14 @@ void tst_MakeRelease::refuses()
     if (!secretKey.isEmpty()) {
         QVERIFY(testsupport::writeFile(path("release.key"), secretKey));
         args << "--sign" << path("release.key");
+    }
+    if (!deltaFrom.isEmpty()) {
+        if (deltaFrom == "old") {
+            QVERIFY(makeReleaseFolder(path("old")));
+            QVERIFY(QFile::link("readme.txt", path("old/readme link.txt")));
+        }
+        args << "--delta-from" << path(deltaFrom) << "--delta-from-version"
+             << "1.0.0";
     }
     const QString manifest = path("out/updates.json");
     const QByteArray before = R"({"updates": {"windows": {"latest-version": "1.0.0"}}})";
