@@ -25,12 +25,17 @@ public:
         RollBackIncomplete, // a failure whose undo could not finish: the backups are kept
     };
 
+    // What the package is: a zip of the files themselves, or a delta package (delta.json, then
+    // per file a zstd patch against the installed file or the file itself).
+    enum class Format { Zip, Delta };
+
     PackageInstaller(const QString &packagePath, const QString &targetDir);
     // Reads an already open, seekable package from its start; the file is not closed.
     PackageInstaller(QFile *package, const QString &targetDir);
 
     // Entries whose first path component is this name, in any case, are refused.
     void setProtectedFolder(const QString &name);
+    void setFormat(Format format);
 
     // True when every entry of the package now lies in the target directory. Takes the update
     // lock of the target and settles what earlier installs left first.
@@ -51,6 +56,7 @@ private:
     QFile *package = nullptr;
     QString targetDir;
     QString protectedFolder;
+    Format format = Format::Zip;
     Error lastError = Error::NoError;
     QString reason;
     std::atomic<bool> cancelled { false };

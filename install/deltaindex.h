@@ -1,0 +1,36 @@
+#ifndef DELTAINDEX_H
+#define DELTAINDEX_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// The delta package's delta.json: which files of the new release it makes, and how. Read from
+// bytes that came off the network, so every value is checked and bounded here.
+class DeltaIndex
+{
+public:
+    struct File
+    {
+        QString path; // relative, '/'-separated, as the package's entry is named
+        bool patch; // a zstd patch against the installed file; otherwise the file itself
+        QByteArray oldDigest; // BLAKE2b-512 of the installed file (patch only), 64 bytes
+        QByteArray digest; // BLAKE2b-512 of the result, 64 bytes
+        qint64 size; // of the result
+        bool executable;
+    };
+
+    static constexpr qint64 maxBytes = 16 * 1024 * 1024;
+    static constexpr int maxFiles = 100000;
+    static constexpr qint64 maxFileSize = qint64(4) << 30;
+
+    // False at the first value that is missing, of the wrong type or out of bounds.
+    bool read(const QByteArray &json);
+    QString errorString() const;
+
+    QString from() const;
+    QString to() const;
+    const QVector<File> &files() const;
+};
+
+#endif // DELTAINDEX_H
