@@ -88,5 +88,13 @@ Manifest::Status Manifest::read(const QByteArray &body, const QString &platformK
     latestVersion = latest;
     modifyTime = cutForDisplay(text("modify-time"), maxModifyTimeCharacters, 1,
                                maxModifyTimeCharacters);
+    // The delta only saves download time: values past the bounds leave it out, not the update.
+    deltaUrl = text("delta-url");
+    deltaFrom = text("delta-from");
+    if (deltaUrl.size() > maxUrlCharacters || deltaFrom.size() > maxVersionCharacters
+        || deltaUrl.isEmpty() || deltaFrom.isEmpty()) {
+        deltaUrl.clear();
+        deltaFrom.clear();
+    }
     return Status::Read;
 }

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
-// The five values of this platform's entry in an update manifest, read from bytes that came off
+// The values of this platform's entry in an update manifest, read from bytes that came off
 // the network, so everything here is bounded before the dialog shows or compares it.
 class Manifest
 {
@@ -33,6 +33,10 @@ public:
     QString downloadUrl;
     QString latestVersion;
     QString modifyTime;
+    // The delta package against the release deltaFrom; both empty when the entry has no
+    // usable pair.
+    QString deltaUrl;
+    QString deltaFrom;
 
 private:
     QString error;

@@ -1,5 +1,7 @@
 #include "dialog/packagefetch.h"
 
+#include "dialog/progresstext.h"
+
 #include "download/downloader.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
@@ -17,11 +19,32 @@ PackageFetch::PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject 
     : QObject(parent)
     , downloader(downloader)
     , trust(trust)
-{ }
+{
+    connect(downloader, &Downloader::doProgress, this,
+            [this](qint64, qint64 total) { noteDeltaSize(total); });
+}
+
+// The delta's size is said once, with its first report of a size.
+void PackageFetch::noteDeltaSize(qint64 total)
+{
+    if (current != Kind::Delta || sizeNoted || total <= 0)
+        return;
+    sizeNoted = true;
+    emit note(QStringLiteral("downloading the delta from %1 (%2)")
+                      .arg(deltaFrom, ProgressText::size(total)));
+}
 
 PackageFetch::~PackageFetch()
 {
     delete digest;
+}
+
+void PackageFetch::startDelta(const QString &url, const QString &from, const QString &wholeUrl)
+{
+    deltaFrom = from;
+    whole = wholeUrl;
+    sizeNoted = false;
+    start(url, Kind::Delta);
 }
 
 void PackageFetch::start(const QString &url, Kind kind)
@@ -98,7 +121,25 @@ bool PackageFetch::hold()
 void PackageFetch::finish(Outcome outcome, const QString &problem)
 {
     why = problem;
-    emit finished(outcome);
+    if (outcome == Outcome::Held || !fallBack(problem, outcome == Outcome::SignatureInvalid))
+        emit finished(outcome);
+}
+
+bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
+{
+    if (current != Kind::Delta)
+        return false;
+    // What is wrong with a delta is not the user's problem while the whole package can be had;
+    // the warning keeps why.
+    qWarning("delta not used: %s", qPrintable(problem));
+    release();
+    if (signatureInvalid)
+        emit note(QStringLiteral("package signature invalid"));
+    emit note(QStringLiteral(
+            "the delta does not fit this installation, downloading the whole package"));
+    emit fellBack();
+    start(whole, Kind::Incremental);
+    return true;
 }
 
 PackageFetch::Kind PackageFetch::kind() const

@@ -28,8 +28,9 @@ public:
         SignatureInvalid, // signed build: the signature missing, not ours, or not these bytes
         Rejected, // the file changed after it was downloaded, or could not be held
     };
-    // What the package is: the incremental zip, or the full installer started as it is.
-    enum class Kind { Incremental, Full };
+    // What the package is: the incremental zip, the delta package against the installed
+    // release, or the full installer started as it is.
+    enum class Kind { Incremental, Delta, Full };
 
     // The downloader and trust outlive the fetch.
     PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject *parent);
@@ -37,6 +38,13 @@ public:
     ~PackageFetch() override;
 
     void start(const QString &url, Kind kind);
+    // The delta package against the installed release from, in place of the incremental zip at
+    // wholeUrl. A delta that fails to arrive, to verify or to be held is given up for the zip
+    // at once (fellBack()); finished() then tells of the zip.
+    void startDelta(const QString &url, const QString &from, const QString &wholeUrl);
+    // After a delta that was held could not be installed: the whole package is fetched instead,
+    // and finished() follows for it. False (nothing done) when the fetch was no delta.
+    bool fallBack(const QString &why, bool signatureInvalid = false);
     // To be called once the downloader has emitted doFinished for this fetch.
     void takeDownload();
     Kind kind() const;
@@ -59,9 +67,14 @@ public:
 signals:
     void finished(PackageFetch::Outcome outcome);
     void rechecked(bool ok);
+    // The delta is given up for the whole package, which is being fetched.
+    void fellBack();
+    // A line for the log: the delta's size once known, why it was given up.
+    void note(const QString &line);
 
 private:
     void startDownload(const QString &url);
+    void noteDeltaSize(qint64 total);
     void takeSignature(QNetworkReply *reply, const QString &url);
     void finish(Outcome outcome, const QString &why);
     bool hold();
@@ -71,6 +84,9 @@ private:
     ReleaseTrust &trust;
     QNetworkAccessManager *manager = nullptr;
     Kind current = Kind::Incremental;
+    QString whole;
+    QString deltaFrom;
+    bool sizeNoted = false;
     QString why;
     std::unique_ptr<QFile> held;
     // Reads held, so it is ended before held closes.

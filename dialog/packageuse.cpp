@@ -53,7 +53,9 @@ void PackageUse::install(PackageFetch *fetch)
                 fail(job->error(), reason);
         });
     }
-    job->start(fetch->package(), appDir, Downloader::folderName());
+    job->start(fetch->package(), appDir, Downloader::folderName(),
+               fetch->kind() == PackageFetch::Kind::Delta ? PackageInstaller::Format::Delta
+                                                          : PackageInstaller::Format::Zip);
 }
 
 void PackageUse::launch(const QString &program, bool downloaded)
@@ -89,6 +91,34 @@ PackageInstaller::Error PackageUse::error() const
 QString PackageUse::errorString() const
 {
     return why;
+}
+
+QString PackageUse::failureLine() const
+{
+    switch (lastError) {
+    case PackageInstaller::Error::RollBackIncomplete:
+        return QStringLiteral("the update could not be undone completely");
+    case PackageInstaller::Error::Busy:
+        return QStringLiteral("another update is running");
+    case PackageInstaller::Error::NoSpace:
+        return QStringLiteral("not enough disk space");
+    case PackageInstaller::Error::WriteFailed:
+        return QStringLiteral("could not write the update");
+    case PackageInstaller::Error::NoError:
+    case PackageInstaller::Error::Refused:
+    case PackageInstaller::Error::Cancelled:
+        break;
+    }
+    return QStringLiteral("update package rejected");
+}
+
+// A delta's result is checked against its declared size and digest before any move, so a
+// refusal, the space it claimed or a write it could not make leaves the folder as it was.
+bool PackageUse::mayFallBack() const
+{
+    return lastError == PackageInstaller::Error::Refused
+            || lastError == PackageInstaller::Error::NoSpace
+            || lastError == PackageInstaller::Error::WriteFailed;
 }
 
 QString PackageUse::program() const

@@ -35,6 +35,11 @@ public:
 
     PackageInstaller::Error error() const;
     QString errorString() const;
+    // What a failed install means to the user, by its kind, for the log.
+    QString failureLine() const;
+    // Whether a failed install of a delta is the delta's own fault (it did not fit, or could not
+    // be made), so that the whole package may still install.
+    bool mayFallBack() const;
     // The program that was to be started.
     QString program() const;
 

@@ -1,5 +1,7 @@
 #include "dialog/progresstext.h"
 
+#include <QMetaEnum>
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -112,4 +114,10 @@ QString ProgressText::retryLine(Downloader::Retry cause, qint64 resumeAt, int wa
         break;
     }
     return what + QStringLiteral(" (%1 of %2)").arg(attempt).arg(attempts);
+}
+
+QString ProgressText::errorKey(QNetworkReply::NetworkError code)
+{
+    const QMetaEnum errors = QMetaEnum::fromType<QNetworkReply::NetworkError>();
+    return QString::fromLatin1(errors.valueToKey(code));
 }

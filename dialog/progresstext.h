@@ -3,6 +3,7 @@
 
 #include "download/downloader.h"
 
+#include <QNetworkReply>
 #include <QString>
 
 // The texts of the download progress display, as pure functions of byte counts and
@@ -35,6 +36,8 @@ public:
     // received, starting again (2 of 5)", "server busy, trying again in 4 s (2 of 5)".
     static QString retryLine(Downloader::Retry cause, qint64 resumeAt, int waitMs, int attempt,
                              int attempts);
+    // The network error's key name, as the log shows it: "ConnectionRefusedError".
+    static QString errorKey(QNetworkReply::NetworkError code);
 };
 
 #endif // PROGRESSTEXT_H

@@ -9,15 +9,11 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QMetaEnum>
 #include <QNetworkReply>
 
 namespace {
 
-QString anotherUpdateRunning()
-{
-    return QStringLiteral("another update is running");
-}
+const QString anotherUpdateRunning = QStringLiteral("another update is running");
 
 } // namespace
 
@@ -58,7 +54,7 @@ bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome)
     case InstallRecovery::Outcome::RolledBack:
         return true;
     case InstallRecovery::Outcome::Busy:
-        ui->show->appendPlainText(anotherUpdateRunning());
+        ui->show->appendPlainText(anotherUpdateRunning);
         return false;
     // Recovery has warned with the folder it kept.
     case InstallRecovery::Outcome::Unreadable:
@@ -116,6 +112,8 @@ void UpdaterDialog::takeCheck(const UpdateCheck::Result &result)
     downloadUrl = manifest.downloadUrl;
     latestVersion = manifest.latestVersion;
     modifyTime = manifest.modifyTime;
+    deltaUrl = manifest.deltaUrl;
+    deltaFrom = manifest.deltaFrom;
 
     offered = hasNewVersion();
     heldElsewhere = false;
@@ -129,7 +127,7 @@ void UpdaterDialog::takeCheck(const UpdateCheck::Result &result)
         if (!blockedBecause.isEmpty())
             ui->show->appendPlainText(blockedBecause);
         else if (heldElsewhere)
-            ui->show->appendPlainText(anotherUpdateRunning());
+            ui->show->appendPlainText(anotherUpdateRunning);
     } else {
         showInfo(tr("current software is up-to-date") + tr("\nversion: v") + localVersion
                  + tr("\nclick cancel button to quit"));
@@ -146,7 +144,9 @@ void UpdaterDialog::on_btn_update_clicked()
     // A press while a download runs changes nothing the summary measures.
     if (stage == Stage::Idle)
         meter.start();
-    const QString url = needFull ? fullUrl : downloadUrl;
+    // The delta is only worth trying from the very release it patches.
+    const bool delta = !needFull && !deltaUrl.isEmpty() && localVersion == deltaFrom;
+    const QString url = needFull ? fullUrl : delta ? deltaUrl : downloadUrl;
     if (needFull)
         ui->show->appendPlainText(QStringLiteral("need full"));
     if (stage == Stage::Downloading)
@@ -161,7 +161,10 @@ void UpdaterDialog::on_btn_update_clicked()
     setStage(Stage::Downloading);
     // A check during the download may change needFull; the package is used as what it was
     // fetched as.
-    fetch->start(url, needFull ? PackageFetch::Kind::Full : PackageFetch::Kind::Incremental);
+    if (delta)
+        fetch->startDelta(url, deltaFrom, downloadUrl);
+    else
+        fetch->start(url, needFull ? PackageFetch::Kind::Full : PackageFetch::Kind::Incremental);
 }
 
 void UpdaterDialog::createDownloader()
@@ -172,9 +175,8 @@ void UpdaterDialog::createDownloader()
     // Our own aborts (time-outs, caps, a full disk, cancel) say why in the downloader's reason,
     // logged at the end; their key name would only mislead.
     connect(downloader, &Downloader::onError, this, [this](QNetworkReply::NetworkError code) {
-        const QMetaEnum errors = QMetaEnum::fromType<QNetworkReply::NetworkError>();
         if (code != QNetworkReply::OperationCanceledError)
-            ui->show->appendPlainText(QString::fromLatin1(errors.valueToKey(code)));
+            ui->show->appendPlainText(ProgressText::errorKey(code));
     });
     connect(downloader, &Downloader::doFinished, this, [this] {
         ui->label_3->setText(meter.summary());
@@ -188,6 +190,8 @@ void UpdaterDialog::createDownloader()
     fetch = new PackageFetch(downloader, trust, this);
     connect(fetch, &PackageFetch::finished, this, &UpdaterDialog::takePackage);
     connect(fetch, &PackageFetch::rechecked, this, &UpdaterDialog::usePackage);
+    connect(fetch, &PackageFetch::note, ui->show, &QPlainTextEdit::appendPlainText);
+    connect(fetch, &PackageFetch::fellBack, this, [this] { meter.start(); });
     use = new PackageUse(QCoreApplication::applicationDirPath(), this);
     connect(use, &PackageUse::finished, this, &UpdaterDialog::takeUse);
 }
@@ -211,7 +215,7 @@ bool UpdaterDialog::openGate()
     case UpdateGate::Outcome::HeldElsewhere:
         heldElsewhere = true;
         setStage(stage);
-        ui->show->appendPlainText(anotherUpdateRunning());
+        ui->show->appendPlainText(anotherUpdateRunning);
         return false;
     case UpdateGate::Outcome::LockUnusable:
         qWarning("update lock unusable: %s", qPrintable(gate.errorString()));
@@ -302,18 +306,21 @@ void UpdaterDialog::reject()
 
 void UpdaterDialog::onDownloadFinished()
 {
-    setStage(Stage::Asking);
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, QStringLiteral("update"), QStringLiteral("download finished\nstart update?"),
-            QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
-        fetch->release();
-        gate.close();
-        setStage(Stage::Idle);
-        return;
+    // The whole package after a delta that did not fit: Yes was said to the delta.
+    if (stage == Stage::Downloading) {
+        setStage(Stage::Asking);
+        const QMessageBox::StandardButton answer = QMessageBox::question(
+                this, QStringLiteral("update"), QStringLiteral("download finished\nstart update?"),
+                QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            fetch->release();
+            gate.close();
+            setStage(Stage::Idle);
+            return;
+        }
+        setStage(Stage::Installing);
     }
-    setStage(Stage::Installing);
-    if (trust.isSigned())
+    if (trust.isSigned() && stage != Stage::Closing)
         fetch->recheck();
     else
         usePackage(true);
@@ -326,7 +333,8 @@ void UpdaterDialog::usePackage(bool rechecked)
         fetch->release();
         gate.close();
     } else if (!rechecked) {
-        takePackage(PackageFetch::Outcome::SignatureInvalid);
+        if (!fetch->fallBack(fetch->errorString(), true))
+            takePackage(PackageFetch::Outcome::SignatureInvalid);
     } else {
         use->start(fetch);
     }
@@ -334,6 +342,9 @@ void UpdaterDialog::usePackage(bool rechecked)
 
 void UpdaterDialog::takeUse(PackageUse::Outcome outcome)
 {
+    if (outcome == PackageUse::Outcome::NotInstalled && stage == Stage::Installing
+        && use->mayFallBack() && fetch->fallBack(use->errorString()))
+        return;
     fetch->release();
     gate.close();
     const bool closing = stage == Stage::Closing;
@@ -362,27 +373,13 @@ void UpdaterDialog::showInstallFailure()
 {
     const QString reason = use->errorString();
     qWarning("update not installed: %s", qPrintable(reason));
-    switch (use->error()) {
-    case PackageInstaller::Error::RollBackIncomplete:
-        blockUpdate(QStringLiteral("the update could not be undone completely: ") + reason);
-        return;
-    case PackageInstaller::Error::Busy:
+    if (use->error() == PackageInstaller::Error::RollBackIncomplete)
+        return blockUpdate(QStringLiteral("the update could not be undone completely: ") + reason);
+    if (use->error() == PackageInstaller::Error::Busy) {
         heldElsewhere = true;
         setStage(stage);
-        ui->show->appendPlainText(anotherUpdateRunning());
-        return;
-    case PackageInstaller::Error::NoSpace:
-        ui->show->appendPlainText(QStringLiteral("not enough disk space"));
-        return;
-    case PackageInstaller::Error::WriteFailed:
-        ui->show->appendPlainText(QStringLiteral("could not write the update"));
-        return;
-    case PackageInstaller::Error::NoError:
-    case PackageInstaller::Error::Refused:
-    case PackageInstaller::Error::Cancelled:
-        ui->show->appendPlainText(QStringLiteral("update package rejected"));
-        return;
     }
+    ui->show->appendPlainText(use->failureLine());
 }
 
 void UpdaterDialog::showInfo(const QString &text)

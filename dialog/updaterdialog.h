@@ -55,7 +55,9 @@ private:
         Idle,
         Downloading, // the package's signature, then the package
         Asking, // the question whether to install
-        Installing, // from Yes to the end of the install, or the start of the full installer
+        // From Yes to the end of the install, or the start of the full installer; also while the
+        // whole package is fetched for a delta that did not fit
+        Installing,
         Closing, // the window was closed during the install: it closes when that is undone
     };
 
@@ -81,6 +83,8 @@ private:
     QString latestVersion;
     QString fullUrl;
     QString modifyTime;
+    QString deltaUrl;
+    QString deltaFrom;
     bool needFull = false;
     Stage stage = Stage::Idle;
     // Whether the last manifest read offers an update.

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+class QJsonValue;
+
 // The delta package's delta.json: which files of the new release it makes, and how. Read from
 // bytes that came off the network, so every value is checked and bounded here.
 class DeltaIndex
@@ -31,6 +33,15 @@ public:
     QString from() const;
     QString to() const;
     const QVector<File> &files() const;
+
+private:
+    bool refuse(const QString &why, const QString &subject);
+    bool readFile(const QJsonValue &value);
+
+    QString error;
+    QString fromVersion;
+    QString toVersion;
+    QVector<File> listed;
 };
 
 #endif // DELTAINDEX_H

@@ -1,6 +1,7 @@
 #include "install/installation.h"
 
 #include "install/archivereader.h"
+#include "install/deltastaging.h"
 #include "install/entryname.h"
 #include "install/packageplan.h"
 
@@ -26,9 +27,10 @@ int stagedMode(int archiveMode)
 } // namespace
 
 Installation::Installation(QIODevice *package, const PackagePlan &plan, const QString &targetDir,
-                           const std::atomic<bool> &cancelled)
+                           const std::atomic<bool> &cancelled, DeltaStaging *delta)
     : package(package)
     , plan(plan)
+    , delta(delta)
     , targetDir(targetDir)
     , target(QFileInfo(targetDir).canonicalFilePath())
     , cancelled(cancelled)
@@ -126,17 +128,19 @@ bool Installation::stageFiles()
     if (!reader.open())
         return fail(Error::Refused, unreadable, reader.lastError());
     qint64 total = 0;
-    for (int i = 0; i < plan.entries().size(); ++i) {
+    // A delta's index comes before the entries that make its files.
+    for (int i = delta ? -1 : 0; i < plan.entries().size(); ++i) {
         archive_entry *header = nullptr;
         if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
             return fail(Error::Refused, unreadable, reader.lastError());
-        if (!plan.entries().at(i).isDir && !stageFile(reader, header, i, total))
+        if (i >= 0 && !plan.entries().at(i).isDir && !stageFile(reader, header, i, total))
             return false;
     }
     return true;
 }
 
-// Streams one entry into its staging file, stopping the moment it passes its declared size.
+// Streams one entry into its staging file (through the delta, for a delta's), stopping the
+// moment it passes its declared size.
 bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total)
 {
     const PackagePlan::Entry &entry = plan.entries().at(index);
@@ -147,26 +151,35 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
     NativeDir::File out;
     if (!bucket.createFile(InstallJournal::stagedName(index), stagedMode(entry.mode), &out))
         return fail(Error::WriteFailed, cannotWrite, bucket.errorString());
+    if (delta && !delta->begin(index))
+        return fail(Error::Refused, delta->errorString(), entry.path);
     qint64 written = 0;
-    for (;;) {
+    const auto write = [&](const char *data, qint64 size) {
+        written += size;
+        total += size;
+        if (written > entry.size || total > plan.declaredTotal())
+            return fail(Error::Refused, QStringLiteral("entry larger than declared"), entry.path);
+        return out.write(data, size) || fail(Error::WriteFailed, cannotWrite, entry.path);
+    };
+    for (qint64 offset = 0;;) {
         if (cancelled)
             return fail(Error::Cancelled, QStringLiteral("cancelled"), entry.path);
         const void *block = nullptr;
         size_t size = 0;
-        la_int64_t offset = 0;
-        const int status = archive_read_data_block(reader.get(), &block, &size, &offset);
+        la_int64_t at = 0;
+        const int status = archive_read_data_block(reader.get(), &block, &size, &at);
         if (status == ARCHIVE_EOF)
             break;
-        if (status != ARCHIVE_OK || offset != written)
+        if (status != ARCHIVE_OK || at != offset)
             return fail(Error::Refused, QStringLiteral("damaged entry"), entry.path);
-        written += qint64(size);
-        total += qint64(size);
-        if (written > entry.size || total > plan.declaredTotal())
-            return fail(Error::Refused, QStringLiteral("entry larger than declared"), entry.path);
-        if (!out.write(static_cast<const char *>(block), qint64(size)))
-            return fail(Error::WriteFailed, cannotWrite, entry.path);
+        offset += qint64(size);
+        const char *data = static_cast<const char *>(block);
+        if (delta ? !delta->take(data, qint64(size), write) : !write(data, qint64(size)))
+            return fail(Error::Refused, delta ? delta->errorString() : QString(), entry.path);
     }
     // libarchive has checked the CRC at the end of the data; the size is checked here.
+    if (delta && !delta->end())
+        return fail(Error::Refused, delta->errorString(), entry.path);
     if (written != entry.size)
         return fail(Error::Refused, QStringLiteral("damaged entry"), entry.path);
     if (!out.close())

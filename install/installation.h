@@ -12,6 +12,7 @@
 #include <memory>
 
 class ArchiveReader;
+class DeltaStaging;
 class PackagePlan;
 class QIODevice;
 struct archive_entry;
@@ -23,9 +24,10 @@ class Installation
 {
 public:
     // package and plan (read from it) outlive the installation; cancelled is polled between
-    // pieces and files.
+    // pieces and files. For a delta package, plan is what it makes and delta makes it: the
+    // package's first entry, its index, is passed over.
     Installation(QIODevice *package, const PackagePlan &plan, const QString &targetDir,
-                 const std::atomic<bool> &cancelled);
+                 const std::atomic<bool> &cancelled, DeltaStaging *delta = nullptr);
 
     // Checks the target, then inflates every file into the staging folder, each held to its
     // declared size. On failure the staging folder is gone again and the target as it was.
@@ -50,6 +52,7 @@ private:
 
     QIODevice *package;
     const PackagePlan &plan;
+    DeltaStaging *delta;
     QString targetDir;
     QString target; // canonical
     const std::atomic<bool> &cancelled;

@@ -17,12 +17,14 @@ InstallJob::~InstallJob()
     }
 }
 
-void InstallJob::start(QFile *package, const QString &targetDir, const QString &protectedFolder)
+void InstallJob::start(QFile *package, const QString &targetDir, const QString &protectedFolder,
+                       PackageInstaller::Format format)
 {
     if (thread)
         return;
     installer = std::make_unique<PackageInstaller>(package, targetDir);
     installer->setProtectedFolder(protectedFolder);
+    installer->setFormat(format);
     succeeded = false;
     PackageInstaller *worker = installer.get();
     thread = QThread::create([this, worker] { succeeded = worker->install(); });

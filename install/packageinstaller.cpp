@@ -1,11 +1,16 @@
 #include "install/packageinstaller.h"
 
+#include "install/deltaplan.h"
+#include "install/deltastaging.h"
 #include "install/installation.h"
 #include "install/installrecovery.h"
 #include "install/packageplan.h"
 #include "platform/updatelock.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <memory>
 
 PackageInstaller::PackageInstaller(const QString &packagePath, const QString &targetDir)
     : packagePath(packagePath)
@@ -20,6 +25,11 @@ PackageInstaller::PackageInstaller(QFile *package, const QString &targetDir)
 void PackageInstaller::setProtectedFolder(const QString &name)
 {
     protectedFolder = name;
+}
+
+void PackageInstaller::setFormat(Format packageFormat)
+{
+    format = packageFormat;
 }
 
 bool PackageInstaller::install()
@@ -45,9 +55,18 @@ bool PackageInstaller::install()
 
     // Every refusal of the plan is the package's fault, whatever its kind.
     PackagePlan plan(protectedFolder);
-    if (!plan.read(file, file->fileName()))
+    DeltaPlan deltaPlan(protectedFolder);
+    std::unique_ptr<DeltaStaging> staging;
+    if (format == Format::Delta) {
+        if (!deltaPlan.read(file, file->fileName()))
+            return refuse(Error::Refused, deltaPlan.errorString());
+        staging = std::make_unique<DeltaStaging>(deltaPlan.index(),
+                                                 QFileInfo(targetDir).canonicalFilePath());
+    } else if (!plan.read(file, file->fileName())) {
         return refuse(Error::Refused, plan.errorString());
-    Installation installation(file, plan, targetDir, cancelled);
+    }
+    Installation installation(file, staging ? deltaPlan.result() : plan, targetDir, cancelled,
+                              staging.get());
     if (installation.stage() && installation.commit())
         return true;
     // Whatever else went wrong on the way, a cancelled install that was undone is cancelled.

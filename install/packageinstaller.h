@@ -11,7 +11,8 @@ class QFile;
 // update lock, once what earlier installs left is settled, every entry is checked against the
 // limits and the Windows naming rules before anything is inflated (PackagePlan); the files are
 // then streamed into a staging folder inside the target, and only then moved into place, with a
-// journal beside them from which an interrupted move is rolled back (Installation).
+// journal beside them from which an interrupted move is rolled back (Installation). A delta
+// package takes the same road, its files made from the installed ones (DeltaPlan, DeltaStaging).
 class PackageInstaller
 {
 public:

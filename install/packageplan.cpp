@@ -141,25 +141,34 @@ bool PackagePlan::addEntry(archive_entry *header)
     QString path = withoutTop(name);
     if (isDir && path.endsWith(QLatin1Char('/')))
         path.chop(1);
-
-    nameCharacters += path.size();
-    if (nameCharacters > maxNameCharacters)
-        return refuse(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
-    const QString problem = EntryPath::problem(path);
-    if (!problem.isEmpty())
-        return refuse(Refusal::Unsafe, problem, name);
     if (!isDir && !archive_entry_size_is_set(header))
         return refuse(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
     const qint64 size = isDir ? 0 : archive_entry_size(header);
-    if (size < 0 || size > maxEntrySize)
+    return addChecked({ path, isDir, int(archive_entry_perm(header)) & 0777, size }, name);
+}
+
+bool PackagePlan::addFile(const QString &path, int mode, qint64 size)
+{
+    return addChecked({ path, false, mode & 0777, size }, path);
+}
+
+bool PackagePlan::addChecked(const Entry &entry, const QString &name)
+{
+    nameCharacters += entry.path.size();
+    if (nameCharacters > maxNameCharacters)
+        return refuse(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
+    const QString problem = EntryPath::problem(entry.path);
+    if (!problem.isEmpty())
+        return refuse(Refusal::Unsafe, problem, name);
+    if (entry.size < 0 || entry.size > maxEntrySize)
         return refuse(Refusal::OverLimit, QStringLiteral("entry too large"), name);
 
     // Windows compares names without case, so the checks do too, whatever the system here.
-    const QString key = path.toCaseFolded();
-    if (!checkPlace(key, name) || !addPath(path, key, isDir, name))
+    const QString key = entry.path.toCaseFolded();
+    if (!checkPlace(key, name) || !addPath(entry.path, key, entry.isDir, name))
         return false;
-    total += size;
-    planned.append({ path, isDir, int(archive_entry_perm(header)) & 0777, size });
+    total += entry.size;
+    planned.append(entry);
     return true;
 }
 

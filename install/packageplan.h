@@ -44,6 +44,10 @@ public:
     // Why read() refused, for the log; empty when it did not.
     QString errorString() const;
 
+    // Plans a file that is made rather than unpacked (a delta's result), with the same checks
+    // of its path, size and place as an entry's. False at the first that fails.
+    bool addFile(const QString &path, int mode, qint64 size);
+
     // In the package's order, one per entry.
     const QVector<Entry> &entries() const;
     // Every folder the package needs, parents first.
@@ -58,6 +62,7 @@ private:
     bool refuse(Refusal kind, const QString &reason, const QString &subject);
     bool readHeaders(ArchiveReader &reader);
     bool addEntry(archive_entry *header);
+    bool addChecked(const Entry &entry, const QString &name);
     bool checkPlace(const QString &key, const QString &name);
     bool addPath(const QString &path, const QString &key, bool isDir, const QString &name);
 

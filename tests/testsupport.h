@@ -11,12 +11,14 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <openssl/evp.h>
+#include <zstd.h>
 
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -202,6 +204,68 @@ inline QByteArray makeZip(const QVector<ZipEntry> &entries,
     archive_write_close(writer);
     archive_write_free(writer);
     return zip;
+}
+
+// ---- delta packages ----
+
+// A file of a delta package: patched from old (or added whole), made into made. digestOf and
+// sizeOffset make the index lie about the result.
+struct DeltaFile
+{
+    QString path;
+    QByteArray old;
+    QByteArray made;
+    bool patch = true;
+    QByteArray digestOf = QByteArray();
+    qint64 sizeOffset = 0;
+};
+
+inline QByteArray blake2bHex(const QByteArray &bytes)
+{
+    Blake2b512 digest;
+    digest.addData(bytes);
+    return digest.result().toHex();
+}
+
+// A zstd frame of made with old as its prefix, as zstd --patch-from writes one.
+inline QByteArray zstdPatch(const QByteArray &old, const QByteArray &made)
+{
+    ZSTD_CCtx *context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 19);
+    ZSTD_CCtx_refPrefix(context, old.constData(), size_t(old.size()));
+    QByteArray frame(int(ZSTD_compressBound(size_t(made.size()))), Qt::Uninitialized);
+    const size_t size = ZSTD_compress2(context, frame.data(), size_t(frame.size()),
+                                       made.constData(), size_t(made.size()));
+    ZSTD_freeCCtx(context);
+    frame.resize(ZSTD_isError(size) ? 0 : int(size));
+    return frame;
+}
+
+// A delta package as the publisher's tool writes it: delta.json, then the frames (stored) and
+// the new files.
+inline QByteArray deltaZip(const QString &from, const QString &to, const QVector<DeltaFile> &files)
+{
+    QJsonArray listed;
+    QVector<ZipEntry> entries { { QStringLiteral("delta.json"), QByteArray(), ZipEntry::File,
+                                  0644 } };
+    for (const DeltaFile &file : files) {
+        QJsonObject item { { "path", file.path },
+                           { "action", file.patch ? "patch" : "add" },
+                           { "blake2b",
+                             QString::fromLatin1(blake2bHex(
+                                     file.digestOf.isNull() ? file.made : file.digestOf)) },
+                           { "size", double(file.made.size() + file.sizeOffset) },
+                           { "executable", true } };
+        if (file.patch)
+            item.insert("old-blake2b", QString::fromLatin1(blake2bHex(file.old)));
+        listed.append(item);
+        entries.append({ file.path, file.patch ? zstdPatch(file.old, file.made) : file.made,
+                         ZipEntry::File, 0755 });
+    }
+    entries[0].data = QJsonDocument(QJsonObject { { "from", from }, { "to", to },
+                                                  { "files", listed } })
+                              .toJson();
+    return makeZip(entries, Compression::Store);
 }
 
 // Byte patching of a finished zip, for the damaged and hostile ones.

@@ -73,7 +73,8 @@ private slots:
 
 private:
     void expectRefusal(const QString &expectedError, Error kind,
-                       const QString &protectedFolder = QString());
+                       const QString &protectedFolder = QString(),
+                       PackageInstaller::Format format = PackageInstaller::Format::Zip);
 
     std::unique_ptr<QTemporaryDir> root;
     QString app;
@@ -219,12 +220,14 @@ void tst_PackageInstaller::permissions()
 // Installing the package fails as kind with expectedError, and nothing under the temporary root
 // (the target, its parent, no staging folder) has changed in any way.
 void tst_PackageInstaller::expectRefusal(const QString &expectedError, Error kind,
-                                         const QString &protectedFolder)
+                                         const QString &protectedFolder,
+                                         PackageInstaller::Format format)
 {
     const Tree before = snapshot(root->path(), ownFolder);
 
     PackageInstaller installer(package, app);
     installer.setProtectedFolder(protectedFolder);
+    installer.setFormat(format);
     QVERIFY(!installer.install());
     QVERIFY2(installer.errorString().startsWith(expectedError),
              qPrintable(installer.errorString()));
@@ -293,6 +296,48 @@ void tst_PackageInstaller::rejectsPackage_data()
     QTest::newRow("end record counts an entry too many") << moreEntries << true << unreadable;
     QTest::newRow("empty archive") << makeZip({}) << true << "package holds no entry";
     QTest::newRow("missing package") << QByteArray() << false << "cannot open package";
+
+    // Delta packages against the installed x: refused before anything moves, whatever lies.
+    const QByteArray x = "existing x";
+    const auto index = [](const QByteArray &files) {
+        return R"({"from": "1.0", "to": "1.1", "files": [)" + files + "]}";
+    };
+    const auto item = [](const char *path, const QByteArray &old, const QByteArray &made,
+                         qint64 size) {
+        return QByteArray(R"({"path": ")") + path + R"(", "action": ")"
+                + (old.isNull() ? "add" : R"(patch", "old-blake2b": ")" + blake2bHex(old))
+                + R"(", "blake2b": ")" + blake2bHex(made) + R"(", "size": )"
+                + QByteArray::number(size) + R"(, "executable": false})";
+    };
+    const auto delta = [](const char *tag, const QByteArray &json, QVector<ZipEntry> entries,
+                          const QString &expected) {
+        if (!json.isNull())
+            entries.prepend({ QStringLiteral("delta.json"), json, ZipEntry::File, 0644 });
+        QTest::newRow(tag) << makeZip(entries, Compression::Store) << true << expected;
+    };
+    const QByteArray patch = zstdPatch(x, "new x");
+    delta("delta: a file the package lacks",
+          index(item("x", x, "new x", 5) + ',' + item("y", {}, "y", 1)), { { "x", patch } },
+          "delta.json lists 2 files, the package holds 1");
+    delta("delta: entries in another order",
+          index(item("x", x, "new x", 5) + ',' + item("y", {}, "y", 1)),
+          { { "y", "y" }, { "x", patch } }, "delta.json does not name entry: y");
+    delta("delta: index not first", QByteArray(),
+          { { "x", patch }, { "delta.json", index(item("x", x, "new x", 5)) } },
+          "delta package has no readable delta.json");
+    delta("delta: size past 4 GiB", index(item("x", x, "new x", qint64(5) << 30)),
+          { { "x", patch } }, "delta index file with an unusable size: x");
+    delta("delta: new file of another size", index(item("y", {}, "y", 2)), { { "y", "y" } },
+          "new file of another size than listed: y");
+    delta("delta: installed file differs", index(item("x", "other x", "new x", 5)),
+          { { "x", zstdPatch("other x", "new x") } },
+          "installed file differs from the one the delta patches: x");
+    delta("delta: patch longer than declared", index(item("x", x, "new x", 4)),
+          { { "x", patch } }, "patch longer than declared: x");
+    delta("delta: result differs", index(item("x", x, "new y", 5)), { { "x", patch } },
+          "result differs from the release's: x");
+    delta("delta: patch against nothing installed", index(item("keep/x", x, "new x", 5)),
+          { { "keep/x", patch } }, "installed file missing: keep/x");
 }
 
 void tst_PackageInstaller::rejectsPackage()
@@ -306,7 +351,9 @@ void tst_PackageInstaller::rejectsPackage()
     QVERIFY(writeFile(app + "/keep", "existing keep"));
     if (present)
         QVERIFY(writeFile(package, zip));
-    expectRefusal(expectedError, Error::Refused, QStringLiteral("updater-downloads"));
+    const bool delta = QByteArray(QTest::currentDataTag()).startsWith("delta");
+    expectRefusal(expectedError, Error::Refused, QStringLiteral("updater-downloads"),
+                  delta ? PackageInstaller::Format::Delta : PackageInstaller::Format::Zip);
 }
 
 // The generator's packages, each a fault of the old installer: refused within a generous bound,

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +39,8 @@ private slots:
     void unwritableFolder();
     void signedRoad_data();
     void signedRoad();
+    void deltaPackage_data();
+    void deltaPackage();
 
 private:
     QString file(const QString &name) const { return appDir->filePath(name); }
@@ -563,6 +566,109 @@ void tst_UpdateRoad::signedRoad()
     QVERIFY(!QFile::exists(file(QStringLiteral("started"))));
     // Nothing unauthenticated stays under the package's name.
     QVERIFY(!QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
+}
+
+void tst_UpdateRoad::deltaPackage_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("fallsBack");
+    QTest::addColumn<bool>("installs");
+
+    QTest::newRow("delta fits") << "" << false << true;
+    QTest::newRow("installed file changed by the user") << "user edit" << true << true;
+    QTest::newRow("installed file missing") << "missing" << true << true;
+    QTest::newRow("patch damaged") << "damaged" << true << true;
+    QTest::newRow("result digest wrong") << "digest" << true << true;
+    QTest::newRow("result size a byte larger") << "size" << true << true;
+    QTest::newRow("signed, delta altered") << "signed altered" << true << true;
+    QTest::newRow("signed, delta and zip altered") << "signed both altered" << true << false;
+}
+
+// The delta package against the installed 1.0.0, and the whole zip of 1.1.0 behind it.
+void tst_UpdateRoad::deltaPackage()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, fallsBack);
+    QFETCH(bool, installs);
+
+    QByteArray oldNotes;
+    for (int i = 0; i < 20000; ++i)
+        oldNotes += "line " + QByteArray::number(i) + " of the notes\n";
+    const QByteArray newNotes = QByteArray(oldNotes).replace("line 7000 ", "LINE 7000 ");
+    QVERIFY(writeFile(file(QStringLiteral("docs/notes.txt")), oldNotes));
+    const QVector<QPair<QString, QByteArray>> release {
+        { "Morvane.exe", marker("1.1.0", appDir->path()) },
+        { "docs/new.txt", "new in 1.1.0" },
+        { "docs/notes.txt", newNotes },
+    };
+    QVector<DeltaFile> files {
+        { "Morvane.exe", readFile(file(QStringLiteral("Morvane.exe"))), release[0].second },
+        { "docs/new.txt", QByteArray(), release[1].second, false },
+        { "docs/notes.txt", oldNotes, release[2].second },
+    };
+    if (fault == QLatin1String("digest"))
+        files[2].digestOf = "other bytes";
+    if (fault == QLatin1String("size"))
+        files[2].sizeOffset = 1;
+    QByteArray delta = deltaZip("1.0.0", "1.1.0", files);
+    QByteArray whole = zip(release);
+    // A byte inside the last frame, the notes' patch.
+    if (fault == QLatin1String("damaged"))
+        delta[delta.lastIndexOf("\x28\xb5\x2f\xfd") + 12] = '\xff';
+    if (fault == QLatin1String("user edit"))
+        QVERIFY(writeFile(file(QStringLiteral("docs/notes.txt")), oldNotes + "mine"));
+    if (fault == QLatin1String("missing"))
+        QVERIFY(QFile::remove(file(QStringLiteral("docs/notes.txt"))));
+
+    const QString deltaName = QStringLiteral("Morvane-1.0.0-to-1.1.0.delta.zip");
+    const bool isSigned = fault.startsWith(QLatin1String("signed"));
+    QByteArray manifestBytes = manifest(
+            { { "latest-version", "1.1.0" },
+              { "download-url", server->url(QStringLiteral("/Morvane-1.1.0.zip")).toString() },
+              { "delta-url", server->url(QLatin1Char('/') + deltaName).toString() },
+              { "delta-from", "1.0.0" } });
+    server->respond(QStringLiteral("/updates.json"), answer(manifestBytes));
+    if (isSigned) {
+        const QString publisher = QStringLiteral("publisher");
+        server->respond(QStringLiteral("/updates.json.minisig"),
+                        answer(minisignSignature(publisher, manifestBytes, "updates.json")));
+        server->respond(QLatin1Char('/') + deltaName + QLatin1String(".minisig"),
+                        answer(minisignSignature(publisher, delta, deltaName)));
+        server->respond(QStringLiteral("/Morvane-1.1.0.zip.minisig"),
+                        answer(minisignSignature(publisher, whole, "Morvane-1.1.0.zip")));
+        delta.replace("1.1.0", "6.6.6");
+        if (fault == QLatin1String("signed both altered"))
+            whole.replace("1.1.0", "6.6.6");
+    }
+    servePackage(QLatin1Char('/') + deltaName, delta, deltaName.toUtf8());
+    servePackage(QStringLiteral("/Morvane-1.1.0.zip"), whole, "Morvane-1.1.0.zip");
+    const Tree before = application();
+
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes", isSigned ? publisherKey : "");
+    const QStringList log = road.values(QStringLiteral("log"));
+    const QString joined = log.join(QLatin1Char('|'));
+    QVERIFY2(!log.filter(QRegularExpression("^downloading the delta from 1.0.0 \\(\\d+ KB\\)$"))
+                      .isEmpty(),
+             qPrintable(joined));
+    QCOMPARE(log.contains(QStringLiteral(
+                     "the delta does not fit this installation, downloading the whole package")),
+             fallsBack);
+    QCOMPARE(server->requests().contains(QStringLiteral("/Morvane-1.1.0.zip")), fallsBack);
+    if (isSigned)
+        QCOMPARE(log.count(QStringLiteral("package signature invalid")), installs ? 1 : 2);
+    if (!installs) {
+        QCOMPARE(road.exitCode, 3);
+        QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
+        QCOMPARE(application(), before);
+        return;
+    }
+    // Asked once, whatever came after.
+    QCOMPARE(road.value(QStringLiteral("question")),
+             QStringLiteral("update|download finished|start update?"));
+    QCOMPARE(road.exitCode, 0);
+    QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+    for (const auto &made : release)
+        QCOMPARE(readFile(file(made.first)), made.second);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRoad)

@@ -1,0 +1,129 @@
+#include "install/deltaindex.h"
+
+#include "install/entrypath.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QSet>
+
+namespace {
+
+constexpr int maxVersionCharacters = 64;
+constexpr int digestBytes = 64;
+
+// Exactly 128 lower-case hex digits, as the publisher writes them; anything else is refused
+// rather than read leniently.
+QByteArray digestOf(const QJsonValue &value)
+{
+    const QString text = value.toString();
+    if (text.size() != 2 * digestBytes)
+        return QByteArray();
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+              || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return QByteArray();
+    }
+    return QByteArray::fromHex(text.toLatin1());
+}
+
+bool isVersion(const QJsonValue &value)
+{
+    return value.isString() && !value.toString().isEmpty()
+            && value.toString().size() <= maxVersionCharacters;
+}
+
+} // namespace
+
+bool DeltaIndex::read(const QByteArray &json)
+{
+    *this = DeltaIndex();
+    if (json.size() > maxBytes)
+        return refuse(QStringLiteral("delta index too large"), QString::number(json.size()));
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (!document.isObject())
+        return refuse(QStringLiteral("delta index is no JSON object"), parseError.errorString());
+    const QJsonObject top = document.object();
+    if (!isVersion(top.value(QLatin1String("from"))) || !isVersion(top.value(QLatin1String("to"))))
+        return refuse(QStringLiteral("delta index without usable versions"),
+                      QStringLiteral("from, to"));
+    fromVersion = top.value(QLatin1String("from")).toString();
+    toVersion = top.value(QLatin1String("to")).toString();
+    const QJsonValue files = top.value(QLatin1String("files"));
+    if (!files.isArray() || files.toArray().isEmpty())
+        return refuse(QStringLiteral("delta index lists no files"), QStringLiteral("files"));
+    const QJsonArray array = files.toArray();
+    if (array.size() > maxFiles)
+        return refuse(QStringLiteral("delta index lists too many files"),
+                      QString::number(array.size()));
+    QSet<QString> keys;
+    for (const QJsonValue &value : array) {
+        if (!readFile(value))
+            return false;
+        // Windows compares names without case.
+        const QString key = listed.constLast().path.toCaseFolded();
+        if (keys.contains(key))
+            return refuse(QStringLiteral("delta index lists a file twice"),
+                          listed.constLast().path);
+        keys.insert(key);
+    }
+    return true;
+}
+
+bool DeltaIndex::readFile(const QJsonValue &value)
+{
+    const QJsonObject item = value.toObject();
+    const QString path = item.value(QLatin1String("path")).toString();
+    const QString problem = EntryPath::problem(path);
+    if (path.isEmpty() || !problem.isEmpty())
+        return refuse(problem.isEmpty() ? QStringLiteral("delta index file without a path")
+                                        : problem,
+                      path);
+    const QString action = item.value(QLatin1String("action")).toString();
+    const bool patch = action == QLatin1String("patch");
+    if (!patch && action != QLatin1String("add"))
+        return refuse(QStringLiteral("unknown delta action"), path);
+    const QByteArray oldDigest
+            = patch ? digestOf(item.value(QLatin1String("old-blake2b"))) : QByteArray();
+    const QByteArray digest = digestOf(item.value(QLatin1String("blake2b")));
+    if (digest.isEmpty() || (patch && oldDigest.isEmpty()))
+        return refuse(QStringLiteral("delta index file without a usable digest"), path);
+    // JSON numbers are doubles: a size must be a whole number in range before it is converted.
+    const QJsonValue sizeValue = item.value(QLatin1String("size"));
+    const double size = sizeValue.toDouble(-1);
+    if (!sizeValue.isDouble() || size < 0 || size > double(maxFileSize) || size != qint64(size))
+        return refuse(QStringLiteral("delta index file with an unusable size"), path);
+    const QJsonValue executable = item.value(QLatin1String("executable"));
+    if (!executable.isBool())
+        return refuse(QStringLiteral("delta index file without its executable bit"), path);
+    listed.append({ path, patch, oldDigest, digest, qint64(size), executable.toBool() });
+    return true;
+}
+
+bool DeltaIndex::refuse(const QString &why, const QString &subject)
+{
+    error = why + QLatin1String(": ") + subject.left(200);
+    return false;
+}
+
+QString DeltaIndex::errorString() const
+{
+    return error;
+}
+
+QString DeltaIndex::from() const
+{
+    return fromVersion;
+}
+
+QString DeltaIndex::to() const
+{
+    return toVersion;
+}
+
+const QVector<DeltaIndex::File> &DeltaIndex::files() const
+{
+    return listed;
+}

@@ -1,0 +1,95 @@
+#include "install/deltaplan.h"
+
+#include "install/archivereader.h"
+#include "install/entryname.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <QIODevice>
+
+namespace {
+
+const QString indexName = QStringLiteral("delta.json");
+
+} // namespace
+
+DeltaPlan::DeltaPlan(const QString &protectedFolder)
+    : protectedFolder(protectedFolder)
+    , made(protectedFolder)
+{ }
+
+bool DeltaPlan::read(QIODevice *package, const QString &name)
+{
+    *this = DeltaPlan(protectedFolder);
+    PackagePlan entries(protectedFolder);
+    if (!entries.read(package, name))
+        return refuse(entries.errorString());
+    if (!readIndex(package) || !matchEntries(entries))
+        return false;
+    for (const DeltaIndex::File &file : deltaIndex.files()) {
+        if (!made.addFile(file.path, file.executable ? 0755 : 0644, file.size))
+            return refuse(made.errorString());
+    }
+    return true;
+}
+
+// The index is the first entry, read whole but never past its bound.
+bool DeltaPlan::readIndex(QIODevice *package)
+{
+    const QString unreadable = QStringLiteral("delta package has no readable delta.json");
+    ArchiveReader reader(package);
+    archive_entry *header = nullptr;
+    if (!reader.open() || archive_read_next_header(reader.get(), &header) != ARCHIVE_OK
+        || entryName(header) != indexName || archive_entry_filetype(header) != AE_IFREG
+        || archive_entry_size(header) > DeltaIndex::maxBytes)
+        return refuse(unreadable);
+    QByteArray json(int(archive_entry_size(header)), Qt::Uninitialized);
+    if (archive_read_data(reader.get(), json.data(), size_t(json.size())) != json.size())
+        return refuse(unreadable);
+    char extra = 0;
+    if (archive_read_data(reader.get(), &extra, 1) != 0)
+        return refuse(unreadable);
+    if (!deltaIndex.read(json))
+        return refuse(deltaIndex.errorString());
+    return true;
+}
+
+bool DeltaPlan::matchEntries(const PackagePlan &package)
+{
+    const QVector<DeltaIndex::File> &files = deltaIndex.files();
+    const QVector<PackagePlan::Entry> &entries = package.entries();
+    if (entries.size() != files.size() + 1)
+        return refuse(QStringLiteral("delta.json lists %1 files, the package holds %2")
+                              .arg(files.size())
+                              .arg(entries.size() - 1));
+    for (int i = 0; i < files.size(); ++i) {
+        const PackagePlan::Entry &entry = entries.at(i + 1);
+        if (entry.isDir || entry.path != files.at(i).path)
+            return refuse(QStringLiteral("delta.json does not name entry: ") + entry.path);
+        if (!files.at(i).patch && entry.size != files.at(i).size)
+            return refuse(QStringLiteral("new file of another size than listed: ") + entry.path);
+    }
+    return true;
+}
+
+bool DeltaPlan::refuse(const QString &why)
+{
+    error = why;
+    return false;
+}
+
+QString DeltaPlan::errorString() const
+{
+    return error;
+}
+
+const DeltaIndex &DeltaPlan::index() const
+{
+    return deltaIndex;
+}
+
+const PackagePlan &DeltaPlan::result() const
+{
+    return made;
+}
