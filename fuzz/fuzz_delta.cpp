@@ -1,8 +1,10 @@
 // Decodes arbitrary bytes as a patch of a delta package against a fixed installed file: the
 // first two bytes give the declared size, the third the size of the pieces the frame arrives in,
 // the rest is the frame. The sink may never receive a byte past the declared size, a success
-// must give exactly that many, and the answer, the kind and the reason must agree.
+// must give exactly that many, and the answer, the kind and the reason must agree. The whole
+// input is also read as a delta.json, whose values must then hold within their bounds.
 #include "fuzzsupport.h"
+#include "install/deltaindex.h"
 #include "install/deltapatch.h"
 
 #include <QByteArray>
@@ -24,10 +26,31 @@ QByteArray makeBase()
 
 const QByteArray base = makeBase();
 
+// Also read as an index: a refusal says why, and what is accepted holds within the bounds.
+void readIndex(const uint8_t *data, size_t size)
+{
+    DeltaIndex index;
+    const bool read
+            = index.read(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+    if (!read && index.errorString().isEmpty())
+        fault("index refused without a reason", QString());
+    if (!read)
+        return;
+    if (index.files().size() > DeltaIndex::maxFiles)
+        fault("index holds too many files", QString::number(index.files().size()));
+    for (const DeltaIndex::File &file : index.files()) {
+        if (file.path.isEmpty() || file.digest.size() != 64
+            || (file.patch && file.oldDigest.size() != 64) || file.size < 0
+            || file.size > DeltaIndex::maxFileSize)
+            fault("index accepted a file out of bounds", file.path);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    readIndex(data, size);
     if (size < 3)
         return 0;
     const qint64 declared = data[0] | data[1] << 8;
