@@ -69,6 +69,8 @@ bool DeltaPatch::takeHeader(const char *&data, qint64 &size)
             return fail(Error::Damaged, zstdReason(needed));
         if (needed == 0)
             return checkHeader();
+        if (needed > sizeof header)
+            return fail(Error::Damaged, QStringLiteral("damaged patch: frame header too long"));
         if (size == 0)
             return true;
         const qint64 take = std::min<qint64>(qint64(needed) - headerFill, size);
