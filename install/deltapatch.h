@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <vector>
 
 typedef struct ZSTD_DCtx_s ZSTD_DCtx;
 
@@ -42,6 +43,27 @@ public:
 
     Error error() const;
     QString errorString() const;
+
+private:
+    enum class Stage { Header, Body, Ended, Failed };
+
+    bool takeHeader(const char *&data, qint64 &size);
+    bool checkHeader();
+    bool decode(const char *data, qint64 size, const Sink &sink);
+    bool fail(Error kind, const QString &text);
+
+    ZSTD_DCtx *context;
+    const char *base;
+    qint64 baseSize;
+    qint64 declaredSize;
+    qint64 produced = 0;
+    Stage stage = Stage::Header;
+    // The frame header, gathered whole before libzstd sees a byte: 18 bytes at most.
+    char header[18];
+    qint64 headerFill = 0;
+    std::vector<char> output;
+    Error kind = Error::NoError;
+    QString text;
 };
 
 #endif // DELTAPATCH_H

@@ -1,0 +1,80 @@
+// Decodes arbitrary bytes as a patch of a delta package against a fixed installed file: the
+// first two bytes give the declared size, the third the size of the pieces the frame arrives in,
+// the rest is the frame. The sink may never receive a byte past the declared size, a success
+// must give exactly that many, and the answer, the kind and the reason must agree. The whole
+// input is also read as a delta.json, whose values must then hold within their bounds.
+#include "fuzzsupport.h"
+#include "install/deltaindex.h"
+#include "install/deltapatch.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+
+using namespace fuzzsupport;
+
+namespace {
+
+// The base of the seed corpus too: `seq 1 1000 | sed 's/^/line /' | head -c 4096`.
+QByteArray makeBase()
+{
+    QByteArray base;
+    for (int line = 1; base.size() < 4096; ++line)
+        base += "line " + QByteArray::number(line) + '\n';
+    return base.left(4096);
+}
+
+const QByteArray base = makeBase();
+
+// Also read as an index: a refusal says why, and what is accepted holds within the bounds.
+void readIndex(const uint8_t *data, size_t size)
+{
+    DeltaIndex index;
+    const bool read
+            = index.read(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+    if (!read && index.errorString().isEmpty())
+        fault("index refused without a reason", QString());
+    if (!read)
+        return;
+    if (index.files().size() > DeltaIndex::maxFiles)
+        fault("index holds too many files", QString::number(index.files().size()));
+    for (const DeltaIndex::File &file : index.files()) {
+        if (file.path.isEmpty() || file.digest.size() != 64
+            || (file.patch && file.oldDigest.size() != 64) || file.size < 0
+            || file.size > DeltaIndex::maxFileSize)
+            fault("index accepted a file out of bounds", file.path);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    readIndex(data, size);
+    if (size < 3)
+        return 0;
+    const qint64 declared = data[0] | data[1] << 8;
+    const qint64 piece = 1 + data[2];
+    const char *frame = reinterpret_cast<const char *>(data) + 3;
+    const qint64 frameSize = qint64(size) - 3;
+
+    DeltaPatch patch(base.constData(), base.size(), declared);
+    qint64 received = 0;
+    const DeltaPatch::Sink sink = [&](const char *, qint64 bytes) {
+        if (bytes <= 0)
+            fault("empty piece handed to the sink", QString::number(bytes));
+        received += bytes;
+        if (received > declared)
+            fault("sink received more than declared", QString::number(received));
+        return true;
+    };
+    bool ok = true;
+    for (qint64 at = 0; ok && at < frameSize; at += piece)
+        ok = patch.feed(frame + at, std::min(piece, frameSize - at), sink);
+    ok = ok && patch.finish();
+    if (ok != (patch.error() == DeltaPatch::Error::NoError) || ok != patch.errorString().isEmpty())
+        fault("answer, kind and reason disagree", patch.errorString());
+    if (ok && received != declared)
+        fault("accepted at another size than declared", QString::number(received));
+    return 0;
+}
