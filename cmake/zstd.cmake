@@ -1,5 +1,5 @@
 # libzstd, for the patches of delta packages: Debian's libzstd-dev on Linux; for Windows the
-# static decoder that scripts/windows-zstd.sh builds, given as ZSTD_ROOT (its include/ and lib/).
+# static library that scripts/windows-zstd.sh builds, given as ZSTD_ROOT (its include/ and lib/).
 # The MinGW toolchain file looks only inside the Qt bundle's prefix, hence NO_CMAKE_FIND_ROOT_PATH
 # for a ZSTD_ROOT outside it.
 set(ZSTD_ROOT "" CACHE PATH "Folder holding include/zstd.h and lib/libzstd.a (Windows builds)")
