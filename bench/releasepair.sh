@@ -22,6 +22,8 @@ lay_out() {
         echo "$place/release"
         return
     fi
+    # Standard output names the folders; progress goes to standard error.
+    echo "releasepair: building the updater at $commit (a few minutes)" >&2
     rm -rf "$place"
     mkdir -p "$place/src" "$place/release"
     git -C "$root" archive "$commit" | tar -x -C "$place/src"
