@@ -7,7 +7,7 @@ FUZZ_PACKAGES=(clang libfuzzer-14-dev)
 BENCH_PACKAGES=(libarchive-tools unzip)
 # scripts/test-windows: the Windows programs run under Wine.
 WINDOWS_PACKAGES=(wine wine64)
-DEMO_PACKAGES=(nginx-light xvfb xauth xdotool imagemagick curl)
+DEMO_PACKAGES=(nginx-light xvfb xauth xdotool imagemagick curl tesseract-ocr tesseract-ocr-eng)
 
 install_packages() {
     local missing=()
