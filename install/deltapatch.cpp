@@ -12,9 +12,10 @@ namespace {
 
 // make-release refuses files of 2 GiB or more, and zstd's own limit on 64 bits is 2^31 as well.
 constexpr quint64 maxWindow = quint64(1) << 31;
-// zstd's default window for --patch-from below 128 MiB; larger files come with --long=N, whose
-// window is at most twice the larger of the two files.
-constexpr quint64 plainWindow = quint64(1) << 27;
+// The publisher's frames are single segments, their window the new file's size; a larger file's
+// --long=N window is at most twice the larger of the two files. Small files may still get level
+// 19's own window, 8 MiB, which keeps what a tiny hostile frame makes libzstd reserve small.
+constexpr quint64 plainWindow = quint64(1) << 23;
 
 static_assert(ZSTD_FRAMEHEADERSIZE_MAX == 18, "DeltaPatch::header holds a whole frame header");
 

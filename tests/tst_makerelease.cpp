@@ -311,6 +311,16 @@ void tst_MakeRelease::deltaPackage()
         QCOMPARE(item.value("executable").toBool(), QFileInfo(newFile).isExecutable());
     }
 
+    // The updater's own decoder agrees: the delta makes the new files of an installed old release.
+    QVERIFY(makeReleaseFolder(path("installed")));
+    PackageInstaller installer(delta, path("installed"));
+    installer.setFormat(PackageInstaller::Format::Delta);
+    QVERIFY2(installer.install(), qPrintable(installer.errorString()));
+    for (const char *name : { "Morvane.exe", "plugins/new.dll", "bin/helper" })
+        QCOMPARE(testsupport::readFile(path("installed/") + name),
+                 testsupport::readFile(path("files/") + name));
+    QVERIFY(QFile::exists(path("installed/readme.txt")));
+
     // The same files, touched since, give the same delta package.
     QCOMPARE(runProgram("touch", { "-d", "2030-01-01", path("files/plugins/new.dll") }).exitCode,
              0);
