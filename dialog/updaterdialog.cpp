@@ -306,8 +306,8 @@ void UpdaterDialog::reject()
 
 void UpdaterDialog::onDownloadFinished()
 {
-    // The whole package after a delta that did not fit: Yes was said to the delta.
-    if (stage == Stage::Downloading) {
+    // Asked unless Yes was said already, to a delta that did not fit, whose whole package this is.
+    if (stage != Stage::Installing && stage != Stage::Closing) {
         setStage(Stage::Asking);
         const QMessageBox::StandardButton answer = QMessageBox::question(
                 this, QStringLiteral("update"), QStringLiteral("download finished\nstart update?"),
