@@ -35,7 +35,7 @@ install(CODE "
         EXECUTABLES \"$<TARGET_FILE:updater>\" MODULES ${plugin_files}
         DIRECTORIES \"${dll_names_dir}\"
         PRE_EXCLUDE_REGEXES [[^(api-ms-|ext-ms-)]]
-            [[^(advapi32|d3d11|dnsapi|dwmapi|dxgi|gdi32|imm32|iphlpapi|kernel32|mpr)\\.dll$]]
+            [[^(advapi32|crypt32|d3d11|dnsapi|dwmapi|dxgi|gdi32|imm32|iphlpapi|kernel32|mpr)\\.dll$]]
             [[^(msvcrt|netapi32|ntdll|ole32|oleaut32|shell32|user32|userenv|uxtheme)\\.dll$]]
             [[^(version|winmm|ws2_32|wtsapi32)\\.dll$]])
     foreach(dll IN LISTS dlls)

@@ -1,7 +1,7 @@
 # libzstd, for the patches of delta packages: Debian's libzstd-dev on Linux; for Windows the
-# static library that scripts/windows-zstd.sh builds, given as ZSTD_ROOT (its include/ and lib/).
-# The MinGW toolchain file looks only inside the Qt bundle's prefix, hence NO_CMAKE_FIND_ROOT_PATH
-# for a ZSTD_ROOT outside it.
+# static library of the Windows bundle, found through its toolchain file. ZSTD_ROOT names another
+# (its include/ and lib/); the MinGW toolchain file looks only inside the bundle's prefix, hence
+# NO_CMAKE_FIND_ROOT_PATH for a ZSTD_ROOT outside it.
 set(ZSTD_ROOT "" CACHE PATH "Folder holding include/zstd.h and lib/libzstd.a (Windows builds)")
 if(ZSTD_ROOT)
     find_path(ZSTD_INCLUDE_DIR zstd.h PATHS "${ZSTD_ROOT}/include"
@@ -14,7 +14,7 @@ else()
 endif()
 if(NOT ZSTD_INCLUDE_DIR OR NOT ZSTD_LIBRARY)
     message(FATAL_ERROR "libzstd not found: install libzstd-dev, or give -DZSTD_ROOT=<folder "
-                        "with include/zstd.h and lib/libzstd.a> (scripts/windows-zstd.sh)")
+                        "with include/zstd.h and lib/libzstd.a>")
 endif()
 add_library(zstd::libzstd UNKNOWN IMPORTED)
 set_target_properties(zstd::libzstd PROPERTIES

@@ -20,7 +20,10 @@ install_packages() {
         echo "Missing packages: ${missing[*]} (run as root, or install them)" >&2
         return 1
     fi
-    echo "Installing ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    echo "Installing ${missing[*]} (a minute or a few)"
+    # Another apt at work (an unattended upgrade, a second script) is waited for, not failed on.
+    local wait=(-o DPkg::Lock::Timeout=900)
+    apt-get "${wait[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get "${wait[@]}" install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
 }
