@@ -274,8 +274,8 @@ void tst_MakeRelease::expiryRenewed()
         const QDateTime now = QDateTime::currentDateTimeUtc();
         return read.read(testsupport::readFile(manifest), "windows") == Manifest::Status::Read
                 && qAbs(read.expires.secsTo(now.addDays(days))) < 600
-                && testsupport::minisign({ "-V", "-q", "-P", testsupport::fixtureKey("release"),
-                                           "-m", manifest });
+                && testsupport::minisign(
+                        { "-V", "-q", "-P", testsupport::fixtureKey("release"), "-m", manifest });
     };
     QStringList args = releaseArgs("1.1.0", path("out")) << "--sign" << key << "--expires";
     Run run = makeRelease(args + QStringList("30"));

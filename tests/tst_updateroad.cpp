@@ -542,8 +542,9 @@ void tst_UpdateRoad::signedRoad()
         const int hours = expires.toInt(&relative);
         QJsonObject root = QJsonDocument::fromJson(manifestBytes).object();
         root.insert("expires",
-                    relative ? QDateTime::currentDateTimeUtc().addSecs(hours * 3600).toString(
-                                       Qt::ISODate)
+                    relative ? QDateTime::currentDateTimeUtc()
+                                       .addSecs(hours * 3600)
+                                       .toString(Qt::ISODate)
                              : expires);
         manifestBytes = QJsonDocument(root).toJson();
     }
