@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -50,6 +51,22 @@ QString cutForDisplay(const QString &text, int maxTotal, int maxLines, int maxLi
     return shown;
 }
 
+// Only the one form make-release writes, 2026-12-01T00:00:00Z: a time in another zone or
+// without one could be read two ways. Invalid otherwise.
+QDateTime utcTime(const QJsonValue &value)
+{
+    static const QRegularExpression form(
+            QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$"));
+    const QString text = value.toString();
+    if (text.size() != 20 || !form.match(text).hasMatch())
+        return QDateTime();
+    const QDateTime time = QDateTime::fromString(text, Qt::ISODate);
+    // Qt takes 24:00:00 as the next midnight; the round trip refuses it.
+    if (!time.isValid() || time.timeSpec() != Qt::UTC || time.toString(Qt::ISODate) != text)
+        return QDateTime();
+    return time;
+}
+
 } // namespace
 
 Manifest::Status Manifest::read(const QByteArray &body, const QString &platformKey)
@@ -96,5 +113,8 @@ Manifest::Status Manifest::read(const QByteArray &body, const QString &platformK
         deltaUrl.clear();
         deltaFrom.clear();
     }
+    const QJsonValue expiry = doc.object().value(QLatin1String("expires"));
+    hasExpires = !expiry.isUndefined();
+    expires = utcTime(expiry);
     return Status::Read;
 }

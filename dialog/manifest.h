@@ -2,6 +2,7 @@
 #define MANIFEST_H
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 // The values of this platform's entry in an update manifest, read from bytes that came off
@@ -37,6 +38,11 @@ public:
     // usable pair.
     QString deltaUrl;
     QString deltaFrom;
+    // The top-level "expires", until when the publisher vouches for this manifest. Only a
+    // signed manifest's counts, so a malformed one is not the read's failure: expires stays
+    // invalid and hasExpires tells it apart from none at all.
+    bool hasExpires = false;
+    QDateTime expires;
 
 private:
     QString error;

@@ -9,3 +9,4 @@ QString appName = QStringLiteral("Morvane");
 QString currentVersion = QStringLiteral("0.0.0");
 // Checked at configure time; the dialog parses it again and refuses to update on a bad one.
 QString publicKey = QStringLiteral(UPDATER_PUBLIC_KEY);
+bool requireExpiry = UPDATER_REQUIRE_EXPIRY;

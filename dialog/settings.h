@@ -11,5 +11,7 @@ extern QString appName;
 extern QString currentVersion;
 // The publisher's minisign public key string (UPDATER_PUBLIC_KEY); empty in an unsigned build.
 extern QString publicKey;
+// Whether a signed build also refuses a manifest without "expires" (UPDATER_REQUIRE_EXPIRY).
+extern bool requireExpiry;
 
 #endif // SETTINGS_H

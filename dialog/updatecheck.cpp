@@ -1,5 +1,6 @@
 #include "dialog/updatecheck.h"
 
+#include "dialog/settings.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
 #include "verify/releasetrust.h"
@@ -112,7 +113,30 @@ UpdateCheck::Result UpdateCheck::judge(const Round &round) const
         break;
     case Manifest::Status::Read:
         result.outcome = Outcome::Read;
+        // Unsigned, anyone could have written the expiry as well.
+        if (trust.isSigned())
+            result.detail = expiryProblem(result.manifest);
+        if (!result.detail.isEmpty())
+            result.outcome = Outcome::Expired;
         break;
     }
     return result;
+}
+
+// A signed manifest replayed long after its release would keep telling users they are up to
+// date: it counts only until its expiry, give or take a day of clock skew.
+QString UpdateCheck::expiryProblem(const Manifest &manifest)
+{
+    if (!manifest.hasExpires) {
+        return requireExpiry ? tr("the update information has no expiry date; the update server "
+                                  "may be out of date")
+                             : QString();
+    }
+    if (!manifest.expires.isValid())
+        return tr("the update information has an expiry date that is not readable; the update "
+                  "server may be out of date");
+    if (manifest.expires.secsTo(QDateTime::currentDateTimeUtc()) <= clockSkewSeconds)
+        return QString();
+    return tr("the update information expired on %1; the update server may be out of date")
+            .arg(manifest.expires.date().toString(Qt::ISODate));
 }

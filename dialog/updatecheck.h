@@ -27,6 +27,7 @@ public:
         Read, // the manifest's values are in the result
         TransferFailed, // the manifest did not arrive whole: "check error"
         SignatureInvalid, // signed build: its signature missing or not the publisher's
+        Expired, // signed build: past its expiry, or without one where one is required
         NotJson, // no JSON to read
         Unusable // JSON with values no publisher writes
     };
@@ -36,6 +37,9 @@ public:
         Manifest manifest;
         QString detail; // why, for the log, where the outcome is not Read
     };
+
+    // How far this machine's clock may run ahead of the publisher's when an expiry is judged.
+    static constexpr qint64 clockSkewSeconds = 24 * 60 * 60;
 
     // trust outlives the check.
     explicit UpdateCheck(const ReleaseTrust &trust, QObject *parent = nullptr);
@@ -63,6 +67,7 @@ private:
     void take(QNetworkReply *reply, const TransferWatch *watch);
     void expire(int round);
     Result judge(const Round &round) const;
+    static QString expiryProblem(const Manifest &manifest);
 
     const ReleaseTrust &trust;
     QNetworkAccessManager *manager = nullptr;

@@ -103,6 +103,10 @@ void UpdaterDialog::takeCheck(const UpdateCheck::Result &result)
     case UpdateCheck::Outcome::NotJson:
         showInfo(QStringLiteral("reply doc is null"));
         return;
+    case UpdateCheck::Outcome::Expired:
+        qWarning("manifest refused: %s", qPrintable(result.detail));
+        showInfo(result.detail);
+        return;
     case UpdateCheck::Outcome::Read:
         break;
     }

@@ -23,6 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         || manifest.modifyTime.size() > Manifest::maxModifyTimeCharacters + 1
         || qMax(manifest.fullUrl.size(), manifest.downloadUrl.size()) > Manifest::maxUrlCharacters)
         abort();
+    // An expiry is read in the one UTC form or not at all, and only from a member that is there.
+    if (manifest.expires.isValid()
+        && (!manifest.hasExpires || manifest.expires.timeSpec() != Qt::UTC
+            || manifest.expires.time().msec() != 0))
+        abort();
 
     // The local version is the latest one's own text, and its first half: the rule must hold its
     // definition on whatever the manifest says.

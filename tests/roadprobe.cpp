@@ -5,7 +5,8 @@
 // changes a byte of the downloaded package in place, its time stamp kept, then answers Yes. With a
 // key it is a signed build. Retries come after 20 ms. ROAD_LIMIT_MS, when set, shortens the network
 // time limits (no byte for that long, or too slow over twice that long) and allows one retry, so
-// that hostile servers take seconds. It presses "check", then "update" when it is offered,
+// that hostile servers take seconds. ROAD_REQUIRE_EXPIRY=1 builds it as UPDATER_REQUIRE_EXPIRY
+// would. It presses "check", then "update" when it is offered,
 // answers the question, and reports what the dialog showed. Exit status: 0 when the updater quit by
 // itself, 3 when the dialog stayed open at the end of the road, 4 when nothing happened in time.
 #include "dialog/settings.h"
@@ -91,6 +92,7 @@ int main(int argc, char *argv[])
     const bool alter = qstrcmp(argv[3], "alter") == 0;
     const bool answerYes = cancelInstall || alter || qstrcmp(argv[3], "yes") == 0;
     publicKey = argc == 5 ? QString::fromUtf8(argv[4]) : QString();
+    requireExpiry = qEnvironmentVariableIntValue("ROAD_REQUIRE_EXPIRY") == 1;
     NetworkLimits::retryDelayMs = 20;
     if (const int limit = qEnvironmentVariableIntValue("ROAD_LIMIT_MS")) {
         NetworkLimits::stallTimeoutMs = limit;

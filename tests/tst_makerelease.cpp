@@ -2,6 +2,7 @@
 // manifest read the way the dialog reads it. The tool is the publisher's and runs where Python
 // does: the functions that run it skip elsewhere (under Wine, say), and the release it made at
 // build time (tests/make-fixtures) is checked everywhere.
+#include "dialog/manifest.h"
 #include "install/packageinstaller.h"
 #include "testsupport.h"
 #include "verify/minisignkey.h"
@@ -93,6 +94,7 @@ private slots:
     void nextReleaseUpdatesOnlyItsEntry();
     void signedReleaseVerifies();
     void signedThenUnsigned();
+    void expiryRenewed();
     void deltaPackage();
     void refuses_data();
     void refuses();
@@ -259,6 +261,47 @@ void tst_MakeRelease::signedThenUnsigned()
     QVERIFY(QFile::exists(path("out/Morvane-1.1.0.zip.minisig")));
 }
 
+// The expiry as the dialog reads it, days from now; a renewal signs the manifest alone, and
+// only while it is still what the key signed.
+void tst_MakeRelease::expiryRenewed()
+{
+    if (!runsHere())
+        QSKIP("make-release runs where python3 does");
+    const QString key = fixture("keys/release.key");
+    const QString manifest = path("out/updates.json");
+    const auto expiresIn = [&manifest](int days) {
+        Manifest read;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        return read.read(testsupport::readFile(manifest), "windows") == Manifest::Status::Read
+                && qAbs(read.expires.secsTo(now.addDays(days))) < 600
+                && testsupport::minisign(
+                        { "-V", "-q", "-P", testsupport::fixtureKey("release"), "-m", manifest });
+    };
+    QStringList args = releaseArgs("1.1.0", path("out")) << "--sign" << key << "--expires";
+    Run run = makeRelease(args + QStringList("30"));
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY(expiresIn(30));
+    const QByteArray package = testsupport::readFile(path("out/Morvane-1.1.0.zip"));
+    const QByteArray signature = testsupport::readFile(path("out/Morvane-1.1.0.zip.minisig"));
+
+    const QStringList renew { "--resign", "--sign", key, "--output", path("out"), "--expires" };
+    run = makeRelease(renew + QStringList("60"));
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY(expiresIn(60));
+    QCOMPARE(testsupport::readFile(path("out/Morvane-1.1.0.zip")), package);
+    QCOMPARE(testsupport::readFile(path("out/Morvane-1.1.0.zip.minisig")), signature);
+    QCOMPARE(platformEntry(manifest).value("changelog").toString(),
+             QStringLiteral("new charts\nfaster start"));
+
+    QVERIFY(makeRelease({ "--resign", "--output", path("out"), "--expires", "5" }).exitCode > 0);
+    // A release without --expires would leave the old time or drop it; both are refused.
+    QVERIFY(makeRelease(releaseArgs("1.2.0", path("out")) << "--sign" << key).exitCode > 0);
+    QByteArray altered = testsupport::readFile(manifest).replace("new charts", "old charts");
+    QVERIFY(testsupport::writeFile(manifest, altered));
+    QVERIFY(makeRelease(renew + QStringList("90")).exitCode > 0);
+    QCOMPARE(testsupport::readFile(manifest), altered);
+}
+
 // Against an older release: Morvane.exe changed inside, readme.txt removed, plugins/new.dll
 // added, the rest the same. zstd itself applies each patch; the manifest names the delta until
 // a release without one.
@@ -347,10 +390,11 @@ void tst_MakeRelease::refuses_data()
     QTest::addColumn<QString>("installer"); // made beside it and passed with --installer
     QTest::addColumn<QByteArray>("secretKey"); // written beside it and passed with --sign
     QTest::addColumn<QString>("deltaFrom"); // passed with --delta-from; "old" is made with a link
+    QTest::addColumn<QStringList>("extra"); // further arguments
     const auto row = [](const char *name, const char *version, const char *link = "",
                         const char *installer = "", const QByteArray &secretKey = {},
-                        const char *deltaFrom = "") {
-        QTest::newRow(name) << version << link << installer << secretKey << deltaFrom;
+                        const char *deltaFrom = "", const QStringList &extra = {}) {
+        QTest::newRow(name) << version << link << installer << secretKey << deltaFrom << extra;
     };
     row("link to a file", "1.1.0", "readme link.txt");
     row("link to a folder", "1.1.0", "data/again");
@@ -364,6 +408,7 @@ void tst_MakeRelease::refuses_data()
     row("old folder missing", "1.1.0", "", "", {}, "missing");
     row("old folder with a link", "1.1.0", "", "", {}, "old");
     row("old folder holds the output", "1.1.0", "", "", {}, ".");
+    row("expiry of no days", "1.1.0", "", "", {}, "", { "--expires", "0" });
     // The package and the manifest are written by then: a key that minisign cannot use
     // must still publish nothing.
     if (!QStandardPaths::findExecutable("minisign").isEmpty())
@@ -379,11 +424,12 @@ void tst_MakeRelease::refuses()
     QFETCH(QString, installer);
     QFETCH(QByteArray, secretKey);
     QFETCH(QString, deltaFrom);
+    QFETCH(QStringList, extra);
     if (!link.isEmpty()) {
         const QString target = link.startsWith("data/") ? path("files/bin") : "readme.txt";
         QVERIFY(QFile::link(target, path("files/" + link)));
     }
-    QStringList args = releaseArgs(version, path("out"));
+    QStringList args = releaseArgs(version, path("out")) + extra;
     if (!installer.isEmpty()) {
         QVERIFY(testsupport::writeFile(path(installer), "MZ"));
         args << "--installer" << path(installer);

@@ -14,6 +14,8 @@ private slots:
     void read_data();
     void read();
     void failedReadKeepsValues();
+    void expires_data();
+    void expires();
 };
 
 namespace {
@@ -106,6 +108,35 @@ void tst_Manifest::failedReadKeepsValues()
              Manifest::Status::Unusable);
     QCOMPARE(m.latestVersion, QStringLiteral("2.0"));
     QCOMPARE(m.modifyTime, QStringLiteral("today"));
+}
+
+// Only make-release's own form is a time; anything else is there but unreadable.
+void tst_Manifest::expires_data()
+{
+    QTest::addColumn<QByteArray>("member"); // the top-level "expires" as JSON, or none
+    QTest::addColumn<bool>("readable");
+
+    QTest::newRow("none") << QByteArray() << false;
+    QTest::newRow("as make-release writes it") << QByteArray("\"2026-12-01T13:05:09Z\"") << true;
+    QTest::newRow("date only") << QByteArray("\"2026-12-01\"") << false;
+    QTest::newRow("another zone") << QByteArray("\"2026-12-01T13:05:09+01:00\"") << false;
+    QTest::newRow("milliseconds") << QByteArray("\"2026-12-01T13:05:09.000Z\"") << false;
+    QTest::newRow("hour 24") << QByteArray("\"2026-12-01T24:00:00Z\"") << false;
+    QTest::newRow("February 30") << QByteArray("\"2026-02-30T00:00:00Z\"") << false;
+    QTest::newRow("a megabyte") << '"' + QByteArray(1 << 20, '2') + '"' << false;
+}
+
+void tst_Manifest::expires()
+{
+    QFETCH(QByteArray, member);
+    QFETCH(bool, readable);
+    const QByteArray body = member.isEmpty() ? QByteArray("{}") : "{\"expires\": " + member + '}';
+    Manifest m;
+    QCOMPARE(m.read(body, QStringLiteral("windows")), Manifest::Status::Read);
+    QCOMPARE(m.hasExpires, !member.isEmpty());
+    QCOMPARE(m.expires.isValid(), readable);
+    if (readable)
+        QCOMPARE(m.expires, QDateTime(QDate(2026, 12, 1), QTime(13, 5, 9), Qt::UTC));
 }
 
 QTEST_APPLESS_MAIN(tst_Manifest)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -505,6 +506,22 @@ void tst_UpdateRoad::signedRoad_data()
                                                            << "manifest signature invalid";
     QTest::newRow("older manifest replayed") << "replay"
                                              << "current software is up-to-date";
+    // "expires VALUE": the manifest carries it, a number being hours from now.
+    const QString stale = QStringLiteral("; the update server may be out of date");
+    QTest::newRow("manifest expired years ago")
+            << "expires 2020-01-01T00:00:00Z"
+            << "the update information expired on 2020-01-01" + stale;
+    QTest::newRow("manifest expired over a day ago") << "expires -25"
+                                                     << "the update information expired on ";
+    QTest::newRow("manifest expired within the clock skew") << "expires -23"
+                                                            << "download finished";
+    QTest::newRow("expiry not a UTC time") << "expires 2099-01-01"
+                                           << "has an expiry date that is not readable" + stale;
+    QTest::newRow("unsigned build, manifest expired") << "unsigned expires 2020-01-01T00:00:00Z"
+                                                      << "download finished";
+    QTest::newRow("no expiry where one is required")
+            << "require expiry"
+            << "the update information has no expiry date" + stale;
 }
 
 void tst_UpdateRoad::signedRoad()
@@ -514,11 +531,23 @@ void tst_UpdateRoad::signedRoad()
 
     const QString publisher = QStringLiteral("publisher");
     const QString packagePath = QStringLiteral("/Morvane-1.1.0.zip");
+    const QString expires = attack.section(QLatin1String("expires "), 1);
     QByteArray manifestBytes
             = manifest({ { "latest-version", attack == QLatin1String("replay") ? "1.0" : "1.1.0" },
                          { "download-url", server->url(packagePath).toString() },
                          { "modify-time", "2026-12-08" },
                          { "changelog", "faster start" } });
+    if (!expires.isEmpty()) {
+        bool relative = false;
+        const int hours = expires.toInt(&relative);
+        QJsonObject root = QJsonDocument::fromJson(manifestBytes).object();
+        root.insert("expires",
+                    relative ? QDateTime::currentDateTimeUtc()
+                                       .addSecs(hours * 3600)
+                                       .toString(Qt::ISODate)
+                             : expires);
+        manifestBytes = QJsonDocument(root).toJson();
+    }
     const QByteArray manifestSignature = minisignSignature(
             publisher, manifestBytes,
             attack == QLatin1String("manifest named otherwise") ? "Morvane-1.1.0.zip" : "updates.json");
@@ -549,7 +578,12 @@ void tst_UpdateRoad::signedRoad()
     const Tree before = application();
 
     const bool alter = attack == QLatin1String("alter before yes");
-    const ProbeRun road = drive(QStringLiteral("1.0.0"), alter ? "alter" : "yes", publisherKey);
+    if (attack == QLatin1String("require expiry"))
+        qputenv("ROAD_REQUIRE_EXPIRY", "1");
+    const bool isSigned = !attack.startsWith(QLatin1String("unsigned"));
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), alter ? "alter" : "yes",
+                                isSigned ? publisherKey : QString());
+    qunsetenv("ROAD_REQUIRE_EXPIRY");
     const QStringList log = road.values(QStringLiteral("log"));
     QVERIFY2(!log.filter(shown).isEmpty(), qPrintable(log.join(QLatin1Char('|'))));
     if (alter)
