@@ -51,24 +51,28 @@ void PackageFetch::start(const QString &url, Kind kind)
 {
     current = kind;
     why.clear();
-    const QUrl packageUrl(url, QUrl::TolerantMode);
+    address = QUrl(url, QUrl::TolerantMode);
+    // Whatever this fetch brings is checked against its own signature or none.
+    trust.forgetPackageSignature();
     // An address the downloader refuses is refused with its own reason; nothing else is fetched.
-    if (!trust.isSigned() || !NetworkLimits::isWebAddress(packageUrl)) {
+    if (!trust.isSigned() || !NetworkLimits::isWebAddress(address)) {
         startDownload(url);
         return;
     }
-    QUrl signatureUrl = packageUrl;
-    signatureUrl.setPath(packageUrl.path() + QLatin1String(".minisig"));
+    QUrl signatureUrl = address;
+    signatureUrl.setPath(address.path() + QLatin1String(".minisig"));
     if (!manager)
         manager = new QNetworkAccessManager(this);
     QNetworkReply *reply = manager->get(NetworkLimits::request(signatureUrl));
     auto *watch = new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, watch, url] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, watch, url, signedFor = address] {
         reply->deleteLater();
+        // A signature that arrives after another fetch started belongs to none.
+        if (signedFor != address)
+            return;
         QString problem = watch->errorString();
         if (problem.isEmpty())
-            trust.takePackageSignature(reply->readAll(), QUrl(url, QUrl::TolerantMode).fileName(),
-                                       &problem);
+            trust.takePackageSignature(reply->readAll(), signedFor, &problem);
         if (problem.isEmpty())
             startDownload(url);
         else
@@ -91,7 +95,7 @@ void PackageFetch::takeDownload()
     // The digest the downloader computed from the bytes as it wrote them, against the signature
     // fetched before the download. No file stays under the package's final name otherwise.
     QString problem;
-    if (trust.isSigned() && !trust.verifyPackage(downloader->digest(), &problem)) {
+    if (trust.isSigned() && !trust.verifyPackage(downloader->digest(), address, &problem)) {
         QFile::remove(path());
         finish(Outcome::SignatureInvalid, problem);
         return;
@@ -111,6 +115,7 @@ bool PackageFetch::hold()
         problem = held->errorString();
     else if (!heldUnchanged())
         problem = QStringLiteral("the file changed after it was downloaded");
+    heldKind = current;
     if (problem.isEmpty())
         return true;
     held.reset();
@@ -135,6 +140,12 @@ bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
     release();
     if (signatureInvalid)
         emit note(QStringLiteral("package signature invalid"));
+    if (!wholeUsable()) {
+        why = QStringLiteral("the delta does not fit this installation and the update "
+                             "information names no whole package");
+        emit finished(Outcome::DownloadFailed);
+        return true;
+    }
     emit note(QStringLiteral(
             "the delta does not fit this installation, downloading the whole package"));
     emit fellBack();
@@ -142,9 +153,18 @@ bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
     return true;
 }
 
+// The whole package must be one the downloader takes, and not the delta served again: that
+// would be installed as a zip.
+bool PackageFetch::wholeUsable() const
+{
+    const QUrl url(whole, QUrl::TolerantMode);
+    const auto same = QUrl::RemoveFragment | QUrl::NormalizePathSegments;
+    return NetworkLimits::isWebAddress(url) && url.adjusted(same) != address.adjusted(same);
+}
+
 PackageFetch::Kind PackageFetch::kind() const
 {
-    return current;
+    return heldKind;
 }
 
 QString PackageFetch::errorString() const
@@ -189,7 +209,7 @@ void PackageFetch::recheck()
 void PackageFetch::takeRecheck(const QByteArray &bytesDigest)
 {
     QString problem;
-    if (trust.verifyPackage(bytesDigest, &problem)) {
+    if (trust.verifyPackage(bytesDigest, address, &problem)) {
         emit rechecked(true);
         return;
     }

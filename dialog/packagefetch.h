@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <memory>
 
@@ -24,7 +25,8 @@ class PackageFetch : public QObject
 public:
     enum class Outcome {
         Held, // package() is the verified package, held
-        DownloadFailed, // the downloader says why
+        DownloadFailed, // the downloader says why, or a delta that did not fit has no whole
+                        // package behind it
         SignatureInvalid, // signed build: the signature missing, not ours, or not these bytes
         Rejected, // the file changed after it was downloaded, or could not be held
     };
@@ -40,13 +42,15 @@ public:
     void start(const QString &url, Kind kind);
     // The delta package against the installed release from, in place of the incremental zip at
     // wholeUrl. A delta that fails to arrive, to verify or to be held is given up for the zip
-    // at once (fellBack()); finished() then tells of the zip.
+    // at once (fellBack()); finished() then tells of the zip, or of its absence.
     void startDelta(const QString &url, const QString &from, const QString &wholeUrl);
     // After a delta that was held could not be installed: the whole package is fetched instead,
-    // and finished() follows for it. False (nothing done) when the fetch was no delta.
+    // and finished() follows for it; without a whole package to fetch, finished() says so at
+    // once. False (nothing done) when the fetch was no delta.
     bool fallBack(const QString &why, bool signatureInvalid = false);
     // To be called once the downloader has emitted doFinished for this fetch.
     void takeDownload();
+    // What the held package was fetched as, kept with it so that no later fetch relabels it.
     Kind kind() const;
     // Why the last fetch or recheck did not end in a held package, for the log.
     QString errorString() const;
@@ -74,6 +78,7 @@ signals:
 
 private:
     void startDownload(const QString &url);
+    bool wholeUsable() const;
     void noteDeltaSize(qint64 total);
     void takeSignature(QNetworkReply *reply, const QString &url);
     void finish(Outcome outcome, const QString &why);
@@ -84,11 +89,14 @@ private:
     ReleaseTrust &trust;
     QNetworkAccessManager *manager = nullptr;
     Kind current = Kind::Incremental;
+    // The address of the fetch under way or last ended; signatures are bound to it.
+    QUrl address;
     QString whole;
     QString deltaFrom;
     bool sizeNoted = false;
     QString why;
     std::unique_ptr<QFile> held;
+    Kind heldKind = Kind::Incremental;
     // Reads held, so it is ended before held closes.
     FileDigest *digest = nullptr;
 };

@@ -76,18 +76,17 @@ void Downloader::download(const QString &url)
 {
     if (busy)
         return;
-    if (!url.isEmpty())
-        this->url.setUrl(url, QUrl::TolerantMode);
-    // Without any address there is no transfer, and busy stays down so a later address is taken.
-    if (this->url.isEmpty())
-        return;
+    this->url.setUrl(url, QUrl::TolerantMode);
     busy = true;
     last = Result();
     transfer = std::make_unique<Transfer>();
-    // A file:// address would copy any local program in as the package, and other schemes
-    // mean nothing for a package.
+    // An empty address is none, never the last one again: that one's file is another fetch's. A
+    // file:// address would copy any local program in as the package, and other schemes mean
+    // nothing for a package.
     if (!NetworkLimits::isWebAddress(this->url)) {
-        failLater(Error::Refused, QStringLiteral("not an http or https address"),
+        failLater(Error::Refused,
+                  url.isEmpty() ? QStringLiteral("no address")
+                                : QStringLiteral("not an http or https address"),
                   QNetworkReply::ProtocolUnknownError);
         return;
     }

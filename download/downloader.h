@@ -45,9 +45,9 @@ public:
     // The download folder's name within the application directory.
     static QString folderName();
 
-    // Starts a transfer of url, or of the stored address when url is empty. Ignored while a
-    // transfer is under way, and when no address is known at all. Results come by the signals,
-    // also for an address refused at once: doFinished always comes from the event loop.
+    // Starts a transfer of url. Ignored while a transfer is under way. Results come by the
+    // signals, also for an address refused at once (empty, or no web address): doFinished
+    // always comes from the event loop.
     void download(const QString &url);
     // Ends a running transfer as a failure ("cancelled"); doFinished follows as usual.
     void cancel();

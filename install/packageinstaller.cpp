@@ -64,6 +64,10 @@ bool PackageInstaller::install()
                                                  QFileInfo(targetDir).canonicalFilePath());
     } else if (!plan.read(file, file->fileName())) {
         return refuse(Error::Refused, plan.errorString());
+    } else if (isDelta(plan)) {
+        return refuse(Error::Refused,
+                      QStringLiteral("a delta package is not an incremental package: ")
+                              + file->fileName());
     }
     Installation installation(file, staging ? deltaPlan.result() : plan, targetDir, cancelled,
                               staging.get());
@@ -92,6 +96,14 @@ bool PackageInstaller::settleEarlierInstalls()
     }
     return refuse(Error::RollBackIncomplete,
                   QLatin1String("an earlier update is not settled: ") + recovery.errorString());
+}
+
+// Unpacked as a zip, a delta would leave its index and raw patch frames where the program's
+// files were.
+bool PackageInstaller::isDelta(const PackagePlan &plan)
+{
+    const QString first = plan.entries().value(0).path;
+    return first.compare(QLatin1String("delta.json"), Qt::CaseInsensitive) == 0;
 }
 
 bool PackageInstaller::refuse(Error kind, const QString &why)

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+class PackagePlan;
 class QFile;
 
 // Unpacks a zip package over a target directory, all or nothing, also across a crash. Under the
@@ -27,7 +28,8 @@ public:
     };
 
     // What the package is: a zip of the files themselves, or a delta package (delta.json, then
-    // per file a zstd patch against the installed file or the file itself).
+    // per file a zstd patch against the installed file or the file itself). A zip whose first
+    // entry is delta.json is a delta package, and refused as a zip.
     enum class Format { Zip, Delta };
 
     PackageInstaller(const QString &packagePath, const QString &targetDir);
@@ -51,6 +53,7 @@ public:
 
 private:
     bool settleEarlierInstalls();
+    static bool isDelta(const PackagePlan &plan);
     bool refuse(Error kind, const QString &why);
 
     QString packagePath;

@@ -35,8 +35,9 @@ struct ProbeRun
     int exitCode = -1;
     QStringList lines;
 
+    // A child that has not ended within timeoutMs is killed, and the run counts as failed.
     static ProbeRun run(const QString &program, const QStringList &arguments,
-                        const QString &workingDirectory = QString())
+                        const QString &workingDirectory = QString(), int timeoutMs = 90000)
     {
         qRegisterMetaType<QProcess::ExitStatus>();
         QProcess probe;
@@ -44,7 +45,7 @@ struct ProbeRun
         QSignalSpy finished(&probe, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
         probe.start(program, arguments);
         ProbeRun result;
-        if (!finished.wait(90000) || probe.exitStatus() != QProcess::NormalExit) {
+        if (!finished.wait(timeoutMs) || probe.exitStatus() != QProcess::NormalExit) {
             probe.kill();
             probe.waitForFinished();
             // What the child said on its way down is all there is to go on.

@@ -805,14 +805,17 @@ void tst_Downloader::emptyAddressThenRealOne()
     server->respond("/pkg", package("body"));
     Downloader downloader(nullptr);
     Recorder recorder(downloader);
-    downloader.download(QString());
+    QVERIFY(fetch(downloader, recorder, QUrl()));
+    QCOMPARE(downloader.errorString(), QStringLiteral("no address"));
     QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
-    // An empty address now repeats the stored one.
+    QVERIFY(downloader.succeeded());
+    // Nor after one: the last address and its file are another fetch's.
     QVERIFY(fetch(downloader, recorder, QUrl()));
 
-    QCOMPARE(server->requests(), QStringList({ "/pkg", "/pkg" }));
-    QCOMPARE(recorder.events, QStringList({ "finished", "finished" }));
-    QVERIFY(downloader.succeeded());
+    QCOMPARE(server->requests(), QStringList({ "/pkg" }));
+    QCOMPARE(downloader.error(), Downloader::Error::Refused);
+    QCOMPARE(downloader.errorString(), QStringLiteral("no address"));
+    QVERIFY(!downloader.succeeded());
 }
 
 void tst_Downloader::signalOrder()

@@ -338,6 +338,11 @@ void tst_PackageInstaller::rejectsPackage_data()
           "result differs from the release's: x");
     delta("delta: patch against nothing installed", index(item("keep/x", x, "new x", 5)),
           { { "keep/x", patch } }, "installed file missing: keep/x");
+    // The same delta, given to be unpacked as a zip: its index and frames never land.
+    QTest::newRow("zip that is a delta package")
+            << makeZip({ { "Delta.json", index(item("x", x, "new x", 5)) }, { "x", patch } },
+                       Compression::Store)
+            << true << "a delta package is not an incremental package";
 }
 
 void tst_PackageInstaller::rejectsPackage()

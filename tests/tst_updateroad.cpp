@@ -65,6 +65,11 @@ private:
 
 namespace {
 
+// Every child of a road ends itself by the test's own deadline, and is waited for a while longer
+// so that what it reports is read: a busy machine slows a road without failing it.
+constexpr int roadDeadlineMs = 120000;
+constexpr int reportGraceMs = 30000;
+
 QByteArray zip(const QVector<QPair<QString, QByteArray>> &entries)
 {
     QVector<ZipEntry> files;
@@ -125,11 +130,13 @@ void tst_UpdateRoad::servePackage(const QString &path, const QByteArray &body,
 
 ProbeRun tst_UpdateRoad::drive(const QString &version, const char *answer, const QString &key)
 {
-    QStringList arguments { server->url(QStringLiteral("/updates.json")).toString(), version,
+    QStringList arguments { QString::number(roadDeadlineMs),
+                            server->url(QStringLiteral("/updates.json")).toString(), version,
                             QString::fromLatin1(answer) };
     if (!key.isEmpty())
         arguments << key;
-    return ProbeRun::run(program(QStringLiteral("updater")), arguments, root->path());
+    return ProbeRun::run(program(QStringLiteral("updater")), arguments, root->path(),
+                         roadDeadlineMs + reportGraceMs);
 }
 
 Tree tst_UpdateRoad::application() const
@@ -159,7 +166,8 @@ void tst_UpdateRoad::incrementalPackage()
 
     QCOMPARE(readFile(file(QStringLiteral("docs/notes.txt"))), notes);
     QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
-    QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
+                              roadDeadlineMs);
     // The package stays in the updater's own folder, never among the program's files.
     QVERIFY(QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
     QVERIFY(!QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
@@ -173,7 +181,8 @@ void tst_UpdateRoad::fullPackage()
     QCOMPARE(road.exitCode, 0);
     QVERIFY(road.values(QStringLiteral("log")).contains(QStringLiteral("need full")));
     // Started from the download folder by the name it was saved under.
-    QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("full\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("full\n"),
+                              roadDeadlineMs);
     QVERIFY(QFile::exists(downloaded(QStringLiteral("Setup-1.2.exe"))));
     QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.0.0", appDir->path()));
 }
@@ -326,18 +335,22 @@ void tst_UpdateRoad::secondUpdaterDuringInstall()
     servePackage(QStringLiteral("/Morvane-1.1.0.zip"), makeZip(files, Compression::Store),
                  "Morvane-1.1.0.zip");
 
+    // Windows flushes each of the 20,000 files on its own: minutes under Wine.
+    const int deadlineMs = 240000;
     QProcess first;
     first.start(program(QStringLiteral("updater")),
-                { server->url(QStringLiteral("/updates.json")).toString(), "1.0.0", "yes" });
+                { QString::number(deadlineMs),
+                  server->url(QStringLiteral("/updates.json")).toString(), "1.0.0", "yes" });
     QTRY_VERIFY_WITH_TIMEOUT(
             !appDir->entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden).isEmpty(),
-            60000);
-    const ProbeRun second = ProbeRun::run(program(QStringLiteral("second")), { "1.0.0" });
-    // Windows flushes each of the 20,000 files on its own: minutes under Wine.
-    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 240000);
+            deadlineMs);
+    const ProbeRun second
+            = ProbeRun::run(program(QStringLiteral("second")), { "1.0.0" }, QString(), deadlineMs);
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, deadlineMs + reportGraceMs);
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(second.values(QStringLiteral("log")), QStringList("another update is running"));
-    QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
+                              roadDeadlineMs);
     QVERIFY(QFile::remove(file(QStringLiteral("started"))));
     QCOMPARE(application(), expected);
 }
@@ -590,7 +603,8 @@ void tst_UpdateRoad::signedRoad()
         QCOMPARE(road.value(QStringLiteral("altered")) == "1", shown != "download finished");
     if (shown == QLatin1String("download finished")) {
         QCOMPARE(road.exitCode, 0);
-        QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
+                                  roadDeadlineMs);
         QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
         return;
     }
@@ -607,15 +621,26 @@ void tst_UpdateRoad::deltaPackage_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("fallsBack");
     QTest::addColumn<bool>("installs");
+    QTest::addColumn<QString>("downloadUrl"); // zip, empty, none (no member), or delta's own
 
-    QTest::newRow("delta fits") << "" << false << true;
-    QTest::newRow("installed file changed by the user") << "user edit" << true << true;
-    QTest::newRow("installed file missing") << "missing" << true << true;
-    QTest::newRow("patch damaged") << "damaged" << true << true;
-    QTest::newRow("result digest wrong") << "digest" << true << true;
-    QTest::newRow("result size a byte larger") << "size" << true << true;
-    QTest::newRow("signed, delta altered") << "signed altered" << true << true;
-    QTest::newRow("signed, delta and zip altered") << "signed both altered" << true << false;
+    QTest::newRow("delta fits") << "" << false << true << "zip";
+    QTest::newRow("installed file changed by the user") << "user edit" << true << true << "zip";
+    QTest::newRow("installed file missing") << "missing" << true << true << "zip";
+    QTest::newRow("patch damaged") << "damaged" << true << true << "zip";
+    QTest::newRow("result digest wrong") << "digest" << true << true << "zip";
+    QTest::newRow("result size a byte larger") << "size" << true << true << "zip";
+    QTest::newRow("signed, delta altered") << "signed altered" << true << true << "zip";
+    QTest::newRow("signed, delta and zip altered")
+            << "signed both altered" << true << false << "zip";
+    // No whole package to fall back on: the delta that does not fit is never unpacked as one.
+    for (const QString url : { "empty", "none", "delta" }) {
+        QTest::addRow("user edit, download-url %s", qPrintable(url))
+                << "user edit" << false << false << url;
+        QTest::addRow("signed, user edit, download-url %s", qPrintable(url))
+                << "signed user edit" << false << false << url;
+    }
+    QTest::newRow("signed, delta altered, download-url delta")
+            << "signed altered" << false << false << "delta";
 }
 
 // The delta package against the installed 1.0.0, and the whole zip of 1.1.0 behind it.
@@ -624,6 +649,7 @@ void tst_UpdateRoad::deltaPackage()
     QFETCH(QString, fault);
     QFETCH(bool, fallsBack);
     QFETCH(bool, installs);
+    QFETCH(QString, downloadUrl);
 
     QByteArray oldNotes;
     for (int i = 0; i < 20000; ++i)
@@ -649,18 +675,24 @@ void tst_UpdateRoad::deltaPackage()
     // A byte inside the last frame, the notes' patch.
     if (fault == QLatin1String("damaged"))
         delta[delta.lastIndexOf("\x28\xb5\x2f\xfd") + 12] = '\xff';
-    if (fault == QLatin1String("user edit"))
+    if (fault.endsWith(QLatin1String("user edit")))
         QVERIFY(writeFile(file(QStringLiteral("docs/notes.txt")), oldNotes + "mine"));
     if (fault == QLatin1String("missing"))
         QVERIFY(QFile::remove(file(QStringLiteral("docs/notes.txt"))));
 
     const QString deltaName = QStringLiteral("Morvane-1.0.0-to-1.1.0.delta.zip");
     const bool isSigned = fault.startsWith(QLatin1String("signed"));
-    QByteArray manifestBytes = manifest(
-            { { "latest-version", "1.1.0" },
-              { "download-url", server->url(QStringLiteral("/Morvane-1.1.0.zip")).toString() },
-              { "delta-url", server->url(QLatin1Char('/') + deltaName).toString() },
-              { "delta-from", "1.0.0" } });
+    const QString deltaUrl = server->url(QLatin1Char('/') + deltaName).toString();
+    QJsonObject entry { { "latest-version", "1.1.0" },
+                        { "delta-url", deltaUrl },
+                        { "delta-from", "1.0.0" } };
+    if (downloadUrl != QLatin1String("none"))
+        entry.insert("download-url",
+                     downloadUrl == QLatin1String("zip")
+                             ? server->url(QStringLiteral("/Morvane-1.1.0.zip")).toString()
+                             : downloadUrl == QLatin1String("delta") ? deltaUrl
+                                                                     : QString());
+    QByteArray manifestBytes = manifest(entry);
     server->respond(QStringLiteral("/updates.json"), answer(manifestBytes));
     if (isSigned) {
         const QString publisher = QStringLiteral("publisher");
@@ -670,7 +702,8 @@ void tst_UpdateRoad::deltaPackage()
                         answer(minisignSignature(publisher, delta, deltaName)));
         server->respond(QStringLiteral("/Morvane-1.1.0.zip.minisig"),
                         answer(minisignSignature(publisher, whole, "Morvane-1.1.0.zip")));
-        delta.replace("1.1.0", "6.6.6");
+        if (fault.contains(QLatin1String("altered")))
+            delta.replace("1.1.0", "6.6.6");
         if (fault == QLatin1String("signed both altered"))
             whole.replace("1.1.0", "6.6.6");
     }
@@ -687,12 +720,22 @@ void tst_UpdateRoad::deltaPackage()
     QCOMPARE(log.contains(QStringLiteral(
                      "the delta does not fit this installation, downloading the whole package")),
              fallsBack);
+    QCOMPARE(log.contains(QStringLiteral("the delta does not fit this installation and the "
+                                         "update information names no whole package")),
+             downloadUrl != QLatin1String("zip"));
     QCOMPARE(server->requests().contains(QStringLiteral("/Morvane-1.1.0.zip")), fallsBack);
+    // Never fetched again as the whole package.
+    QCOMPARE(server->requests().count(QLatin1Char('/') + deltaName), 1);
     if (isSigned)
-        QCOMPARE(log.count(QStringLiteral("package signature invalid")), installs ? 1 : 2);
+        QCOMPARE(log.count(QStringLiteral("package signature invalid")),
+                 int(fault.contains(QLatin1String("altered"))) + int(fault.contains("both")));
     if (!installs) {
         QCOMPARE(road.exitCode, 3);
-        QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
+        QCOMPARE(log.last(), QStringLiteral("download failed"));
+        // Yes was said to the delta, which was refused on the way in.
+        QCOMPARE(road.value(QStringLiteral("question")) == QLatin1String("<missing>"),
+                 !fault.endsWith(QLatin1String("user edit")));
+        QVERIFY(!QFile::exists(file(QStringLiteral("delta.json"))));
         QCOMPARE(application(), before);
         return;
     }
@@ -700,7 +743,8 @@ void tst_UpdateRoad::deltaPackage()
     QCOMPARE(road.value(QStringLiteral("question")),
              QStringLiteral("update|download finished|start update?"));
     QCOMPARE(road.exitCode, 0);
-    QTRY_COMPARE(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
+                              roadDeadlineMs);
     for (const auto &made : release)
         QCOMPARE(readFile(file(made.first)), made.second);
 }

@@ -4,6 +4,7 @@
 #include "verify/blake2b512.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"
+#include "verify/releasetrust.h"
 #include "verify/signatureverifier.h"
 
 #include <QtTest>
@@ -49,6 +50,7 @@ private slots:
     void signatures();
     void namesFile_data();
     void namesFile();
+    void packageSignatureBoundToAddress();
 
 private:
     QString keyA;
@@ -220,6 +222,24 @@ void tst_Verify::namesFile()
     const MinisignSignature parsed = MinisignSignature::parse(signature("a", signedFile));
     QVERIFY(!parsed.isNull());
     QCOMPARE(parsed.namesFile(name), names);
+}
+
+// A package's signature vouches for the bytes of the one address it was fetched for, and only
+// until the next fetch: the same file name elsewhere (a delta's address again) is another file.
+void tst_Verify::packageSignatureBoundToAddress()
+{
+    Blake2b512 hash;
+    hash.addData(Payload);
+    const QByteArray digest = hash.result();
+    const QUrl address("https://updates.example/1.2.0/package.zip");
+    ReleaseTrust trust(keyA);
+    QString why;
+    QVERIFY(trust.takePackageSignature(signature("a", "package.zip"), address, &why));
+    QVERIFY2(trust.verifyPackage(digest, address, &why), qPrintable(why));
+    QVERIFY(!trust.verifyPackage(digest, QUrl("https://updates.example/1.1.0/package.zip"), &why));
+    QVERIFY(!trust.takePackageSignature("not a signature", address, &why));
+    QVERIFY(!trust.verifyPackage(digest, address, &why));
+    QCOMPARE(why, QStringLiteral("no signature was taken for ") + address.toString());
 }
 
 QTEST_GUILESS_MAIN(tst_Verify)

@@ -15,14 +15,22 @@ bool ReleaseTrust::verifyManifest(const QByteArray &manifest, const QByteArray &
     return !parsed.isNull() && SignatureVerifier(key, parsed).verifyData(manifest, why);
 }
 
-bool ReleaseTrust::takePackageSignature(const QByteArray &signature, const QString &fileName,
+bool ReleaseTrust::takePackageSignature(const QByteArray &signature, const QUrl &address,
                                         QString *why)
 {
-    const MinisignSignature parsed = accepted(signature, fileName, why);
+    forgetPackageSignature();
+    const MinisignSignature parsed = accepted(signature, address.fileName(), why);
     if (parsed.isNull())
         return false;
     packageSignature = parsed;
+    signedAddress = address;
     return true;
+}
+
+void ReleaseTrust::forgetPackageSignature()
+{
+    packageSignature = MinisignSignature();
+    signedAddress.clear();
 }
 
 MinisignSignature ReleaseTrust::accepted(const QByteArray &signature, const QString &fileName,
@@ -44,7 +52,11 @@ MinisignSignature ReleaseTrust::accepted(const QByteArray &signature, const QStr
     return why->isEmpty() ? parsed : MinisignSignature();
 }
 
-bool ReleaseTrust::verifyPackage(const QByteArray &digest, QString *why) const
+bool ReleaseTrust::verifyPackage(const QByteArray &digest, const QUrl &address, QString *why) const
 {
+    if (packageSignature.isNull() || address.isEmpty() || address != signedAddress) {
+        *why = QStringLiteral("no signature was taken for ") + address.toString();
+        return false;
+    }
     return SignatureVerifier(key, packageSignature).verifyDigest(digest, why);
 }

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 // What the publisher's key built into the program vouches for: the manifest of a release and
 // its package. The key is parsed once. A build without a key is unsigned: it checks nothing
@@ -22,12 +23,15 @@ public:
     // writes by default). On failure `why` says why.
     bool verifyManifest(const QByteArray &manifest, const QByteArray &signature,
                         const QString &fileName, QString *why) const;
-    // The package's .minisig, fetched before the package itself: it must parse, come from the
-    // built-in key and name fileName, the package URL's last segment, in its trusted comment.
-    // Kept for verifyPackage() when it does.
-    bool takePackageSignature(const QByteArray &signature, const QString &fileName, QString *why);
-    // The BLAKE2b-512 of the package's bytes against the signature taken last.
-    bool verifyPackage(const QByteArray &digest, QString *why) const;
+    // The package's .minisig, fetched before the package from address: it must parse, come from
+    // the built-in key and name the address's last segment in its trusted comment. Kept, bound
+    // to address, for verifyPackage() when it does; the one kept before is dropped either way.
+    bool takePackageSignature(const QByteArray &signature, const QUrl &address, QString *why);
+    // The BLAKE2b-512 of the bytes fetched from address against the signature taken for that
+    // very address: no other address's signature vouches for them.
+    bool verifyPackage(const QByteArray &digest, const QUrl &address, QString *why) const;
+    // Drops the package signature kept, as each fetch starts.
+    void forgetPackageSignature();
 
 private:
     // signature parsed, from the built-in key and naming fileName; null otherwise.
@@ -38,6 +42,7 @@ private:
     QString keyProblem; // before the key, which writes it as it is parsed
     MinisignKey key;
     MinisignSignature packageSignature;
+    QUrl signedAddress; // what packageSignature was fetched for
 };
 
 #endif // RELEASETRUST_H
