@@ -36,13 +36,14 @@ bool isVersion(const QJsonValue &value)
 
 } // namespace
 
-bool DeltaIndex::read(const QByteArray &json)
+bool DeltaIndex::read(QByteArray json)
 {
     *this = DeltaIndex();
     if (json.size() > maxBytes)
         return refuse(QStringLiteral("delta index too large"), QString::number(json.size()));
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    json = QByteArray();
     if (!document.isObject())
         return refuse(QStringLiteral("delta index is no JSON object"), parseError.errorString());
     const QJsonObject top = document.object();

@@ -22,12 +22,15 @@ public:
         bool executable;
     };
 
-    static constexpr qint64 maxBytes = 16 * 1024 * 1024;
+    // Parsed whole, an index takes several times its size: this keeps the largest well inside
+    // the 64 MiB an install may use.
+    static constexpr qint64 maxBytes = 8 * 1024 * 1024;
     static constexpr int maxFiles = 100000;
     static constexpr qint64 maxFileSize = qint64(4) << 30;
 
-    // False at the first value that is missing, of the wrong type or out of bounds.
-    bool read(const QByteArray &json);
+    // False at the first value that is missing, of the wrong type or out of bounds. json is let
+    // go once parsed, so that it and the files read from it are never held at once.
+    bool read(QByteArray json);
     QString errorString() const;
 
     QString from() const;

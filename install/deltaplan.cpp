@@ -6,7 +6,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <QFileInfo>
 #include <QIODevice>
+
+#include <utility>
 
 namespace {
 
@@ -19,7 +22,7 @@ DeltaPlan::DeltaPlan(const QString &protectedFolder)
     , made(protectedFolder)
 { }
 
-bool DeltaPlan::read(QIODevice *package, const QString &name)
+bool DeltaPlan::read(QIODevice *package, const QString &name, const QString &target)
 {
     *this = DeltaPlan(protectedFolder);
     PackagePlan entries(protectedFolder);
@@ -31,6 +34,23 @@ bool DeltaPlan::read(QIODevice *package, const QString &name)
         if (!made.addFile(file.path, file.executable ? 0755 : 0644, file.size))
             return refuse(made.errorString());
     }
+    return checkInflation(package->size(), target);
+}
+
+// A patch makes its result from the delta and the installed file together, so the rule that
+// holds a zip to its own size holds a delta to its size and that of the files it patches. The
+// installed files are only measured here; their digests are checked as each one is patched.
+bool DeltaPlan::checkInflation(qint64 packageSize, const QString &target)
+{
+    qint64 source = packageSize;
+    for (const DeltaIndex::File &file : deltaIndex.files()) {
+        const QFileInfo installed(target + QLatin1Char('/') + file.path);
+        if (file.patch && installed.isFile())
+            source += installed.size();
+    }
+    if (made.declaredTotal() > PackagePlan::inflationBound(source))
+        return refuse(QStringLiteral("delta inflates too far: %1 bytes declared")
+                              .arg(made.declaredTotal()));
     return true;
 }
 
@@ -50,7 +70,7 @@ bool DeltaPlan::readIndex(QIODevice *package)
     char extra = 0;
     if (archive_read_data(reader.get(), &extra, 1) != 0)
         return refuse(unreadable);
-    if (!deltaIndex.read(json))
+    if (!deltaIndex.read(std::move(json)))
         return refuse(deltaIndex.errorString());
     return true;
 }

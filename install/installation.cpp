@@ -195,6 +195,7 @@ bool Installation::commit()
 {
     QStringList newDirs;
     QVector<InstallJournal::File> files;
+    files.reserve(plan.entries().size());
     for (const QString &dir : plan.dirs()) {
         if (!QFileInfo(target + QLatin1Char('/') + dir).isDir())
             newDirs.append(dir);

@@ -14,8 +14,6 @@ const QByteArray magic = "updater-journal 2";
 // temporary name first, so a copy that exists was written whole (its checksum says so again).
 const QString copyNames[] = { QStringLiteral("journal-1"), QStringLiteral("journal-2") };
 const QString newSuffix = QStringLiteral(".new");
-// A plan of the largest package (100,000 entries, 16M characters of names) stays below this.
-constexpr qint64 maxJournalBytes = qint64(128) << 20;
 constexpr int maxIndex = 100000;
 // Files go into folders of 256. In one folder of 65,535 names every create and rename costs
 // several times more, and on ext4 the cost of finding a free inode grows with the folder's size.
@@ -210,7 +208,7 @@ bool InstallJournal::read()
 {
     for (const QString &name : copyNames) {
         QByteArray content;
-        if (stagingDir.readFile(name, maxJournalBytes, &content) && parse(content))
+        if (stagingDir.readFile(name, maxBytes, &content) && parse(content))
             return true;
     }
     return fail(QStringLiteral("no whole journal of ours"));

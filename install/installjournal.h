@@ -60,6 +60,16 @@ public:
     // What went wrong last, for the log.
     QString errorString() const;
 
+    // The largest journal the reader takes.
+    static constexpr qint64 maxBytes = qint64(128) << 20;
+    // At least the size of the journal of a plan of count folders and files whose paths hold
+    // characters characters in all: a character takes at most 3 bytes of UTF-8, a record at
+    // most 99 besides its path.
+    static constexpr qint64 sizeBound(qint64 count, qint64 characters)
+    {
+        return 128 + count * 100 + characters * 3;
+    }
+
     // The folder name prefix that marks staging folders; no entry may use it.
     static QString stagingPrefix();
     // The marker of a finished install, and whether anything says moves may have begun.

@@ -58,10 +58,10 @@ bool PackageInstaller::install()
     DeltaPlan deltaPlan(protectedFolder);
     std::unique_ptr<DeltaStaging> staging;
     if (format == Format::Delta) {
-        if (!deltaPlan.read(file, file->fileName()))
+        const QString target = QFileInfo(targetDir).canonicalFilePath();
+        if (!deltaPlan.read(file, file->fileName(), target))
             return refuse(Error::Refused, deltaPlan.errorString());
-        staging = std::make_unique<DeltaStaging>(deltaPlan.index(),
-                                                 QFileInfo(targetDir).canonicalFilePath());
+        staging = std::make_unique<DeltaStaging>(deltaPlan.index(), target);
     } else if (!plan.read(file, file->fileName())) {
         return refuse(Error::Refused, plan.errorString());
     } else if (isDelta(plan)) {

@@ -9,19 +9,23 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <QCryptographicHash>
 #include <QIODevice>
+
+#include <cstring>
 
 namespace {
 
+// Entries and the folders their paths imply, together: each is a node in memory, a line of the
+// journal and, for a folder, an inode on the disk.
 constexpr int maxEntries = 100000;
-// All names together, in characters: bounds what the checks hold in memory whatever the count.
-constexpr qint64 maxNameCharacters = 16 * 1024 * 1024;
+// The paths of all of them, in characters: a deep path implies a folder at every level, each
+// held and journalled whole, so this bounds the plan's memory and the journal's size.
+constexpr qint64 maxNameCharacters = 4 * 1024 * 1024;
+static_assert(InstallJournal::sizeBound(maxEntries, maxNameCharacters) <= InstallJournal::maxBytes,
+              "the journal of the largest plan must stay readable");
 // No file of ours comes near this; a bigger declared size is a damaged or hostile header.
 constexpr qint64 maxEntrySize = qint64(4) << 30;
-// Deflate inflates at most about 1,000 times; real programs and data shrink a few times, so a
-// package declaring more than this ratio of its own size is a bomb, refused before inflating.
-constexpr qint64 maxExpansion = 100;
-constexpr qint64 expansionAllowance = qint64(16) << 20;
 
 const QString unreadable = QStringLiteral("package is not a readable zip archive");
 
@@ -57,7 +61,7 @@ bool PackagePlan::read(QIODevice *package, const QString &name)
                       QStringLiteral("the end record counts %1 entries, the directory holds %2")
                               .arg(claimed)
                               .arg(planned.size()));
-    if (total > package->size() * maxExpansion + expansionAllowance)
+    if (total > inflationBound(package->size()))
         return refuse(Refusal::OverLimit, QStringLiteral("package inflates too far"),
                       QStringLiteral("%1 bytes declared").arg(total));
     return true;
@@ -86,6 +90,13 @@ const QStringList &PackagePlan::dirs() const
 qint64 PackagePlan::declaredTotal() const
 {
     return total;
+}
+
+// Deflate inflates at most about 1,000 times; real programs and data shrink a few times, so a
+// package declaring more than 100 times its own size is a bomb, refused before inflating.
+qint64 PackagePlan::inflationBound(qint64 sourceBytes)
+{
+    return sourceBytes * 100 + (qint64(16) << 20);
 }
 
 QString PackagePlan::withoutTop(const QString &name)
@@ -190,10 +201,11 @@ bool PackagePlan::checkPlace(const QString &key, const QString &name)
 bool PackagePlan::addPath(const QString &path, const QString &key, bool isDir, const QString &name)
 {
     const QString clash = QStringLiteral("entry clashes with another entry");
-    const auto known = kinds.constFind(key);
+    const auto known = kinds.constFind(keyOf(key, key.size()));
     if (known != kinds.cend())
         return isDir && known.value() ? true : refuse(Refusal::Unsafe, clash, name);
-    kinds.insert(key, isDir);
+    if (!note(keyOf(key, key.size()), isDir, name))
+        return false;
     // Walk up only until a known folder: every folder is visited once in the whole run, which
     // keeps the checks linear in the entry count.
     QStringList newParents;
@@ -201,16 +213,44 @@ bool PackagePlan::addPath(const QString &path, const QString &key, bool isDir, c
         newParents.append(path);
     for (int slash = key.lastIndexOf(QLatin1Char('/')); slash > 0;
          slash = key.lastIndexOf(QLatin1Char('/'), slash - 1)) {
-        const auto parent = kinds.constFind(key.left(slash));
+        const PathKey folder = keyOf(key, slash);
+        const auto parent = kinds.constFind(folder);
         if (parent != kinds.cend()) {
             if (!parent.value())
                 return refuse(Refusal::Unsafe, clash, name);
             break;
         }
-        kinds.insert(key.left(slash), true);
+        nameCharacters += slash;
+        if (!note(folder, true, name))
+            return false;
         newParents.append(path.left(slash));
     }
     for (auto dir = newParents.crbegin(); dir != newParents.crend(); ++dir)
         folders.append(*dir);
     return true;
+}
+
+bool PackagePlan::note(const PathKey &key, bool isDir, const QString &name)
+{
+    if (kinds.size() == maxEntries)
+        return refuse(Refusal::OverLimit, QStringLiteral("too many entries and folders"), name);
+    if (nameCharacters > maxNameCharacters)
+        return refuse(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
+    kinds.insert(key, isDir);
+    return true;
+}
+
+// The key of folded's first characters. Two paths share one only through a collision of
+// SHA-256 cut to 128 bits; at worst a package is then refused, or fails and is undone, for a
+// clash it does not have.
+PackagePlan::PathKey PackagePlan::keyOf(const QString &folded, int characters)
+{
+    const QByteArray digest = QCryptographicHash::hash(
+            QByteArray::fromRawData(reinterpret_cast<const char *>(folded.constData()),
+                                    characters * int(sizeof(QChar))),
+            QCryptographicHash::Sha256);
+    PathKey key;
+    std::memcpy(&key.first, digest.constData(), sizeof key.first);
+    std::memcpy(&key.second, digest.constData() + sizeof key.first, sizeof key.second);
+    return key;
 }

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <utility>
+
 class ArchiveReader;
 class QIODevice;
 struct archive_entry;
@@ -54,6 +56,9 @@ public:
     const QStringList &dirs() const;
     qint64 declaredTotal() const;
 
+    // The most that files made from sourceBytes of package may declare: more is a bomb.
+    static qint64 inflationBound(qint64 sourceBytes);
+
     // An entry's name as a path of the plan. Windows' own tar.exe names the package's top "./"
     // and every entry below it "./name".
     static QString withoutTop(const QString &name);
@@ -65,13 +70,19 @@ private:
     bool addChecked(const Entry &entry, const QString &name);
     bool checkPlace(const QString &key, const QString &name);
     bool addPath(const QString &path, const QString &key, bool isDir, const QString &name);
+    // A case-folded path by its digest: the set of everything planned then costs the same
+    // whatever the length of the paths.
+    using PathKey = std::pair<quint64, quint64>;
+    bool note(const PathKey &key, bool isDir, const QString &name);
+    static PathKey keyOf(const QString &folded, int characters);
 
     QString protectedFolder;
     QString protectedKey;
     Refusal kind = Refusal::None;
     QString error;
     QVector<Entry> planned;
-    QHash<QString, bool> kinds; // case-folded path of everything the package fills -> is a folder
+    // Key of everything the package fills, entries and the folders they imply -> is a folder.
+    QHash<PathKey, bool> kinds;
     QStringList folders;
     qint64 total = 0;
     qint64 nameCharacters = 0;

@@ -102,6 +102,15 @@ def packages(bomb):
     for letter in "ab":
         deep.add("/".join([letter] * 30000), b"deep")
     yield "two-30000-level-names", deep.bytes()
+    # Few entries, but every level of their paths a folder to make and to journal.
+    implied = Zip()
+    for i in range(10001):
+        implied.add("t%05d/" % i + "/".join(["a"] * 8) + "/f", b"")
+    yield "implied-folders-past-bound", implied.bytes()
+    long_paths = Zip()
+    for i in range(200):
+        long_paths.add("/".join(["%05d-%09d" % (i, level) for level in range(63)]) + "/f", b"")
+    yield "long-paths-past-journal", long_paths.bytes()
     for tag, name in [("con", "CON"), ("nul-lower", "nul"), ("aux", "AUX"), ("com1", "COM1"),
                       ("lpt1", "lpt1"), ("con-txt", "con.txt"), ("clock", "CLOCK$"),
                       ("device-in-folder", "bin/Aux.dll"), ("less-than", "a<b"),

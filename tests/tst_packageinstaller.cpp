@@ -336,6 +336,8 @@ void tst_PackageInstaller::rejectsPackage_data()
           { { "x", patch } }, "patch longer than declared: x");
     delta("delta: result differs", index(item("x", x, "new y", 5)), { { "x", patch } },
           "result differs from the release's: x");
+    delta("delta: results past the bomb rule", index(item("x", x, "new x", qint64(1) << 30)),
+          { { "x", patch } }, "delta inflates too far");
     delta("delta: patch against nothing installed", index(item("keep/x", x, "new x", 5)),
           { { "keep/x", patch } }, "installed file missing: keep/x");
     // The same delta, given to be unpacked as a zip: its index and frames never land.
@@ -379,6 +381,8 @@ void tst_PackageInstaller::refusesHostilePackage_data()
         { "compressed-size-80000000", "entry larger than declared" },
         { "honest-bomb", "package inflates too far" },
         { "two-30000-level-names", "path too long" },
+        { "implied-folders-past-bound", "too many entries and folders" },
+        { "long-paths-past-journal", "names too long in total" },
         { "name-con", device },
         { "name-nul-lower", device },
         { "name-aux", device },
