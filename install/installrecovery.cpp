@@ -85,15 +85,13 @@ InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const 
     const NativeDir &staging = journal->staging();
     if (!staging.isValid())
         return Outcome::Clean;
-    // Marked done: the new tree stands, the backups are rubbish. Without a plan and without
-    // backups no file was moved yet.
-    const bool finished = staging.kindOf(InstallJournal::doneName()) == NativeDir::Kind::File;
-    if (finished || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
+    // Marked done, the new tree stands; marked undone, the old one: either way what is left is
+    // rubbish, never to be undone (again). Without a plan and without backups no file was moved
+    // yet.
+    if (InstallJournal::isSettled(staging)
+        || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
         journal.reset();
-        if (finished)
-            InstallJournal::removeFinished(target, name);
-        else
-            target.removeTree(name);
+        InstallJournal::removeStaging(target, name);
         return Outcome::Clean;
     }
     if (!journal->read()) {
@@ -111,7 +109,7 @@ InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const 
     }
     qWarning("rolled back an interrupted install: %s", qPrintable(path));
     journal.reset();
-    target.removeTree(name);
+    InstallJournal::removeStaging(target, name);
     return Outcome::RolledBack;
 }
 

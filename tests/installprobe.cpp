@@ -9,6 +9,8 @@
 //                                  once staging began, FOLDER of the target becomes a link to
 //                                  OUTSIDE (the folder itself moves beside the target); no kill
 //     installprobe recover TARGET undo N             once recovery put replaced file N back
+//     installprobe install|recover ... tidy N        once the staging folder of N entries, done
+//                                  with, has lost one of its bucket folders
 //
 // Exits 0 when the point never came.
 #include "install/installjournal.h"
@@ -21,6 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -75,6 +79,14 @@ int main(int argc, char **argv)
             return exists(inBucket(staging, index, InstallJournal::backupName(index)));
         if (point == "done")
             return exists(staging + '/' + InstallJournal::doneName());
+        if (point == "tidy") {
+            if (install && !exists(staging + '/' + InstallJournal::doneName()))
+                return false;
+            const QStringList buckets = InstallJournal::bucketNames(index);
+            return std::any_of(buckets.begin(), buckets.end(), [&](const QString &bucket) {
+                return !exists(staging + '/' + bucket);
+            });
+        }
         if (point == "swap")
             return !swapped && !planned
                     && exists(inBucket(staging, 0, InstallJournal::stagedName(0)));

@@ -565,6 +565,10 @@ void tst_PackageInstaller::recoversFromCrash_data()
                                  << "new" << int(Outcome::Clean);
     QTest::newRow("recovery killed twice") << QStringList { "backup", "599" } << "recovery"
                                            << "old" << old;
+    QTest::newRow("killed while deleting a rolled-back staging folder")
+            << QStringList { "backup", "300" } << "tidy" << "old" << int(Outcome::Clean);
+    QTest::newRow("killed while deleting a finished staging folder")
+            << QStringList { "tidy", "901" } << "" << "new" << int(Outcome::Clean);
     QTest::newRow("staged file vanished") << QStringList { "backup", "300" } << "vanish"
                                           << "old" << old;
     QTest::newRow("one journal copy damaged") << QStringList { "backup", "300" } << "one copy"
@@ -633,6 +637,9 @@ void tst_PackageInstaller::recoversFromCrash()
     if (damage == "recovery") {
         for (const char *at : { "400", "200" })
             QCOMPARE(ProbeRun::run(INSTALL_PROBE, { "recover", app, "undo", at }).exitCode, -1);
+    } else if (damage == "tidy") {
+        const QStringList tidy { "recover", app, "tidy", QString::number(entries.size()) };
+        QCOMPARE(ProbeRun::run(INSTALL_PROBE, tidy).exitCode, -1);
     } else if (damage == "vanish") {
         QVERIFY(QFile::remove(folder + "/b1/500"));
     } else if (damage == "one copy" || damage == "both copies") {
