@@ -28,6 +28,7 @@ int severity(InstallRecovery::Outcome outcome)
     switch (outcome) {
     case InstallRecovery::Outcome::Clean:
     case InstallRecovery::Outcome::Busy:
+    case InstallRecovery::Outcome::LockUnusable:
         return 0;
     case InstallRecovery::Outcome::RolledBack:
         return 1;
@@ -53,16 +54,14 @@ InstallRecovery::Outcome InstallRecovery::run()
     const QString lockFolder = UpdateLock::folderOf(canonical);
     // Nothing to settle: the folder stays as it is, not even the lock's folder is made.
     if (!target.isValid() || stagingFolders(target).isEmpty()) {
-        if (UpdateLock::isHeldElsewhere(lockFolder)) {
-            detail = QStringLiteral("another updater holds ") + lockFolder;
-            return Outcome::Busy;
-        }
-        return Outcome::Clean;
+        return UpdateLock::isHeldElsewhere(lockFolder, &detail) ? Outcome::Busy : Outcome::Clean;
     }
     UpdateLock lock(lockFolder);
     if (!lock.tryLock()) {
         detail = lock.errorString();
-        return Outcome::Busy;
+        qWarning("an interrupted update is not settled now: %s", qPrintable(detail));
+        return lock.error() == UpdateLock::Error::HeldElsewhere ? Outcome::Busy
+                                                                : Outcome::LockUnusable;
     }
 
     Outcome outcome = Outcome::Clean;

@@ -11,11 +11,14 @@
 //     installprobe recover TARGET undo N             once recovery put replaced file N back
 //     installprobe install|recover ... tidy N        once the staging folder of N entries, done
 //                                  with, has lost one of its bucket folders
+//     installprobe hold TARGET SECONDS               holds the update lock of TARGET, says "held"
+//                                  and ends after SECONDS, or when killed
 //
 // Exits 0 when the point never came.
 #include "install/installjournal.h"
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
+#include "platform/updatelock.h"
 #include "testplatform.h"
 
 #include <QCoreApplication>
@@ -25,6 +28,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -54,6 +58,15 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList arguments = app.arguments().mid(1);
+    if (arguments.value(0) == "hold") {
+        UpdateLock lock(UpdateLock::folderOf(arguments.value(1)));
+        if (!lock.tryLock())
+            return 4;
+        std::printf("held\n");
+        std::fflush(stdout);
+        QThread::sleep(arguments.value(2).toULong());
+        return 0;
+    }
     const bool install = arguments.value(0) == "install";
     if (install ? arguments.size() < 4 : arguments.size() != 4)
         return 2;
