@@ -212,9 +212,8 @@ bool UpdaterDialog::openGate()
         ui->show->appendPlainText(QStringLiteral("starting again with administrator rights"));
         QCoreApplication::quit();
         return false;
+    // Nothing started again: the elevated copy was refused, or no one can be asked here.
     case UpdateGate::Outcome::Refused:
-        ui->show->appendPlainText(QStringLiteral("starting again with administrator rights"));
-        Q_FALLTHROUGH();
     case UpdateGate::Outcome::NeedsAdministrator:
         qWarning("no administrator rights: %s", qPrintable(gate.errorString()));
         ui->show->appendPlainText(QStringLiteral("administrator rights are needed to update"));

@@ -3,6 +3,7 @@
 #include "platform/lockfile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
@@ -61,6 +62,8 @@ bool UpdateLock::tryLock()
     if (holding)
         return true;
     QMutexLocker locker(&registryMutex);
+    // The parent is trusted as a whole and made when missing; only the folder is not followed.
+    QDir().mkpath(QFileInfo(folder).absolutePath());
     const QString parent = parentOf(folder);
     if (parent.isEmpty()) {
         lastError = Error::Unusable;
