@@ -17,17 +17,25 @@ UpdateGate::Outcome UpdateGate::open()
             why = QStringLiteral("cannot write to %1, even as an administrator").arg(appDir);
             return Outcome::NeedsAdministrator;
         }
-        const Elevation::Start start
-                = Elevation::startElevated(QCoreApplication::applicationFilePath(),
-                                           QCoreApplication::arguments().mid(1), &why);
-        return start == Elevation::Start::Started ? Outcome::Restarting : Outcome::Refused;
+        switch (Elevation::startElevated(QCoreApplication::applicationFilePath(),
+                                         QCoreApplication::arguments().mid(1), &why)) {
+        case Elevation::Start::Started:
+            return Outcome::Restarting;
+        case Elevation::Start::Refused:
+            return Outcome::Refused;
+        case Elevation::Start::Failed:
+            break;
+        }
+        // Nothing was started again: where no one can be asked, the rights are simply missing.
+        return Outcome::NeedsAdministrator;
     }
     if (lock.tryLock())
         return Outcome::Open;
-    if (lock.error() == UpdateLock::Error::HeldElsewhere)
-        return Outcome::HeldElsewhere;
     why = lock.errorString();
-    return Outcome::LockUnusable;
+    if (lock.error() != UpdateLock::Error::HeldElsewhere)
+        return Outcome::LockUnusable;
+    qWarning("%s", qPrintable(why));
+    return Outcome::HeldElsewhere;
 }
 
 void UpdateGate::close()
@@ -37,7 +45,11 @@ void UpdateGate::close()
 
 bool UpdateGate::isHeldElsewhere() const
 {
-    return UpdateLock::isHeldElsewhere(UpdateLock::folderOf(appDir));
+    QString holder;
+    if (!UpdateLock::isHeldElsewhere(UpdateLock::folderOf(appDir), &holder))
+        return false;
+    qWarning("%s", qPrintable(holder));
+    return true;
 }
 
 QString UpdateGate::errorString() const

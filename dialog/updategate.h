@@ -15,9 +15,9 @@ public:
     enum class Outcome {
         Open, // the folder is ours until close()
         Restarting, // an elevated copy runs: this one should end
-        Refused, // the elevated copy was refused or could not start
-        NeedsAdministrator, // not writable even with an administrator's rights
-        HeldElsewhere, // another updater holds the lock
+        Refused, // the user refused the elevated copy, or it could not start
+        NeedsAdministrator, // not writable, and no administrator's rights to be had here
+        HeldElsewhere, // another updater holds the lock: errorString() names it
         LockUnusable, // errorString() says why
     };
 
@@ -25,7 +25,7 @@ public:
 
     Outcome open();
     void close();
-    // Whether another updater holds the lock now; nothing is taken.
+    // Whether another updater holds the lock now; nothing is taken. The log names the holder.
     bool isHeldElsewhere() const;
     QString errorString() const;
 

@@ -48,13 +48,20 @@ void UpdaterDialog::setStage(Stage next)
 
 bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome)
 {
-    recoverAtPress = outcome == InstallRecovery::Outcome::Busy;
+    recoverAtPress = outcome == InstallRecovery::Outcome::Busy
+            || outcome == InstallRecovery::Outcome::LockUnusable;
     switch (outcome) {
     case InstallRecovery::Outcome::Clean:
     case InstallRecovery::Outcome::RolledBack:
         return true;
     case InstallRecovery::Outcome::Busy:
         ui->show->appendPlainText(anotherUpdateRunning);
+        return false;
+    // Recovery has warned why; the press of update tries again, with the rights it needs.
+    case InstallRecovery::Outcome::LockUnusable:
+        ui->show->appendPlainText(
+                QStringLiteral("an interrupted update cannot be undone: the application folder "
+                               "cannot be changed now"));
         return false;
     // Recovery has warned with the folder it kept.
     case InstallRecovery::Outcome::Unreadable:
@@ -209,9 +216,8 @@ bool UpdaterDialog::openGate()
         ui->show->appendPlainText(QStringLiteral("starting again with administrator rights"));
         QCoreApplication::quit();
         return false;
+    // Nothing started again: the elevated copy was refused, or no one can be asked here.
     case UpdateGate::Outcome::Refused:
-        ui->show->appendPlainText(QStringLiteral("starting again with administrator rights"));
-        Q_FALLTHROUGH();
     case UpdateGate::Outcome::NeedsAdministrator:
         qWarning("no administrator rights: %s", qPrintable(gate.errorString()));
         ui->show->appendPlainText(QStringLiteral("administrator rights are needed to update"));

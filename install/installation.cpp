@@ -212,7 +212,7 @@ bool Installation::commit()
     }
     if (journal->carryOut(cancelled) && journal->commit()) {
         journal.reset();
-        InstallJournal::removeFinished(targetHandle, stagingName);
+        InstallJournal::removeStaging(targetHandle, stagingName);
         return true;
     }
     fail(Error::WriteFailed, journal->errorString(), target);
@@ -231,5 +231,5 @@ void Installation::removeStaging()
 {
     journal.reset();
     if (!stagingName.isEmpty())
-        targetHandle.removeTree(stagingName);
+        InstallJournal::removeStaging(targetHandle, stagingName);
 }

@@ -109,6 +109,17 @@ QString InstallJournal::doneName()
     return QStringLiteral("journal.done");
 }
 
+QString InstallJournal::undoneName()
+{
+    return QStringLiteral("journal.undone");
+}
+
+bool InstallJournal::isSettled(const NativeDir &staging)
+{
+    return staging.kindOf(doneName()) == NativeDir::Kind::File
+            || staging.kindOf(undoneName()) == NativeDir::Kind::File;
+}
+
 bool InstallJournal::hasPlan(const NativeDir &staging)
 {
     for (const QString &name : copyNames) {
@@ -132,18 +143,23 @@ bool InstallJournal::hasBackups(const NativeDir &staging)
     return false;
 }
 
-bool InstallJournal::removeFinished(const NativeDir &target, const QString &name)
+bool InstallJournal::removeStaging(const NativeDir &target, const QString &name)
 {
     {
         const NativeDir staging = target.openFolder(name);
         if (!staging.isValid())
             return false;
+        const QStringList markers { doneName(), undoneName() };
         bool removed = true;
         for (const QString &entry : staging.entryNames()) {
-            if (entry != doneName())
+            if (!markers.contains(entry))
                 removed &= staging.removeTree(entry);
         }
-        if (!removed || !staging.removeTree(doneName()))
+        for (const QString &marker : markers) {
+            if (removed && staging.kindOf(marker) != NativeDir::Kind::Missing)
+                removed = staging.removeTree(marker);
+        }
+        if (!removed)
             return false;
     }
     // The folder's own handle is closed: Windows deletes a folder only once none is open.
@@ -313,12 +329,19 @@ bool InstallJournal::placeFile(const File &file)
 
 bool InstallJournal::commit()
 {
-    NativeDir::File marker;
-    const bool marked = stagingDir.createFile(doneName(), 0600, &marker) && marker.flush()
-            && marker.close() && stagingDir.flush();
-    return marked
+    return mark(doneName())
             || fail(QStringLiteral("cannot finish the install journal: ")
                     + stagingDir.errorString());
+}
+
+bool InstallJournal::mark(const QString &name)
+{
+    // A marker left by an earlier run of the same undo counts as well.
+    if (stagingDir.kindOf(name) == NativeDir::Kind::File)
+        return true;
+    NativeDir::File marker;
+    return stagingDir.createFile(name, 0600, &marker) && marker.flush() && marker.close()
+            && stagingDir.flush();
 }
 
 bool InstallJournal::rollBack()
@@ -341,6 +364,10 @@ bool InstallJournal::rollBack()
             qWarning("install roll-back keeps the folder %s: %s", qPrintable(dir),
                      qPrintable(parent.errorString()));
     }
+    // Unmarked, a removal cut short is undone once more at the next start, which finds nothing
+    // left to put back: slower, not wrong.
+    if (undone && !mark(undoneName()))
+        qWarning("cannot mark the undo finished: %s", qPrintable(stagingDir.errorString()));
     return undone;
 }
 
@@ -353,6 +380,9 @@ bool InstallJournal::undoFile(const File &file)
     if (parent.isValid() && file.staged.isValid() && parent.idOf(name) == file.staged
         && !parent.moveNew(name, from, stagedName(file.index)))
         return fail(QStringLiteral("cannot take back: ") + file.path);
+    // A bucket that is gone holds no backup: there is nothing to put back.
+    if (!from.isValid() && stagingDir.kindOf(bucketName(file.index)) == NativeDir::Kind::Missing)
+        return true;
     if (from.kindOf(backupName(file.index)) == NativeDir::Kind::Missing)
         return true;
     if (parent.isValid() && from.moveNew(backupName(file.index), parent, name))

@@ -54,7 +54,9 @@ public:
     // Marks the install as finished, durably: from now on the staging folder is only rubbish.
     bool commit();
     // Undoes whatever part of the plan has been carried out, in reverse; true when all of it is
-    // undone and nothing of the staging folder is needed any more.
+    // undone and nothing of the staging folder is needed any more. A complete undo is then marked,
+    // durably, before anything of the staging folder goes: a removal cut short leaves a folder
+    // that is only removed at the next start, never undone again.
     bool rollBack();
 
     // What went wrong last, for the log.
@@ -72,19 +74,23 @@ public:
 
     // The folder name prefix that marks staging folders; no entry may use it.
     static QString stagingPrefix();
-    // The marker of a finished install, and whether anything says moves may have begun.
+    // The markers of a finished install and of a complete undo, whether staging has either (what
+    // is left of it is then rubbish), and whether anything says moves may have begun.
     static QString doneName();
+    static QString undoneName();
+    static bool isSettled(const NativeDir &staging);
     static bool hasPlan(const NativeDir &staging);
     static bool hasBackups(const NativeDir &staging);
-    // Removes the staging folder name of target after the install was marked done, the marker
-    // last: a removal cut short (a replaced program still running on Windows cannot be deleted,
-    // only moved) leaves a folder that is still marked done, to be removed at the next start.
-    static bool removeFinished(const NativeDir &target, const QString &name);
+    // Removes the staging folder name of target, its markers last: a removal cut short (a
+    // replaced program still running on Windows cannot be deleted, only moved) leaves a folder
+    // that is still marked, to be removed at the next start.
+    static bool removeStaging(const NativeDir &target, const QString &name);
 
 private:
     bool fail(const QString &why);
     const NativeDir &folder(const QString &relative);
     bool writeCopy(const QString &name, const QByteArray &content);
+    bool mark(const QString &name);
     bool parse(const QByteArray &content);
     bool placeFile(const File &file);
     bool undoFile(const File &file);

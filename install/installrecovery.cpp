@@ -28,6 +28,7 @@ int severity(InstallRecovery::Outcome outcome)
     switch (outcome) {
     case InstallRecovery::Outcome::Clean:
     case InstallRecovery::Outcome::Busy:
+    case InstallRecovery::Outcome::LockUnusable:
         return 0;
     case InstallRecovery::Outcome::RolledBack:
         return 1;
@@ -53,16 +54,14 @@ InstallRecovery::Outcome InstallRecovery::run()
     const QString lockFolder = UpdateLock::folderOf(canonical);
     // Nothing to settle: the folder stays as it is, not even the lock's folder is made.
     if (!target.isValid() || stagingFolders(target).isEmpty()) {
-        if (UpdateLock::isHeldElsewhere(lockFolder)) {
-            detail = QStringLiteral("another updater holds ") + lockFolder;
-            return Outcome::Busy;
-        }
-        return Outcome::Clean;
+        return UpdateLock::isHeldElsewhere(lockFolder, &detail) ? Outcome::Busy : Outcome::Clean;
     }
     UpdateLock lock(lockFolder);
     if (!lock.tryLock()) {
         detail = lock.errorString();
-        return Outcome::Busy;
+        qWarning("an interrupted update is not settled now: %s", qPrintable(detail));
+        return lock.error() == UpdateLock::Error::HeldElsewhere ? Outcome::Busy
+                                                                : Outcome::LockUnusable;
     }
 
     Outcome outcome = Outcome::Clean;
@@ -85,15 +84,13 @@ InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const 
     const NativeDir &staging = journal->staging();
     if (!staging.isValid())
         return Outcome::Clean;
-    // Marked done: the new tree stands, the backups are rubbish. Without a plan and without
-    // backups no file was moved yet.
-    const bool finished = staging.kindOf(InstallJournal::doneName()) == NativeDir::Kind::File;
-    if (finished || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
+    // Marked done, the new tree stands; marked undone, the old one: either way what is left is
+    // rubbish, never to be undone (again). Without a plan and without backups no file was moved
+    // yet.
+    if (InstallJournal::isSettled(staging)
+        || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
         journal.reset();
-        if (finished)
-            InstallJournal::removeFinished(target, name);
-        else
-            target.removeTree(name);
+        InstallJournal::removeStaging(target, name);
         return Outcome::Clean;
     }
     if (!journal->read()) {
@@ -111,7 +108,7 @@ InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const 
     }
     qWarning("rolled back an interrupted install: %s", qPrintable(path));
     journal.reset();
-    target.removeTree(name);
+    InstallJournal::removeStaging(target, name);
     return Outcome::RolledBack;
 }
 

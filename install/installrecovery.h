@@ -16,6 +16,7 @@ public:
         Clean, // nothing was half done (leftovers of finished or unstarted installs are gone)
         RolledBack, // an interrupted install was undone: the old tree is back
         Busy, // another updater holds the lock: nothing was looked at
+        LockUnusable, // the lock cannot be taken here (a folder we may not write): nothing done
         Unreadable, // a journal that is damaged or not ours: everything kept, nothing undone
         Incomplete, // a roll-back that could not finish: the backups are kept for the next try
     };

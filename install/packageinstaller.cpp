@@ -48,8 +48,9 @@ bool PackageInstaller::install()
 
     UpdateLock lock(UpdateLock::folderOf(targetDir));
     if (!lock.tryLock())
-        return refuse(Error::Busy,
-                      QLatin1String("another update is running: ") + lock.errorString());
+        return refuse(lock.error() == UpdateLock::Error::HeldElsewhere ? Error::Busy
+                                                                       : Error::WriteFailed,
+                      lock.errorString());
     if (!settleEarlierInstalls())
         return false;
 
@@ -90,6 +91,8 @@ bool PackageInstaller::settleEarlierInstalls()
         return true;
     case InstallRecovery::Outcome::Busy:
         return refuse(Error::Busy, recovery.errorString());
+    case InstallRecovery::Outcome::LockUnusable:
+        return refuse(Error::WriteFailed, recovery.errorString());
     case InstallRecovery::Outcome::Unreadable:
     case InstallRecovery::Outcome::Incomplete:
         break;

@@ -1,32 +1,49 @@
 #include "platform/updatelock.h"
 
+#include "platform/lockfile.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QLockFile>
 #include <QMutex>
+#include <QRegularExpression>
+#include <QSysInfo>
 
 #include <memory>
 
 namespace {
 
-// This process's holdings, by lock file: a second QLockFile of the same file in one process
-// would see its own process alive and refuse.
+// This process's holdings, by lock file: a second lock of the same file in one process would
+// find it held by its own process and refuse.
 QMutex registryMutex;
-QHash<QString, std::weak_ptr<QLockFile>> &registry()
+QHash<QString, std::weak_ptr<LockFile>> &registry()
 {
-    static QHash<QString, std::weak_ptr<QLockFile>> holdings;
+    static QHash<QString, std::weak_ptr<LockFile>> holdings;
     return holdings;
 }
 
 const QString lockFileName = QStringLiteral("updater.lock");
 
-// By the folder's canonical path, so that every name of one folder finds one holding; empty
-// while the folder does not exist.
-QString lockPathIn(const QString &folder)
+// The folder's parent by its canonical path, so that every name of one folder finds one
+// holding; the folder itself is opened without following a link. Empty while the parent does
+// not exist.
+QString parentOf(const QString &folder)
 {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    return canonical.isEmpty() ? QString() : canonical + QLatin1Char('/') + lockFileName;
+    return QFileInfo(QFileInfo(folder).absolutePath()).canonicalFilePath();
+}
+
+QString lockPathIn(const QString &parent, const QString &folder)
+{
+    return parent + QLatin1Char('/') + QFileInfo(folder).fileName() + QLatin1Char('/')
+            + lockFileName;
+}
+
+// What a holder writes: its process id and its host, a line each.
+QByteArray ownContent()
+{
+    return QByteArray::number(QCoreApplication::applicationPid()) + '\n'
+            + QSysInfo::machineHostName().toUtf8() + '\n';
 }
 
 } // namespace
@@ -45,29 +62,33 @@ bool UpdateLock::tryLock()
     if (holding)
         return true;
     QMutexLocker locker(&registryMutex);
-    if (!QDir().mkpath(folder) || (path = lockPathIn(folder)).isEmpty()) {
+    // The parent is trusted as a whole and made when missing; only the folder is not followed.
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    const QString parent = parentOf(folder);
+    if (parent.isEmpty()) {
         lastError = Error::Unusable;
-        detail = QStringLiteral("cannot create ") + folder;
+        detail = QStringLiteral("the download folder %1 cannot be used: its parent is missing")
+                         .arg(folder);
         return false;
     }
+    path = lockPathIn(parent, folder);
     if (auto shared = registry().value(path).lock()) {
         holding = std::move(shared);
         lastError = Error::NoError;
         detail.clear();
         return true;
     }
-    auto lock = std::make_shared<QLockFile>(path);
-    // Only a dead holder makes a lock stale: an install may run for many minutes.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        lastError = lock->error() == QLockFile::LockFailedError ? Error::HeldElsewhere
-                                                                : Error::Unusable;
-        qint64 pid = 0;
-        QString host;
-        QString program;
-        detail = lastError == Error::HeldElsewhere && lock->getLockInfo(&pid, &host, &program)
-                ? QStringLiteral("%1 is held by %2 (process %3)").arg(path, program).arg(pid)
-                : QStringLiteral("cannot lock ") + path;
+    auto lock = std::make_shared<LockFile>();
+    switch (lock->take(parent, QFileInfo(folder).fileName(), lockFileName, ownContent())) {
+    case LockFile::Result::Taken:
+        break;
+    case LockFile::Result::Held:
+        lastError = Error::HeldElsewhere;
+        detail = heldText(lock->holder());
+        return false;
+    case LockFile::Result::Unusable:
+        lastError = Error::Unusable;
+        detail = lock->errorString();
         return false;
     }
     registry().insert(path, lock);
@@ -82,7 +103,7 @@ void UpdateLock::unlock()
     if (!holding)
         return;
     QMutexLocker locker(&registryMutex);
-    // The last holder's QLockFile unlocks as it goes.
+    // The last holder's LockFile lets go as it goes.
     if (holding.use_count() == 1)
         registry().remove(path);
     holding.reset();
@@ -103,25 +124,44 @@ QString UpdateLock::errorString() const
     return detail;
 }
 
-bool UpdateLock::isHeldElsewhere(const QString &folder)
+bool UpdateLock::isHeldElsewhere(const QString &folder, QString *holder)
 {
-    const QString path = lockPathIn(folder);
-    if (path.isEmpty())
+    const QString parent = parentOf(folder);
+    if (parent.isEmpty())
         return false;
     {
         QMutexLocker locker(&registryMutex);
-        if (!registry().value(path).expired())
+        if (!registry().value(lockPathIn(parent, folder)).expired())
             return false;
     }
-    if (!QFileInfo::exists(path))
+    QByteArray content;
+    if (!LockFile::isHeld(parent, QFileInfo(folder).fileName(), lockFileName, &content))
         return false;
-    UpdateLock probe(folder);
-    return !probe.tryLock() && probe.error() == Error::HeldElsewhere;
+    if (holder)
+        *holder = heldText(content);
+    return true;
+}
+
+// The holder as its file names it. The file is anyone's to write: only a plain number and a
+// plain host name are shown.
+QString UpdateLock::heldText(const QByteArray &holder)
+{
+    static const QRegularExpression written(
+            QStringLiteral("^([1-9][0-9]{0,9})\n([A-Za-z0-9._-]{1,253})\n$"));
+    const QRegularExpressionMatch match = written.match(QString::fromLatin1(holder));
+    const QString running = QStringLiteral("another update is running");
+    if (!match.hasMatch())
+        return running;
+    const QString host = match.captured(2);
+    return running
+            + QStringLiteral(" (pid %1 on %2)")
+                      .arg(match.captured(1),
+                           host == QSysInfo::machineHostName() ? QStringLiteral("this computer")
+                                                               : host);
 }
 
 bool UpdateLock::isLockFileName(const QString &name)
 {
-    // QLockFile keeps a ".rmlock" beside the lock while it removes a stale one.
     return name.startsWith(lockFileName, Qt::CaseInsensitive);
 }
 

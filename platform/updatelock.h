@@ -5,14 +5,15 @@
 
 #include <memory>
 
-class QLockFile;
+class LockFile;
 
 // The one lock of an application folder's updates. Whatever changes the application folder or
 // the updater's own folder inside it (recovery, cleaning, downloading, installing) holds it, so
 // that a second updater never works under a first one's feet. The lock file lies in the
-// updater's own folder; a lock whose process is gone is taken over (QLockFile's stale rule,
-// with no time limit: a long install never loses its lock). Holders in one process share one
-// lock, so the installer can take it on its thread while the dialog holds it.
+// updater's own folder, opened without following a link; a lock that no live process holds is
+// taken over (see LockFile), with no time limit: a long install never loses its lock. Holders in
+// one process share one lock, so the installer can take it on its thread while the dialog holds
+// it.
 class UpdateLock
 {
 public:
@@ -30,11 +31,13 @@ public:
     void unlock();
     bool isLocked() const;
     Error error() const;
+    // HeldElsewhere: "another update is running", with the holder where its file names one;
+    // Unusable: why the folder or the lock cannot be used.
     QString errorString() const;
 
-    // Whether another process holds the lock of folder now. Takes nothing for longer than the
-    // look, and creates nothing where no lock exists.
-    static bool isHeldElsewhere(const QString &folder);
+    // Whether another process holds the lock of folder now, and then who, as errorString() says.
+    // Takes, creates and removes nothing.
+    static bool isHeldElsewhere(const QString &folder, QString *holder = nullptr);
 
     // Whether a file of that name in the updater's folder could be the lock or one of its
     // helpers, in any case: such a name is no name for a download.
@@ -45,9 +48,11 @@ public:
     static QString folderOf(const QString &appDir);
 
 private:
+    static QString heldText(const QByteArray &holder);
+
     QString folder;
     QString path;
-    std::shared_ptr<QLockFile> holding;
+    std::shared_ptr<LockFile> holding;
     Error lastError = Error::NoError;
     QString detail;
 };

@@ -9,11 +9,16 @@
 //                                  once staging began, FOLDER of the target becomes a link to
 //                                  OUTSIDE (the folder itself moves beside the target); no kill
 //     installprobe recover TARGET undo N             once recovery put replaced file N back
+//     installprobe install|recover ... tidy N        once the staging folder of N entries, done
+//                                  with, has lost one of its bucket folders
+//     installprobe hold TARGET SECONDS               holds the update lock of TARGET, says "held"
+//                                  and ends after SECONDS, or when killed
 //
 // Exits 0 when the point never came.
 #include "install/installjournal.h"
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
+#include "platform/updatelock.h"
 #include "testplatform.h"
 
 #include <QCoreApplication>
@@ -21,6 +26,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -50,6 +58,15 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList arguments = app.arguments().mid(1);
+    if (arguments.value(0) == "hold") {
+        UpdateLock lock(UpdateLock::folderOf(arguments.value(1)));
+        if (!lock.tryLock())
+            return 4;
+        std::printf("held\n");
+        std::fflush(stdout);
+        QThread::sleep(arguments.value(2).toULong());
+        return 0;
+    }
     const bool install = arguments.value(0) == "install";
     if (install ? arguments.size() < 4 : arguments.size() != 4)
         return 2;
@@ -75,6 +92,14 @@ int main(int argc, char **argv)
             return exists(inBucket(staging, index, InstallJournal::backupName(index)));
         if (point == "done")
             return exists(staging + '/' + InstallJournal::doneName());
+        if (point == "tidy") {
+            if (install && !exists(staging + '/' + InstallJournal::doneName()))
+                return false;
+            const QStringList buckets = InstallJournal::bucketNames(index);
+            return std::any_of(buckets.begin(), buckets.end(), [&](const QString &bucket) {
+                return !exists(staging + '/' + bucket);
+            });
+        }
         if (point == "swap")
             return !swapped && !planned
                     && exists(inBucket(staging, 0, InstallJournal::stagedName(0)));

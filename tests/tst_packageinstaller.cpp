@@ -70,6 +70,8 @@ private slots:
     void jobKeepsEventLoopRunning();
     void recoversFromCrash_data();
     void recoversFromCrash();
+    void takesOverStaleLock_data();
+    void takesOverStaleLock();
 
 private:
     void expectRefusal(const QString &expectedError, Error kind,
@@ -574,6 +576,10 @@ void tst_PackageInstaller::recoversFromCrash_data()
                                  << "new" << int(Outcome::Clean);
     QTest::newRow("recovery killed twice") << QStringList { "backup", "599" } << "recovery"
                                            << "old" << old;
+    QTest::newRow("killed while deleting a rolled-back staging folder")
+            << QStringList { "backup", "300" } << "tidy" << "old" << int(Outcome::Clean);
+    QTest::newRow("killed while deleting a finished staging folder")
+            << QStringList { "tidy", "901" } << "" << "new" << int(Outcome::Clean);
     QTest::newRow("staged file vanished") << QStringList { "backup", "300" } << "vanish"
                                           << "old" << old;
     QTest::newRow("one journal copy damaged") << QStringList { "backup", "300" } << "one copy"
@@ -642,6 +648,9 @@ void tst_PackageInstaller::recoversFromCrash()
     if (damage == "recovery") {
         for (const char *at : { "400", "200" })
             QCOMPARE(ProbeRun::run(INSTALL_PROBE, { "recover", app, "undo", at }).exitCode, -1);
+    } else if (damage == "tidy") {
+        const QStringList tidy { "recover", app, "tidy", QString::number(entries.size()) };
+        QCOMPARE(ProbeRun::run(INSTALL_PROBE, tidy).exitCode, -1);
     } else if (damage == "vanish") {
         QVERIFY(QFile::remove(folder + "/b1/500"));
     } else if (damage == "one copy" || damage == "both copies") {
@@ -673,6 +682,65 @@ void tst_PackageInstaller::recoversFromCrash()
     // Repeatable: a second start changes nothing more.
     recovery.run();
     QCOMPARE(snapshot(root->path(), ownFolder), expected);
+}
+
+// What stands at the update lock's name: whatever no live process holds is taken over, and
+// nothing is followed out of the folder.
+void tst_PackageInstaller::takesOverStaleLock_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("empty file") << "empty";
+    QTest::newRow("garbage") << "garbage";
+    QTest::newRow("another host") << "host";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("dangling link") << "dangling link";
+    QTest::newRow("link to an outside file") << "outside link";
+    QTest::newRow("live holder in another process") << "live";
+}
+
+void tst_PackageInstaller::takesOverStaleLock()
+{
+    QFETCH(QString, kind);
+    const QString lock = app + "/updater-downloads/updater.lock";
+    const QString outside = root->filePath("outside.txt");
+    QVERIFY(writeFile(outside, "not the updater's"));
+    QVERIFY(writeFile(app + "/a.txt", "old"));
+    QVERIFY(writeFile(package, makeZip({ { "a.txt", "new" } })));
+    QVERIFY(QDir().mkpath(app + "/updater-downloads"));
+    QProcess holder;
+    if (kind == "live") {
+        // Its own deadline: the holder ends by itself should this test stop half way.
+        holder.start(INSTALL_PROBE, { "hold", app, "60" });
+        QVERIFY(holder.waitForReadyRead(30000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    } else if (kind.endsWith("link")) {
+        if (!testplatform::makeSymbolicLink(kind == "outside link" ? outside : "nowhere", lock))
+            QSKIP(noLinks);
+    } else if (kind == "folder") {
+        QVERIFY(writeFile(lock + "/inner/file", "left behind"));
+    } else {
+        const QByteArray content = kind == "empty" ? QByteArray()
+                : kind == "host"                   ? QByteArray("4242\nhost-b\n")
+                                                   : noise(300);
+        QVERIFY(writeFile(lock, content));
+    }
+
+    const qint64 pid = holder.processId();
+    PackageInstaller installer(package, app);
+    const bool installed = installer.install();
+    if (kind == "live") {
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(installer.error(), Error::Busy);
+        QCOMPARE(installer.errorString(),
+                 QStringLiteral("another update is running (pid %1 on this computer)")
+                         .arg(pid));
+    }
+    QCOMPARE(installed, kind != "live");
+    QCOMPARE(readFile(app + "/a.txt"), QByteArray(installed ? "new" : "old"));
+    QCOMPARE(readFile(outside), QByteArray("not the updater's"));
+    // The lock goes with its holder.
+    QCOMPARE(QFileInfo(lock).exists() || QFileInfo(lock).isSymLink(), kind == "live");
 }
 
 QTEST_GUILESS_MAIN(tst_PackageInstaller)
