@@ -24,11 +24,11 @@ int runUpdater(int &argc, char **argv)
 
     // Before the dialog can look at the folder: an install cut short by a crash is rolled back,
     // unless another updater is at work there, which the dialog then tells.
-    const InstallRecovery::Outcome recovered
-            = InstallRecovery(QCoreApplication::applicationDirPath()).run();
+    InstallRecovery recovery(QCoreApplication::applicationDirPath());
+    const InstallRecovery::Outcome recovered = recovery.run();
 
     UpdaterDialog dialog;
-    dialog.takeRecovery(recovered);
+    dialog.takeRecovery(recovered, recovery.errorString());
     dialog.show();
     return app.exec();
 }

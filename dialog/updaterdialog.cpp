@@ -46,7 +46,7 @@ void UpdaterDialog::setStage(Stage next)
     ui->btn_update->setEnabled(pressable && offered && !heldElsewhere && blockedBecause.isEmpty());
 }
 
-bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome)
+bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome, const QString &why)
 {
     recoverAtPress = outcome == InstallRecovery::Outcome::Busy
             || outcome == InstallRecovery::Outcome::LockUnusable;
@@ -54,8 +54,9 @@ bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome)
     case InstallRecovery::Outcome::Clean:
     case InstallRecovery::Outcome::RolledBack:
         return true;
+    // The lock's own words: "another update is running", with its holder where it names one.
     case InstallRecovery::Outcome::Busy:
-        ui->show->appendPlainText(anotherUpdateRunning);
+        ui->show->appendPlainText(why.isEmpty() ? anotherUpdateRunning : why);
         return false;
     // Recovery has warned why; the press of update tries again, with the rights it needs.
     case InstallRecovery::Outcome::LockUnusable:
@@ -225,7 +226,7 @@ bool UpdaterDialog::openGate()
     case UpdateGate::Outcome::HeldElsewhere:
         heldElsewhere = true;
         setStage(stage);
-        ui->show->appendPlainText(anotherUpdateRunning);
+        ui->show->appendPlainText(gate.errorString());
         return false;
     case UpdateGate::Outcome::LockUnusable:
         qWarning("update lock unusable: %s", qPrintable(gate.errorString()));
@@ -237,7 +238,8 @@ bool UpdaterDialog::openGate()
     // the lock.
     if (recoverAtPress) {
         InstallRecovery recovery(QCoreApplication::applicationDirPath());
-        if (!takeRecovery(recovery.run())) {
+        const InstallRecovery::Outcome outcome = recovery.run();
+        if (!takeRecovery(outcome, recovery.errorString())) {
             gate.close();
             return false;
         }

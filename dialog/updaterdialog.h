@@ -33,8 +33,9 @@ public:
 
     // What the recovery of earlier installs found. What it could not settle is told in the log;
     // what it could not undo keeps update off for the life of the dialog, and when another
-    // updater was at work the update press runs the recovery again. True when settled.
-    bool takeRecovery(InstallRecovery::Outcome outcome);
+    // updater was at work the update press runs the recovery again; why is the recovery's own
+    // detail. True when settled.
+    bool takeRecovery(InstallRecovery::Outcome outcome, const QString &why = QString());
 
 public slots:
     // Closing while a package is being unpacked first rolls the install back; the window closes

@@ -348,7 +348,9 @@ void tst_UpdateRoad::secondUpdaterDuringInstall()
             = ProbeRun::run(program(QStringLiteral("second")), { "1.0.0" }, QString(), deadlineMs);
     QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, deadlineMs + reportGraceMs);
     QCOMPARE(first.exitCode(), 0);
-    QCOMPARE(second.values(QStringLiteral("log")), QStringList("another update is running"));
+    QCOMPARE(second.values(QStringLiteral("log")),
+             QStringList(QStringLiteral("another update is running (pid %1 on this computer)")
+                                 .arg(first.processId())));
     QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
                               roadDeadlineMs);
     QVERIFY(QFile::remove(file(QStringLiteral("started"))));
