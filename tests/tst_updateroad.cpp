@@ -344,13 +344,14 @@ void tst_UpdateRoad::secondUpdaterDuringInstall()
     QTRY_VERIFY_WITH_TIMEOUT(
             !appDir->entryList({ ".updater-staging-*" }, QDir::Dirs | QDir::Hidden).isEmpty(),
             deadlineMs);
+    const qint64 firstPid = first.processId();
     const ProbeRun second
             = ProbeRun::run(program(QStringLiteral("second")), { "1.0.0" }, QString(), deadlineMs);
     QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, deadlineMs + reportGraceMs);
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(second.values(QStringLiteral("log")),
              QStringList(QStringLiteral("another update is running (pid %1 on this computer)")
-                                 .arg(first.processId())));
+                                 .arg(firstPid)));
     QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
                               roadDeadlineMs);
     QVERIFY(QFile::remove(file(QStringLiteral("started"))));
