@@ -7,6 +7,7 @@
 #include "download/resumepolicy.h"
 #include "download/transfer.h"
 #include "download/transferwatch.h"
+#include "platform/nativedir.h"
 #include "platform/updatelock.h"
 
 #include <QCoreApplication>
@@ -23,15 +24,15 @@ namespace {
 constexpr qint64 readPiece = 512 * 1024;
 
 // Moves an earlier package out of the way: to its dated backup, or, where that day's backup
-// exists already, away altogether. Anything but a plain file is left alone.
-void retire(const QString &path)
+// exists already, away altogether. A link there goes, unfollowed; a folder is left alone.
+void retire(const NativeDir &folder, const QString &name)
 {
-    if (!QFileInfo(path).isFile())
-        return;
+    const NativeDir::Kind kind = name.isEmpty() ? NativeDir::Kind::Missing : folder.kindOf(name);
     const QString backup
-            = path + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-    if (!QFile::rename(path, backup))
-        QFile::remove(path);
+            = name + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    if (kind == NativeDir::Kind::Link
+        || (kind == NativeDir::Kind::File && !folder.moveNew(name, folder, backup)))
+        folder.removeFile(name);
 }
 
 } // namespace
@@ -63,7 +64,7 @@ Downloader::~Downloader()
     if (lock) {
         transfer->part.close();
         if (!fileName.isEmpty())
-            QFile::remove(partPath());
+            transfer->folder.removeFile(partName());
     }
 }
 
@@ -96,15 +97,31 @@ void Downloader::download(const QString &url)
     if (hashing)
         startHasher();
     // Bytes kept from an earlier download are hashed first, before those that follow them.
-    transfer->hashFile(partPath(), transfer->written);
+    transfer->hashFile(partName());
     startReply();
 }
 
 // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
-// another updater's. Taking the lock creates the folder. Partial files of earlier runs would
-// otherwise keep their space for good: but the one recorded for this address, all go.
+// another updater's. The folder is then held by its handle and never entered through a link: a
+// link in its place is refused before the lock is made in it, and one swapped in later is not
+// followed. Partial files of earlier runs would otherwise keep their space for good: but the one
+// recorded for this address, all go.
 bool Downloader::takeFolder()
 {
+    const QFileInfo where(targetDir.path());
+    const QString name = where.fileName();
+    // The application folder is trusted, links on its way too: they are the installation's.
+    QDir().mkpath(where.absolutePath());
+    const NativeDir parent = NativeDir::open(where.absolutePath());
+    const NativeDir::Kind kind = parent.kindOf(name);
+    if (kind == NativeDir::Kind::Link) {
+        failLater(Error::WriteFailed,
+                  QStringLiteral("the download folder is a link: ") + targetDir.path(),
+                  QNetworkReply::NoError);
+        return false;
+    }
+    if (kind == NativeDir::Kind::Missing)
+        parent.makeFolder(name);
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
     if (!folderLock->tryLock()) {
         const bool held = folderLock->error() == UpdateLock::Error::HeldElsewhere;
@@ -113,14 +130,24 @@ bool Downloader::takeFolder()
                   QNetworkReply::NoError);
         return false;
     }
+    Transfer &t = *transfer;
+    t.folder = parent.openFolder(name);
+    if (!t.folder.isValid()) {
+        failLater(Error::WriteFailed,
+                  QStringLiteral("cannot open the download folder ") + parent.errorString(),
+                  QNetworkReply::NoError);
+        return false;
+    }
     lock = std::move(folderLock);
-    retire(targetDir.filePath(fileName));
-    const PartialRecord kept = PartialRecord::take(targetDir, url);
+    t.folderPath = targetDir.path();
+    retire(t.folder, fileName);
+    const PartialRecord kept = PartialRecord::take(t.folder, url, &t.part);
     if (kept.isValid()) {
         fileName = kept.name;
-        transfer->written = kept.saved;
-        transfer->policy.resume(kept.validator, kept.complete, kept.saved);
+        t.written = kept.saved;
+        t.policy.resume(kept.validator, kept.complete, kept.saved);
     }
+    t.measureRoom();
     return true;
 }
 
@@ -200,7 +227,7 @@ void Downloader::headersArrived()
         return;
     case ResumePolicy::Step::Write:
         if (t.written > 0)
-            t.startAgain(partPath());
+            t.startAgain(partName());
         takeName();
         break;
     case ResumePolicy::Step::Append:
@@ -210,6 +237,9 @@ void Downloader::headersArrived()
     t.base = t.written;
     if (fileName.isEmpty())
         fail(Error::Refused, QStringLiteral("no usable file name"));
+    // An announced length that cannot fit fails now, not after gigabytes.
+    else if (t.policy.end() >= 0 && !t.fits(t.policy.end()))
+        abortLater();
 }
 
 void Downloader::takeName()
@@ -249,7 +279,8 @@ void Downloader::saveArrived(bool evenIfBacklogged)
             fail(Error::Refused, QStringLiteral("more bytes than the answer announced"));
             return;
         }
-        if (!t.save(partPath(), data)) {
+        // A body without a length stops at the bounds all the same.
+        if (!t.fits(t.written + data.size()) || !t.save(partName(), data)) {
             abortLater();
             return;
         }
@@ -269,7 +300,7 @@ void Downloader::replyFinished()
     t.takeWatchVerdict();
     if (t.written == 0)
         fail(Error::Refused, QStringLiteral("empty body"));
-    t.closePart(partPath());
+    t.closePart();
     t.reply->deleteLater();
     t.reply = nullptr;
     t.watch = nullptr;
@@ -307,20 +338,19 @@ void Downloader::end()
     Transfer &t = *transfer;
     t.stopHasher();
     t.part.close();
-    const QString finalPath = targetDir.filePath(fileName);
     if (!t.failed()) {
-        retire(finalPath);
-        if (!QFile::rename(partPath(), finalPath))
-            fail(Error::WriteFailed, QStringLiteral("cannot name the download ") + fileName);
+        retire(t.folder, fileName);
+        t.rename(partName(), fileName);
     }
     // A full disk must not stay full, and nothing half-made may look like a package. Without the
     // lock nothing was written, and a ".part" of that name is another updater's.
     if (t.failed() && lock && !fileName.isEmpty() && !keepPartial())
-        QFile::remove(partPath());
+        t.folder.removeFile(partName());
     last.error = t.kind;
     last.reason = t.reason;
     last.complete = !t.failed();
-    finalFile.setFileName(finalPath);
+    finalFile.setFileName(targetDir.filePath(fileName));
+    t.folder = NativeDir();
     lock.reset();
     busy = false;
     emit doFinished();
@@ -334,7 +364,7 @@ bool Downloader::keepPartial()
             || (t.kind == Error::Refused && ResumePolicy::isTransient(last.status));
     const PartialRecord record { url, fileName, t.policy.validator(), t.policy.completeLength(),
                                  t.written };
-    return network && t.policy.canResume(t.written) && record.save(targetDir);
+    return network && t.policy.canResume(t.written) && record.save(t.folder);
 }
 
 void Downloader::fail(Error kind, const QString &why)
@@ -394,7 +424,7 @@ void Downloader::startHasher()
     });
 }
 
-QString Downloader::partPath() const
+QString Downloader::partName() const
 {
-    return targetDir.filePath(fileName + QLatin1String(".part"));
+    return fileName + QLatin1String(".part");
 }

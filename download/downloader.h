@@ -149,7 +149,7 @@ private:
     // reported by onError first.
     void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);
     void startHasher();
-    QString partPath() const;
+    QString partName() const;
 };
 
 #endif // DOWNLOADER_H
