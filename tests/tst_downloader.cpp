@@ -720,8 +720,16 @@ void tst_Downloader::resumeAcrossPresses()
     QCOMPARE(server->lastRequestHeader("Range"), QByteArray());
     QCOMPARE(downloader.digest(), blake2b(served));
 
-    // Another address: what was kept goes.
+    // Nor one with a second name elsewhere: appending would change that file too.
     QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
+    const QString elsewhere = tmp->filePath("elsewhere.part");
+    if (testplatform::makeHardLink(part, elsewhere) && QFileInfo(elsewhere).size() == cut) {
+        QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
+        QCOMPARE(server->lastRequestHeader("Range"), QByteArray());
+        QCOMPARE(QFileInfo(elsewhere).size(), cut);
+    }
+
+    // Another address: what was kept goes.
     QVERIFY(QFile::exists(part));
     QVERIFY(fetch(downloader, recorder, server->url("/other")));
     QVERIFY(downloader.succeeded());
