@@ -7,12 +7,9 @@
 #include "download/resumepolicy.h"
 #include "download/transfer.h"
 #include "download/transferwatch.h"
-#include "platform/nativedir.h"
 #include "platform/updatelock.h"
 
 #include <QCoreApplication>
-#include <QDate>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -22,18 +19,6 @@ namespace {
 // What is taken from the reply at a time: small enough that several pieces fit in the hash
 // backlog, so the GUI thread reads and writes the next while the hasher works on the last.
 constexpr qint64 readPiece = 512 * 1024;
-
-// Moves an earlier package out of the way: to its dated backup, or, where that day's backup
-// exists already, away altogether. A link there goes, unfollowed; a folder is left alone.
-void retire(const NativeDir &folder, const QString &name)
-{
-    const NativeDir::Kind kind = name.isEmpty() ? NativeDir::Kind::Missing : folder.kindOf(name);
-    const QString backup
-            = name + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-    if (kind == NativeDir::Kind::Link
-        || (kind == NativeDir::Kind::File && !folder.moveNew(name, folder, backup)))
-        folder.removeFile(name);
-}
 
 } // namespace
 
@@ -102,45 +87,18 @@ void Downloader::download(const QString &url)
 }
 
 // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
-// another updater's. The folder is then held by its handle and never entered through a link: a
-// link in its place is refused before the lock is made in it, and one swapped in later is not
-// followed. Partial files of earlier runs would otherwise keep their space for good: but the one
-// recorded for this address, all go.
+// another updater's. Partial files of earlier runs would otherwise keep their space for good: but
+// the one recorded for this address, all go.
 bool Downloader::takeFolder()
 {
-    const QFileInfo where(targetDir.path());
-    const QString name = where.fileName();
-    // The application folder is trusted, links on its way too: they are the installation's.
-    QDir().mkpath(where.absolutePath());
-    const NativeDir parent = NativeDir::open(where.absolutePath());
-    const NativeDir::Kind kind = parent.kindOf(name);
-    if (kind == NativeDir::Kind::Link) {
-        failLater(Error::WriteFailed,
-                  QStringLiteral("the download folder is a link: ") + targetDir.path(),
-                  QNetworkReply::NoError);
-        return false;
-    }
-    if (kind == NativeDir::Kind::Missing)
-        parent.makeFolder(name);
-    auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
-    if (!folderLock->tryLock()) {
-        const bool held = folderLock->error() == UpdateLock::Error::HeldElsewhere;
-        failLater(held ? Error::Busy : Error::WriteFailed,
-                  held ? QStringLiteral("another update is running") : folderLock->errorString(),
-                  QNetworkReply::NoError);
-        return false;
-    }
     Transfer &t = *transfer;
-    t.folder = parent.openFolder(name);
-    if (!t.folder.isValid()) {
-        failLater(Error::WriteFailed,
-                  QStringLiteral("cannot open the download folder ") + parent.errorString(),
-                  QNetworkReply::NoError);
+    auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
+    if (!t.openFolder(targetDir.path(), folderLock.get())) {
+        failLater(t.kind, t.reason, QNetworkReply::NoError);
         return false;
     }
     lock = std::move(folderLock);
-    t.folderPath = targetDir.path();
-    retire(t.folder, fileName);
+    t.retire(fileName);
     const PartialRecord kept = PartialRecord::take(t.folder, url, &t.part);
     if (kept.isValid()) {
         fileName = kept.name;
@@ -339,7 +297,7 @@ void Downloader::end()
     t.stopHasher();
     t.part.close();
     if (!t.failed()) {
-        retire(t.folder, fileName);
+        t.retire(fileName);
         t.rename(partName(), fileName);
     }
     // A full disk must not stay full, and nothing half-made may look like a package. Without the

@@ -3,8 +3,11 @@
 #include "download/hashworker.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
+#include "platform/updatelock.h"
 
+#include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QStorageInfo>
 #include <QThread>
 
@@ -68,6 +71,49 @@ void Transfer::takeWatchVerdict()
     const Downloader::Error kind = verdict(&why);
     if (kind != Downloader::Error::NoError)
         fail(kind, why);
+}
+
+// The application folder is trusted, links on its way too: they are the installation's. The
+// download folder is not: a link in its place is refused before the lock is made in it, and
+// one swapped in later is not entered.
+bool Transfer::openFolder(const QString &path, UpdateLock *lock)
+{
+    const QFileInfo where(path);
+    const QString name = where.fileName();
+    QDir().mkpath(where.absolutePath());
+    const NativeDir parent = NativeDir::open(where.absolutePath());
+    const NativeDir::Kind kind = parent.kindOf(name);
+    if (kind == NativeDir::Kind::Link) {
+        fail(Downloader::Error::WriteFailed,
+             QStringLiteral("the download folder is a link: ") + path);
+        return false;
+    }
+    if (kind == NativeDir::Kind::Missing)
+        parent.makeFolder(name);
+    if (!lock->tryLock()) {
+        const bool held = lock->error() == UpdateLock::Error::HeldElsewhere;
+        fail(held ? Downloader::Error::Busy : Downloader::Error::WriteFailed,
+             held ? QStringLiteral("another update is running") : lock->errorString());
+        return false;
+    }
+    folder = parent.openFolder(name);
+    folderPath = path;
+    if (!folder.isValid())
+        fail(Downloader::Error::WriteFailed,
+             QStringLiteral("cannot open the download folder ") + parent.errorString());
+    return folder.isValid();
+}
+
+// A link there goes, unfollowed; a folder is left alone. Where that day's backup exists already,
+// the earlier package goes altogether.
+void Transfer::retire(const QString &name)
+{
+    const NativeDir::Kind kind = name.isEmpty() ? NativeDir::Kind::Missing : folder.kindOf(name);
+    const QString backup
+            = name + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    if (kind == NativeDir::Kind::Link
+        || (kind == NativeDir::Kind::File && !folder.moveNew(name, folder, backup)))
+        folder.removeFile(name);
 }
 
 void Transfer::measureRoom()

@@ -14,6 +14,7 @@ class HashWorker;
 class QNetworkReply;
 class QThread;
 class TransferWatch;
+class UpdateLock;
 
 // Everything that belongs to one transfer of the Downloader: its reply and the reply's watch, the
 // partial file, how far it got and why it failed, and the hashing beside the writing. The
@@ -41,6 +42,11 @@ struct Transfer
     // Downloader's to connect.
     void startHasher();
     void stopHasher();
+    // Opens the download folder at path by its handle, taking lock (of that folder) on the way;
+    // false, with the transfer failed, when it is a link, cannot be opened, or is held elsewhere.
+    bool openFolder(const QString &path, UpdateLock *lock);
+    // Moves an earlier package name out of the way, to its dated backup or away.
+    void retire(const QString &name);
     // Takes the room the folder's volume has now, for fits().
     void measureRoom();
     // Whether a file of size bytes stays within the bounds of a download; if not, the transfer

@@ -306,39 +306,22 @@ bool NativeDir::createFile(const QString &name, int mode, File *file) const
 bool NativeDir::openFile(const QString &name, QIODevice::OpenMode mode, QFile *file) const
 {
     const QByteArray native = QFile::encodeName(name);
-    const bool create = mode & QIODevice::NewOnly;
     // Non-blocking, so that a FIFO in the file's place cannot hold the open up.
     const int flags = ((mode & QIODevice::WriteOnly) ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC
-            | O_NONBLOCK | (create ? O_CREAT | O_EXCL : 0);
+            | O_NONBLOCK | ((mode & QIODevice::NewOnly) ? O_CREAT | O_EXCL : 0);
     const int fd = !isPlainName(native) ? -1 : retryOnInterrupt([&] {
         return ::openat(fdOf(handle), native.constData(), flags, 0600);
     });
-    if (fd < 0) {
-        error = name + QLatin1String(": ") + QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
     struct stat info;
-    const bool plain = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
-    const int blocking = ::fcntl(fd, F_GETFL);
-    if (plain && blocking != -1 && ::fcntl(fd, F_SETFL, blocking & ~O_NONBLOCK) == 0
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1
+        && ::fcntl(fd, F_SETFL, 0) == 0
         && file->open(fd, mode & ~QIODevice::NewOnly, QFileDevice::AutoCloseHandle))
         return true;
-    error = name + QLatin1String(plain ? ": cannot open" : ": not a plain file with one name");
-    ::close(fd);
-    return false;
-}
-
-bool NativeDir::removeFile(const QString &name) const
-{
-    const QByteArray native = QFile::encodeName(name);
-    // Linux refuses a folder itself (EISDIR); other systems may let a privileged caller unlink one.
-    if (!isPlainName(native))
-        errno = EINVAL;
-    else if (kindOf(name) == Kind::Folder)
-        errno = EISDIR;
-    else if (::unlinkat(fdOf(handle), native.constData(), 0) == 0)
-        return true;
-    error = name + QLatin1String(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    error = name + QLatin1String(": ")
+            + (fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                      : QStringLiteral("not a plain file with one name"));
+    if (fd >= 0)
+        ::close(fd);
     return false;
 }
 

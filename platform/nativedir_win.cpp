@@ -303,18 +303,6 @@ bool NativeDir::openFile(const QString &name, QIODevice::OpenMode mode, QFile *f
     return false;
 }
 
-bool NativeDir::removeFile(const QString &name) const
-{
-    NativeHandle entry;
-    ULONG attributes = 0;
-    NTSTATUS status = openExisting(toHandle(handle), name, removalAccess, 0, &entry, &attributes);
-    if (NT_SUCCESS(status))
-        status = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)
-                ? STATUS_FILE_IS_A_DIRECTORY
-                : markDeleted(entry.get(), attributes);
-    return succeeded(status, name, &error);
-}
-
 bool NativeDir::readFile(const QString &name, qint64 maxBytes, QByteArray *content) const
 {
     NativeHandle file;
