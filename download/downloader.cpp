@@ -10,8 +10,6 @@
 #include "platform/updatelock.h"
 
 #include <QCoreApplication>
-#include <QDate>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -21,18 +19,6 @@ namespace {
 // What is taken from the reply at a time: small enough that several pieces fit in the hash
 // backlog, so the GUI thread reads and writes the next while the hasher works on the last.
 constexpr qint64 readPiece = 512 * 1024;
-
-// Moves an earlier package out of the way: to its dated backup, or, where that day's backup
-// exists already, away altogether. Anything but a plain file is left alone.
-void retire(const QString &path)
-{
-    if (!QFileInfo(path).isFile())
-        return;
-    const QString backup
-            = path + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-    if (!QFile::rename(path, backup))
-        QFile::remove(path);
-}
 
 } // namespace
 
@@ -63,7 +49,7 @@ Downloader::~Downloader()
     if (lock) {
         transfer->part.close();
         if (!fileName.isEmpty())
-            QFile::remove(partPath());
+            transfer->folder.removeFile(partName());
     }
 }
 
@@ -95,31 +81,30 @@ void Downloader::download(const QString &url)
     if (hashing)
         startHasher();
     // Bytes kept from an earlier download are hashed first, before those that follow them.
-    transfer->hashFile(partPath(), transfer->written);
+    transfer->hashFile(partName());
     startReply();
 }
 
 // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
-// another updater's. Taking the lock creates the folder. Partial files of earlier runs would
-// otherwise keep their space for good: but the one recorded for this address, all go.
+// another updater's. Partial files of earlier runs would otherwise keep their space for good: but
+// the one recorded for this address, all go.
 bool Downloader::takeFolder()
 {
+    Transfer &t = *transfer;
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
-    if (!folderLock->tryLock()) {
-        const bool held = folderLock->error() == UpdateLock::Error::HeldElsewhere;
-        failLater(held ? Error::Busy : Error::WriteFailed,
-                  held ? QStringLiteral("another update is running") : folderLock->errorString(),
-                  QNetworkReply::NoError);
+    if (!t.openFolder(targetDir.path(), folderLock.get())) {
+        failLater(t.kind, t.reason, QNetworkReply::NoError);
         return false;
     }
     lock = std::move(folderLock);
-    retire(targetDir.filePath(fileName));
-    const PartialRecord kept = PartialRecord::take(targetDir, url);
+    t.retire(fileName);
+    const PartialRecord kept = PartialRecord::take(t.folder, url, &t.part);
     if (kept.isValid()) {
         fileName = kept.name;
-        transfer->written = kept.saved;
-        transfer->policy.resume(kept.validator, kept.complete, kept.saved);
+        t.written = kept.saved;
+        t.policy.resume(kept.validator, kept.complete, kept.saved);
     }
+    t.measureRoom();
     return true;
 }
 
@@ -199,7 +184,7 @@ void Downloader::headersArrived()
         return;
     case ResumePolicy::Step::Write:
         if (t.written > 0)
-            t.startAgain(partPath());
+            t.startAgain(partName());
         takeName();
         break;
     case ResumePolicy::Step::Append:
@@ -209,6 +194,9 @@ void Downloader::headersArrived()
     t.base = t.written;
     if (fileName.isEmpty())
         fail(Error::Refused, QStringLiteral("no usable file name"));
+    // An announced length that cannot fit fails now, not after gigabytes.
+    else if (t.policy.end() >= 0 && !t.fits(t.policy.end()))
+        abortLater();
 }
 
 void Downloader::takeName()
@@ -248,7 +236,8 @@ void Downloader::saveArrived(bool evenIfBacklogged)
             fail(Error::Refused, QStringLiteral("more bytes than the answer announced"));
             return;
         }
-        if (!t.save(partPath(), data)) {
+        // A body without a length stops at the bounds all the same.
+        if (!t.fits(t.written + data.size()) || !t.save(partName(), data)) {
             abortLater();
             return;
         }
@@ -268,7 +257,7 @@ void Downloader::replyFinished()
     t.takeWatchVerdict();
     if (t.written == 0)
         fail(Error::Refused, QStringLiteral("empty body"));
-    t.closePart(partPath());
+    t.closePart();
     t.reply->deleteLater();
     t.reply = nullptr;
     t.watch = nullptr;
@@ -306,20 +295,19 @@ void Downloader::end()
     Transfer &t = *transfer;
     t.stopHasher();
     t.part.close();
-    const QString finalPath = targetDir.filePath(fileName);
     if (!t.failed()) {
-        retire(finalPath);
-        if (!QFile::rename(partPath(), finalPath))
-            fail(Error::WriteFailed, QStringLiteral("cannot name the download ") + fileName);
+        t.retire(fileName);
+        t.rename(partName(), fileName);
     }
     // A full disk must not stay full, and nothing half-made may look like a package. Without the
     // lock nothing was written, and a ".part" of that name is another updater's.
     if (t.failed() && lock && !fileName.isEmpty() && !keepPartial())
-        QFile::remove(partPath());
+        t.folder.removeFile(partName());
     last.error = t.kind;
     last.reason = t.reason;
     last.complete = !t.failed();
-    finalFile.setFileName(finalPath);
+    finalFile.setFileName(targetDir.filePath(fileName));
+    t.folder = NativeDir();
     lock.reset();
     busy = false;
     emit doFinished();
@@ -333,7 +321,7 @@ bool Downloader::keepPartial()
             || (t.kind == Error::Refused && ResumePolicy::isTransient(last.status));
     const PartialRecord record { url, fileName, t.policy.validator(), t.policy.completeLength(),
                                  t.written };
-    return network && t.policy.canResume(t.written) && record.save(targetDir);
+    return network && t.policy.canResume(t.written) && record.save(t.folder);
 }
 
 void Downloader::fail(Error kind, const QString &why)
@@ -393,7 +381,7 @@ void Downloader::startHasher()
     });
 }
 
-QString Downloader::partPath() const
+QString Downloader::partName() const
 {
-    return targetDir.filePath(fileName + QLatin1String(".part"));
+    return fileName + QLatin1String(".part");
 }

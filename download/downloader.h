@@ -30,9 +30,11 @@ struct Transfer;
 // errorString() says why. A failure of the network leaves its ".part", where it can be resumed,
 // with a PartialRecord of it for the next download() of the same address to go on with; any
 // other address, a failure of another kind, and cancel() remove it. Nothing outside the folder is
-// ever touched, and nothing in it while another updater holds the folder's update lock: from its
-// start to its end a transfer holds that lock, and a transfer that cannot take it fails at once
-// ("another update is running", Busy).
+// ever touched: it and its files are opened by handle, never through a link, and a body stops
+// at NetworkLimits::downloadMaxBytes and at the free space of the volume less a reserve. Nothing
+// in it is touched while another updater holds the folder's update lock: from its start to its
+// end a transfer holds that lock, and a transfer that cannot take it fails at once ("another
+// update is running", Busy).
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -149,7 +151,7 @@ private:
     // reported by onError first.
     void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);
     void startHasher();
-    QString partPath() const;
+    QString partName() const;
 };
 
 #endif // DOWNLOADER_H

@@ -8,15 +8,14 @@ void HashWorker::add(const QByteArray &piece)
     emit hashed(piece.size());
 }
 
-void HashWorker::addFile(const QString &path, qint64 size)
+void HashWorker::addFile(const std::shared_ptr<QFile> &file, qint64 size)
 {
     // Large enough to keep the thread busy, small enough to report the backlog's progress.
     constexpr qint64 piece = 1024 * 1024;
-    QFile file(path);
     qint64 done = 0;
-    if (file.open(QIODevice::ReadOnly)) {
+    if (file->isOpen()) {
         while (done < size) {
-            const QByteArray bytes = file.read(qMin(size - done, piece));
+            const QByteArray bytes = file->read(qMin(size - done, piece));
             if (bytes.isEmpty())
                 break;
             hash->addData(bytes);

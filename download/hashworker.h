@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class QFile;
+
 // BLAKE2b-512 of a stream, computed on the thread it was moved to, so that hashing runs beside
 // the writing instead of after it. Pieces come in by queued calls of add() in order; each one
 // is reported by hashed() once done, which is what lets the feeder keep the backlog bounded. A
@@ -19,8 +21,9 @@ class HashWorker : public QObject
 
 public:
     void add(const QByteArray &piece);
-    // Adds the first size bytes of the file at path, reported by hashed() as they are read.
-    void addFile(const QString &path, qint64 size);
+    // Adds the first size bytes of file (open at its start, or closed when it could not be
+    // opened), reported by hashed() as they are read.
+    void addFile(const std::shared_ptr<QFile> &file, qint64 size);
     // Forgets every piece added: the stream starts again.
     void reset();
     // Emits done() with the digest of every piece added, or an empty one when a file could not be

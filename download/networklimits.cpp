@@ -15,6 +15,8 @@ qint64 manifestMaxBytes = 1024 * 1024;
 qint64 signatureMaxBytes = MinisignSignature::MaxSize;
 qint64 readBufferBytes = 2 * 1024 * 1024;
 qint64 hashBacklogBytes = 4 * 1024 * 1024;
+qint64 downloadMaxBytes = qint64(8) << 30;
+qint64 freeSpaceReserveBytes = 64 * 1024 * 1024;
 int retryCount = 5;
 int retryDelayMs = 1000;
 

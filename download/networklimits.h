@@ -41,6 +41,11 @@ extern qint64 readBufferBytes; // 2 MiB
 // Bytes written to disk but not yet hashed. Above this the download stops reading its reply
 // until the hasher catches up, so TCP slows the server instead of memory growing.
 extern qint64 hashBacklogBytes; // 4 MiB
+// A package's bytes on disk: a body stops at downloadMaxBytes, and where its volume has less
+// room, where freeSpaceReserveBytes would be all that is left of the space free at its start, so
+// that an endless body neither fills the disk nor runs for ever.
+extern qint64 downloadMaxBytes; // 8 GiB
+extern qint64 freeSpaceReserveBytes; // 64 MiB
 // A download that loses its connection after some bytes asks again, up to retryCount times,
 // waiting retryDelayMs before the first retry and twice as long before each next one (1, 2, 4,
 // 8, 16 s): a dropped link has time to come back, and a struggling server is not hammered.

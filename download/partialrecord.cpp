@@ -3,12 +3,10 @@
 #include "download/dispositionname.h"
 #include "download/networklimits.h"
 #include "download/resumepolicy.h"
+#include "platform/nativedir.h"
 #include "platform/updatelock.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -44,29 +42,31 @@ PartialRecord parse(const QByteArray &text)
 
 } // namespace
 
-PartialRecord PartialRecord::take(const QDir &folder, const QUrl &url)
+PartialRecord PartialRecord::take(const NativeDir &folder, const QUrl &url, QFile *part)
 {
-    QFile file(folder.filePath(QLatin1String(recordName)));
+    const QString recordFile = QLatin1String(recordName);
+    QByteArray text;
     PartialRecord record;
-    if (file.open(QIODevice::ReadOnly))
-        record = parse(file.read(maxBytes + 1));
-    file.close();
-    file.remove();
+    if (folder.readFile(recordFile, maxBytes, &text))
+        record = parse(text);
+    folder.removeFile(recordFile);
+    // Held from here on: the name may be swapped later, the file written to may not.
     const QString partName = record.name + QLatin1String(".part");
-    const QFileInfo part(folder.filePath(partName));
-    if (!record.isValid() || record.url != url || !part.isFile() || part.isSymLink()
-        || part.size() != record.saved)
+    if (!record.isValid() || record.url != url
+        || !folder.openFile(partName, QIODevice::ReadWrite | QIODevice::Unbuffered, part)
+        || part->size() != record.saved || !part->seek(record.saved)) {
+        part->close();
         record = PartialRecord();
-    const QFileInfoList parts = folder.entryInfoList({ QStringLiteral("*.part") },
-                                                     QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &leftover : parts) {
-        if (!record.isValid() || leftover.fileName() != partName)
-            QFile::remove(leftover.filePath());
+    }
+    for (const QString &leftover : folder.entryNames()) {
+        if (leftover.endsWith(QLatin1String(".part"), Qt::CaseInsensitive)
+            && (!record.isValid() || leftover != partName))
+            folder.removeFile(leftover);
     }
     return record;
 }
 
-bool PartialRecord::save(const QDir &folder) const
+bool PartialRecord::save(const NativeDir &folder) const
 {
     const QByteArray values[keyCount] = { url.toEncoded(), name.toUtf8(), validator,
                                           QByteArray::number(complete), QByteArray::number(saved) };
@@ -76,8 +76,12 @@ bool PartialRecord::save(const QDir &folder) const
     // Read back as it will be read: what would not parse is not written.
     if (!isValid() || parse(text).url != url)
         return false;
-    QSaveFile file(folder.filePath(QLatin1String(recordName)));
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+    // A record cut short by a crash does not parse, and is thrown away as any other.
+    const QString recordFile = QLatin1String(recordName);
+    folder.removeFile(recordFile);
+    QFile file;
+    return folder.openFile(recordFile, QIODevice::WriteOnly | QIODevice::NewOnly, &file)
+            && file.write(text) == text.size() && file.flush();
 }
 
 bool PartialRecord::isValid() const

@@ -118,6 +118,11 @@ bool ResumePolicy::partFits(const Answer &answer)
 {
     if (answer.contentType.trimmed().toLower().startsWith("multipart/"))
         return false;
+    // A server that ignores If-Range still names the file it sends a part of: another one's
+    // bytes must not be joined to those saved.
+    const QByteArray &named = validatorValue.startsWith('"') ? answer.eTag : answer.lastModified;
+    if (!named.isEmpty() && named != validatorValue)
+        return false;
     const QByteArray &range = answer.contentRange;
     const int dash = range.indexOf('-');
     const int slash = range.indexOf('/');

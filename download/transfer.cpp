@@ -1,11 +1,17 @@
 #include "download/transfer.h"
 
 #include "download/hashworker.h"
+#include "download/networklimits.h"
 #include "download/transferwatch.h"
+#include "platform/updatelock.h"
 
+#include <QDate>
+#include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -67,20 +73,87 @@ void Transfer::takeWatchVerdict()
         fail(kind, why);
 }
 
-bool Transfer::save(const QString &path, const QByteArray &data)
+// The application folder is trusted, links on its way too: they are the installation's. The
+// download folder is not: a link in its place is refused before the lock is made in it, and
+// one swapped in later is not entered.
+bool Transfer::openFolder(const QString &path, UpdateLock *lock)
 {
-    if (!part.isOpen()) {
-        part.setFileName(path);
-        // Unbuffered: the reads are large, and what arrived is on disk.
-        const QIODevice::OpenMode keep = written > 0 ? QIODevice::Append : QIODevice::Truncate;
-        if (!part.open(QIODevice::WriteOnly | keep | QIODevice::Unbuffered))
-            return failToWrite();
+    const QFileInfo where(path);
+    const QString name = where.fileName();
+    QDir().mkpath(where.absolutePath());
+    const NativeDir parent = NativeDir::open(where.absolutePath());
+    const NativeDir::Kind kind = parent.kindOf(name);
+    if (kind == NativeDir::Kind::Link) {
+        fail(Downloader::Error::WriteFailed,
+             QStringLiteral("the download folder is a link: ") + path);
+        return false;
     }
+    if (kind == NativeDir::Kind::Missing)
+        parent.makeFolder(name);
+    if (!lock->tryLock()) {
+        const bool held = lock->error() == UpdateLock::Error::HeldElsewhere;
+        fail(held ? Downloader::Error::Busy : Downloader::Error::WriteFailed,
+             held ? QStringLiteral("another update is running") : lock->errorString());
+        return false;
+    }
+    folder = parent.openFolder(name);
+    folderPath = path;
+    if (!folder.isValid())
+        fail(Downloader::Error::WriteFailed,
+             QStringLiteral("cannot open the download folder ") + parent.errorString());
+    return folder.isValid();
+}
+
+// A link there goes, unfollowed; a folder is left alone. Where that day's backup exists already,
+// the earlier package goes altogether.
+void Transfer::retire(const QString &name)
+{
+    const NativeDir::Kind kind = name.isEmpty() ? NativeDir::Kind::Missing : folder.kindOf(name);
+    const QString backup
+            = name + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    if (kind == NativeDir::Kind::Link
+        || (kind == NativeDir::Kind::File && !folder.moveNew(name, folder, backup)))
+        folder.removeFile(name);
+}
+
+void Transfer::measureRoom()
+{
+    const QStorageInfo volume(folderPath);
+    const qint64 free = volume.isValid() ? volume.bytesAvailable() : -1;
+    // The bytes kept from earlier already take their space.
+    room = free >= 0 ? written + free - NetworkLimits::freeSpaceReserveBytes : -1;
+}
+
+bool Transfer::fits(qint64 size)
+{
+    if (size > NetworkLimits::downloadMaxBytes) {
+        fail(Downloader::Error::Refused,
+             QStringLiteral("the download is larger than %1")
+                     .arg(NetworkLimits::sizeText(NetworkLimits::downloadMaxBytes)));
+        return false;
+    }
+    if (room >= 0 && size > room) {
+        fail(Downloader::Error::DiskFull,
+             QStringLiteral("disk full: the download would leave less than %1 free")
+                     .arg(NetworkLimits::sizeText(NetworkLimits::freeSpaceReserveBytes)));
+        return false;
+    }
+    return true;
+}
+
+bool Transfer::save(const QString &name, const QByteArray &data)
+{
+    // Unbuffered: the reads are large, and what arrived is on disk. A new file only: anything
+    // already there under the name, a link above all, is not ours to write into.
+    const QIODevice::OpenMode created
+            = QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered;
+    if (!part.isOpen() && (written > 0 || !folder.openFile(name, created, &part)))
+        return failToWrite(name, folder.errorString());
     // In slices, and a short write is tried again: only the next one tells why (a full disk).
     for (qint64 done = 0; done < data.size();) {
         const qint64 n = part.write(data.constData() + done, qMin(data.size() - done, writeSlice));
         if (n <= 0)
-            return failToWrite();
+            return failToWrite(name, part.errorString());
         done += n;
     }
     written += data.size();
@@ -89,40 +162,46 @@ bool Transfer::save(const QString &path, const QByteArray &data)
 }
 
 // Qt tells a full disk apart on POSIX; on Windows the volume's free space tells it.
-bool Transfer::failToWrite()
+bool Transfer::failToWrite(const QString &name, const QString &detail)
 {
-    const QFileInfo file(part.fileName());
-    const QStorageInfo volume(file.absolutePath());
+    const QStorageInfo volume(folderPath);
     const bool full = part.error() == QFileDevice::ResourceError
             || (volume.isValid() && volume.bytesAvailable() >= 0
                 && volume.bytesAvailable() < writeSlice);
     fail(full ? Downloader::Error::DiskFull : Downloader::Error::WriteFailed,
          QStringLiteral("%1cannot write %2: %3")
-                 .arg(full ? QStringLiteral("disk full: ") : QString(), file.fileName(),
-                      part.errorString()));
+                 .arg(full ? QStringLiteral("disk full: ") : QString(), name, detail));
     return false;
 }
 
-void Transfer::startAgain(const QString &path)
+void Transfer::startAgain(const QString &name)
 {
     part.close();
-    QFile::remove(path);
+    folder.removeFile(name);
     written = 0;
     if (hasher)
         QMetaObject::invokeMethod(hasher, &HashWorker::reset, Qt::QueuedConnection);
 }
 
-void Transfer::closePart(const QString &path)
+void Transfer::closePart()
 {
-    const FileIdentity writtenTo = FileIdentity::of(part);
+    // The times as they stand once closed may differ (a file system may stamp the last write at
+    // closing); the file and its size do not.
+    writtenTo = FileIdentity::of(part);
     part.close();
-    // The file as the handle that wrote it knew it, with the times as they stand once closed
-    // (a file system may stamp the last write at closing): the name must still lead to that
-    // very file.
-    if (failed())
+}
+
+void Transfer::rename(const QString &partName, const QString &finalName)
+{
+    if (!folder.moveNew(partName, folder, finalName)) {
+        fail(Downloader::Error::WriteFailed,
+             QStringLiteral("cannot name the download %1: %2")
+                     .arg(finalName, folder.errorString()));
         return;
-    identity = FileIdentity::of(path);
-    if (!identity.isSameFile(writtenTo))
+    }
+    // Whoever takes the package up goes by its path: it must lead to these bytes.
+    identity = FileIdentity::of(QDir(folderPath).filePath(finalName));
+    if (folder.kindOf(finalName) != NativeDir::Kind::File || !identity.isSameFile(writtenTo))
         fail(Downloader::Error::WriteFailed,
              QStringLiteral("the download was replaced while it was written"));
 }
@@ -159,12 +238,19 @@ void Transfer::hash(const QByteArray &piece)
             hasher, [worker = hasher, piece] { worker->add(piece); }, Qt::QueuedConnection);
 }
 
-void Transfer::hashFile(const QString &path, qint64 size)
+void Transfer::hashFile(const QString &name)
 {
-    if (!hasher || size <= 0)
+    if (!hasher || written <= 0)
         return;
+    const qint64 size = written;
     unhashed += size;
+    // Through a handle of its own, checked to be the partial file held: the bytes hashed are
+    // those the download goes on from. A reader left closed makes the digest fail.
+    auto reader = std::make_shared<QFile>();
+    if (folder.openFile(name, QIODevice::ReadOnly, reader.get())
+        && !FileIdentity::of(*reader).isSameFile(FileIdentity::of(part)))
+        reader->close();
     QMetaObject::invokeMethod(
-            hasher, [worker = hasher, path, size] { worker->addFile(path, size); },
+            hasher, [worker = hasher, reader, size] { worker->addFile(reader, size); },
             Qt::QueuedConnection);
 }

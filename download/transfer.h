@@ -4,6 +4,7 @@
 #include "download/downloader.h"
 #include "download/resumepolicy.h"
 #include "platform/fileidentity.h"
+#include "platform/nativedir.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -13,6 +14,7 @@ class HashWorker;
 class QNetworkReply;
 class QThread;
 class TransferWatch;
+class UpdateLock;
 
 // Everything that belongs to one transfer of the Downloader: its reply and the reply's watch, the
 // partial file, how far it got and why it failed, and the hashing beside the writing. The
@@ -40,25 +42,43 @@ struct Transfer
     // Downloader's to connect.
     void startHasher();
     void stopHasher();
-    // Writes data to the partial file at path (opened at the first bytes, to go on after those
-    // saved), counts it and hashes it; false, with the transfer failed, when it cannot.
-    bool save(const QString &path, const QByteArray &data);
+    // Opens the download folder at path by its handle, taking lock (of that folder) on the way;
+    // false, with the transfer failed, when it is a link, cannot be opened, or is held elsewhere.
+    bool openFolder(const QString &path, UpdateLock *lock);
+    // Moves an earlier package name out of the way, to its dated backup or away.
+    void retire(const QString &name);
+    // Takes the room the folder's volume has now, for fits().
+    void measureRoom();
+    // Whether a file of size bytes stays within the bounds of a download; if not, the transfer
+    // fails saying which.
+    bool fits(qint64 size);
+    // Writes data to the partial file name (created at the first bytes; one kept from earlier is
+    // open from the start), counts it and hashes it; false, with the transfer failed, when it
+    // cannot.
+    bool save(const QString &name, const QByteArray &data);
     // Hands bytes just written to the hasher, if any, and counts them as not yet hashed.
     void hash(const QByteArray &piece);
-    // The same for the first size bytes of a file, read on the hasher's thread.
-    void hashFile(const QString &path, qint64 size);
+    // The same for the bytes kept in the partial file name, read on the hasher's thread.
+    void hashFile(const QString &name);
 
-    // Fails the transfer as one that cannot write, "disk full" in so many words where it is so;
-    // false, for the writer to return.
-    bool failToWrite();
-    // The file starts again from its first byte at path, and so does its hash.
-    void startAgain(const QString &path);
-    // Closes the partial file and takes its identity, checked to be the file at path.
-    void closePart(const QString &path);
+    // Fails the transfer as one that cannot write name, "disk full" in so many words where it
+    // is so; false, for the writer to return.
+    bool failToWrite(const QString &name, const QString &detail);
+    // The file starts again from its first byte under name, and so does its hash.
+    void startAgain(const QString &name);
+    // Closes the partial file, taking its identity from the handle that wrote it.
+    void closePart();
+    // Gives the partial file its final name, which must then lead (by path too) to the very
+    // file written: that is the identity kept.
+    void rename(const QString &partName, const QString &finalName);
 
     QNetworkReply *reply = nullptr; // null once it has finished
     TransferWatch *watch = nullptr; // the reply's child, gone with it
+    NativeDir folder; // the download folder, by its handle, while the transfer runs
+    QString folderPath;
     QFile part; // "<name>.part", open while written
+    FileIdentity writtenTo; // of the partial file, as its handle knew it at the end
+    qint64 room = -1; // the bytes that fit the volume; -1: unknown
     qint64 written = 0; // bytes in the partial file, those of earlier answers included
     ResumePolicy policy; // what each answer means for the next request
     bool answered = false; // the current reply's headers have been judged

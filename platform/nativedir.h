@@ -2,9 +2,12 @@
 #define NATIVEDIR_H
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+class QFile;
 
 // A folder held open by its handle. Every call below works relative to that handle and never
 // follows a link in the names it is given, so a folder or a file swapped for a link (or, on
@@ -99,6 +102,12 @@ public:
     // A new file with the given Unix mode (exactly, whatever the umask); fails where the name
     // exists, also as a link.
     bool createFile(const QString &name, int mode, File *file) const;
+    // Hands name to file, open in mode at its first byte: with QIODevice::NewOnly a new file (0600
+    // on Unix) that fails where anything has the name, else an existing plain file that has no
+    // other name (through a hard link, writes would change a file elsewhere too).
+    bool openFile(const QString &name, QIODevice::OpenMode mode, QFile *file) const;
+    // A file or a link itself, never a folder.
+    bool removeFile(const QString &name) const;
     // The whole content of the file name, when it is a plain file of at most maxBytes.
     bool readFile(const QString &name, qint64 maxBytes, QByteArray *content) const;
     // Moves from, in this folder, to toName in folder to, in one step. Fails where toName

@@ -303,6 +303,28 @@ bool NativeDir::createFile(const QString &name, int mode, File *file) const
     return false;
 }
 
+bool NativeDir::openFile(const QString &name, QIODevice::OpenMode mode, QFile *file) const
+{
+    const QByteArray native = QFile::encodeName(name);
+    // Non-blocking, so that a FIFO in the file's place cannot hold the open up.
+    const int flags = ((mode & QIODevice::WriteOnly) ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC
+            | O_NONBLOCK | ((mode & QIODevice::NewOnly) ? O_CREAT | O_EXCL : 0);
+    const int fd = !isPlainName(native) ? -1 : retryOnInterrupt([&] {
+        return ::openat(fdOf(handle), native.constData(), flags, 0600);
+    });
+    struct stat info;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1
+        && ::fcntl(fd, F_SETFL, 0) == 0
+        && file->open(fd, mode & ~QIODevice::NewOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    error = name + QLatin1String(": ")
+            + (fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                      : QStringLiteral("not a plain file with one name"));
+    if (fd >= 0)
+        ::close(fd);
+    return false;
+}
+
 bool NativeDir::readFile(const QString &name, qint64 maxBytes, QByteArray *content) const
 {
     const QByteArray native = QFile::encodeName(name);

@@ -2,6 +2,10 @@
 #include "platform/nativehandle_win.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstddef>
 #include <cstring>
@@ -262,6 +266,41 @@ bool NativeDir::createFile(const QString &name, int mode, File *file) const
         return false;
     file->handle = created.release();
     return true;
+}
+
+bool NativeDir::openFile(const QString &name, QIODevice::OpenMode mode, QFile *file) const
+{
+    const bool write = mode & QIODevice::WriteOnly;
+    const ACCESS_MASK access = FILE_GENERIC_READ | (write ? FILE_GENERIC_WRITE : 0);
+    NativeHandle opened;
+    ULONG attributes = 0;
+    NTSTATUS status = STATUS_OBJECT_NAME_INVALID;
+    if (!(mode & QIODevice::NewOnly))
+        status = openPlain(toHandle(handle), name, access, FILE_NON_DIRECTORY_FILE, &opened,
+                           &attributes);
+    else if (isPlainName(name))
+        status = openRelative(toHandle(handle), name, access, FILE_CREATE,
+                              FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT,
+                              FILE_ATTRIBUTE_NORMAL, &opened);
+    if (!succeeded(status, name, &error))
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(opened.get(), &info) || info.nNumberOfLinks != 1) {
+        error = describe(name, QStringLiteral("not a plain file with one name"));
+        return false;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(opened.get()),
+                                   (write ? _O_RDWR : _O_RDONLY) | _O_BINARY);
+    if (fd < 0) {
+        error = describe(name, QStringLiteral("cannot open"));
+        return false;
+    }
+    opened.release(); // the descriptor owns it now
+    if (file->open(fd, mode & ~QIODevice::NewOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    _close(fd);
+    error = describe(name, QStringLiteral("cannot open"));
+    return false;
 }
 
 bool NativeDir::readFile(const QString &name, qint64 maxBytes, QByteArray *content) const

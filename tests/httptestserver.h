@@ -42,6 +42,7 @@ public:
     enum class Ranges {
         Ignored, // the whole body, 200
         Honoured, // 206 with the rest, unless If-Range differs from the ETag or Last-Modified sent
+        IfRangeIgnored, // as Honoured, whatever If-Range says
         WrongStart, // as Honoured, but Content-Range names one byte later as the first
         WrongTotal, // as Honoured, but Content-Range names one byte more as the complete length
         OneByte, // as Honoured, but only the first byte asked for, as a part of its own

@@ -32,6 +32,10 @@ bool openSharingRemoval(QFile *file, const QString &path);
 // folder); false where this system or user cannot make one.
 bool makeSymbolicLink(const QString &target, const QString &link);
 
+// A second name link for the existing file target, on the same volume; false where the system
+// cannot make one.
+bool makeHardLink(const QString &target, const QString &link);
+
 // The permission bits that a file given mode reads back with: Windows keeps only whether the
 // owner may write, as the read-only attribute (0444, else 0666).
 int keptMode(int mode);

@@ -62,6 +62,11 @@ bool makeSymbolicLink(const QString &target, const QString &link)
     return QFile::link(target, link);
 }
 
+bool makeHardLink(const QString &target, const QString &link)
+{
+    return ::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
 int keptMode(int mode)
 {
     return mode;

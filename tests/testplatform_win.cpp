@@ -80,6 +80,13 @@ bool makeSymbolicLink(const QString &target, const QString &link)
             && QFileInfo(link).isSymLink();
 }
 
+bool makeHardLink(const QString &target, const QString &link)
+{
+    return CreateHardLinkW(
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(link).utf16()),
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(target).utf16()), nullptr);
+}
+
 int keptMode(int mode)
 {
     return (mode & 0200) ? 0666 : 0444;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 Q_DECLARE_METATYPE(HttpTestServer::Framing)
@@ -141,7 +142,9 @@ private slots:
 
 private:
     // Downloads url into the download folder; false when no doFinished came in time.
-    bool fetch(Downloader &downloader, Recorder &recorder, const QUrl &url);
+    // started runs once the request is out.
+    bool fetch(Downloader &downloader, Recorder &recorder, const QUrl &url,
+               const std::function<void()> &started = {});
     // The application directory with files a hostile name would aim at.
     void seedApplication();
 
@@ -187,11 +190,14 @@ void tst_Downloader::cleanup()
     tmp.reset();
 }
 
-bool tst_Downloader::fetch(Downloader &downloader, Recorder &recorder, const QUrl &url)
+bool tst_Downloader::fetch(Downloader &downloader, Recorder &recorder, const QUrl &url,
+                           const std::function<void()> &started)
 {
     const int before = recorder.finishedCount();
     downloader.setTargetDirectory(target.path());
     downloader.download(url.toString());
+    if (started)
+        started();
     return QTest::qWaitFor([&] { return recorder.finishedCount() > before; }, 20000);
 }
 
@@ -375,7 +381,9 @@ void tst_Downloader::hostileServers_data()
     QTest::addColumn<QString>("address"); // empty: the server's /pkg
     QTest::addColumn<QString>("reason"); // how errorString() starts; the system's words follow
     QTest::addColumn<int>("minMs");
-    // 1: the partial name is a directory; 2: disk full; 3: another updater downloads there
+    // 1: the partial name is a directory; 2: a 4 MiB volume, 1 MiB kept free; 3: another updater
+    // downloads there; 4: downloads capped at 1 MiB; 5: the download folder a link to another;
+    // 6: a link to a file outside planted as the partial file once the answer's headers are in
     QTest::addColumn<int>("special");
     auto row = [](const char *name, E kind) -> QTestData & { return QTest::newRow(name) << kind; };
 
@@ -443,8 +451,19 @@ void tst_Downloader::hostileServers_data()
 
     HttpTestServer::Response large = package(QByteArray());
     large.generatedSize = 8 * 1024 * 1024;
-    QTest::newRow("disk full") << E::DiskFull << large << QString()
-                               << "disk full: cannot write pkg.zip.part: " << 0 << 2;
+    const QString full = QStringLiteral("disk full: the download would leave less than 1 MiB free");
+    QTest::newRow("disk full, said at once") << E::DiskFull << large << QString() << full << 0 << 2;
+    HttpTestServer::Response endless = package(QByteArray());
+    endless.generatedSize = qint64(1) << 40;
+    endless.framing = HttpTestServer::Framing::Chunked;
+    QTest::newRow("endless body, disk full")
+            << E::DiskFull << endless << QString() << full << 0 << 2;
+    row("endless body, size cap", E::Refused)
+            << endless << QString() << "the download is larger than 1 MiB" << 0 << 4;
+    row("download folder a link", E::WriteFailed)
+            << package("x") << QString() << "the download folder is a link: " << 0 << 5;
+    row("link planted as the partial file", E::WriteFailed)
+            << package("x") << QString() << "cannot write pkg.zip.part: " << 0 << 6;
 }
 
 void tst_Downloader::hostileServers()
@@ -462,8 +481,16 @@ void tst_Downloader::hostileServers()
     NetworkLimits::retryCount = 1;
     const auto restore = qScopeGuard([retries] { NetworkLimits::retryCount = retries; });
     std::unique_ptr<testplatform::TestMount> volume;
+    const qint64 maxBytes = NetworkLimits::downloadMaxBytes;
+    const qint64 reserve = NetworkLimits::freeSpaceReserveBytes;
+    const auto restoreBounds = qScopeGuard([=] {
+        NetworkLimits::downloadMaxBytes = maxBytes;
+        NetworkLimits::freeSpaceReserveBytes = reserve;
+    });
+    NetworkLimits::downloadMaxBytes = special == 4 ? 1 << 20 : maxBytes;
     if (special == 2) {
-        volume = std::make_unique<testplatform::TestMount>(target.path(), 1 << 20);
+        NetworkLimits::freeSpaceReserveBytes = 1 << 20;
+        volume = std::make_unique<testplatform::TestMount>(target.path(), 4 << 20);
         if (!volume->isMounted())
             QSKIP(qPrintable(volume->whyNot()));
     }
@@ -471,6 +498,12 @@ void tst_Downloader::hostileServers()
     QVERIFY(testsupport::writeFile(final, "older package"));
     if (special == 1)
         QVERIFY(target.mkdir("pkg.zip.part"));
+    // The folder and its package moved elsewhere, a link left in its place: nothing may follow it.
+    if (special == 5) {
+        QVERIFY(QDir().rename(target.path(), tmp->filePath("elsewhere")));
+        if (!testplatform::makeSymbolicLink(tmp->filePath("elsewhere"), target.path()))
+            QSKIP("this system or user cannot make symbolic links");
+    }
     QProcess other;
     if (special == 3) {
         // The real start-up, its dialog fetching the same package slowly into the same folder.
@@ -494,8 +527,18 @@ void tst_Downloader::hostileServers()
     Recorder recorder(downloader);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(fetch(downloader, recorder, address.isEmpty() ? server->url("/pkg") : QUrl(address)));
+    const QString outside = tmp->filePath("outside.txt");
+    QVERIFY(testsupport::writeFile(outside, "outside"));
+    bool planted = false;
+    const auto plant = [&] {
+        connect(downloader.findChild<QNetworkReply *>(), &QNetworkReply::metaDataChanged, this,
+                [&] { planted = testplatform::makeSymbolicLink(outside, final + ".part"); });
+    };
+    QVERIFY(fetch(downloader, recorder, address.isEmpty() ? server->url("/pkg") : QUrl(address),
+                  special == 6 ? std::function<void()>(plant) : nullptr));
     const qint64 took = clock.elapsed();
+    if (special == 6 && !planted)
+        QSKIP("this system or user cannot make symbolic links");
     if (special == 3) {
         QVERIFY(QFile::exists(final + ".part"));
         QTRY_COMPARE_WITH_TIMEOUT(other.state(), QProcess::NotRunning, 20000);
@@ -511,6 +554,7 @@ void tst_Downloader::hostileServers()
     // The older package keeps its name, nothing half-made is left, and the application is
     // untouched.
     QCOMPARE(testsupport::readFile(final), QByteArray("older package"));
+    QCOMPARE(testsupport::readFile(outside), QByteArray("outside"));
     QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList("pkg.zip"));
     QCOMPARE(snapshot(app), installed);
 }
@@ -563,6 +607,12 @@ void tst_Downloader::resume_data()
                                                                       resumable(size, tag) }
                                  << size << false << QStringList { lost.arg(cut).arg(1), refused }
                                  << QByteArray() << true << QString() << 0;
+    QTest::newRow("206 of another ETag")
+            << QList<HttpTestServer::Response> { resumable(size, tag, cut),
+                                                 resumable(size, "\"v2\"", -1, R::IfRangeIgnored),
+                                                 resumable(size, "\"v2\"") }
+            << size << false << QStringList { lost.arg(cut).arg(1), refused } << QByteArray()
+            << true << QString() << 0;
     QTest::newRow("wrong total") << QList<HttpTestServer::Response> { resumable(size, tag, cut),
                                                                       resumable(size, tag, -1,
                                                                                 R::WrongTotal),
@@ -670,8 +720,16 @@ void tst_Downloader::resumeAcrossPresses()
     QCOMPARE(server->lastRequestHeader("Range"), QByteArray());
     QCOMPARE(downloader.digest(), blake2b(served));
 
-    // Another address: what was kept goes.
+    // Nor one with a second name elsewhere: appending would change that file too.
     QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
+    const QString elsewhere = tmp->filePath("elsewhere.part");
+    if (testplatform::makeHardLink(part, elsewhere) && QFileInfo(elsewhere).size() == cut) {
+        QVERIFY(fetch(downloader, recorder, server->url("/pkg")));
+        QCOMPARE(server->lastRequestHeader("Range"), QByteArray());
+        QCOMPARE(QFileInfo(elsewhere).size(), cut);
+    }
+
+    // Another address: what was kept goes.
     QVERIFY(QFile::exists(part));
     QVERIFY(fetch(downloader, recorder, server->url("/other")));
     QVERIFY(downloader.succeeded());
