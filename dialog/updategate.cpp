@@ -43,13 +43,9 @@ void UpdateGate::close()
     lock.unlock();
 }
 
-bool UpdateGate::isHeldElsewhere() const
+bool UpdateGate::isHeldElsewhere(QString *holder) const
 {
-    QString holder;
-    if (!UpdateLock::isHeldElsewhere(UpdateLock::folderOf(appDir), &holder))
-        return false;
-    qWarning("%s", qPrintable(holder));
-    return true;
+    return UpdateLock::isHeldElsewhere(UpdateLock::folderOf(appDir), holder);
 }
 
 QString UpdateGate::errorString() const

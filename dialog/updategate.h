@@ -25,8 +25,9 @@ public:
 
     Outcome open();
     void close();
-    // Whether another updater holds the lock now; nothing is taken. The log names the holder.
-    bool isHeldElsewhere() const;
+    // Whether another updater holds the lock now; nothing is taken. holder gets the line that
+    // names it: "another update is running", with its pid and computer where its file says.
+    bool isHeldElsewhere(QString *holder) const;
     QString errorString() const;
 
 private:

@@ -11,12 +11,6 @@
 #include <QMessageBox>
 #include <QNetworkReply>
 
-namespace {
-
-const QString anotherUpdateRunning = QStringLiteral("another update is running");
-
-} // namespace
-
 UpdaterDialog::UpdaterDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::UpdaterDialog)
@@ -56,7 +50,7 @@ bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome, const QString
         return true;
     // The lock's own words: "another update is running", with its holder where it names one.
     case InstallRecovery::Outcome::Busy:
-        ui->show->appendPlainText(why.isEmpty() ? anotherUpdateRunning : why);
+        ui->show->appendPlainText(why);
         return false;
     // Recovery has warned why; the press of update tries again, with the rights it needs.
     case InstallRecovery::Outcome::LockUnusable:
@@ -118,28 +112,26 @@ void UpdaterDialog::takeCheck(const UpdateCheck::Result &result)
     case UpdateCheck::Outcome::Read:
         break;
     }
-    const Manifest &manifest = result.manifest;
-    fullUrl = manifest.fullUrl;
-    changelog = manifest.changelog;
-    downloadUrl = manifest.downloadUrl;
-    latestVersion = manifest.latestVersion;
-    modifyTime = manifest.modifyTime;
-    deltaUrl = manifest.deltaUrl;
-    deltaFrom = manifest.deltaFrom;
+    manifest = result.manifest;
 
-    offered = hasNewVersion();
+    // Only a strictly newer release is offered, also because a signed manifest can be replayed.
+    if (!VersionRule::isUsable(manifest.latestVersion))
+        qWarning("latest version not usable: \"%s\"", qPrintable(manifest.latestVersion.left(40)));
+    offered = VersionRule::offersUpdate(localVersion, manifest.latestVersion, &needFull);
     heldElsewhere = false;
     if (offered) {
         showInfo(tr("current version is : v") + localVersion + tr("\nlatest version : v")
-                 + latestVersion + tr("\nmodify time : ") + modifyTime + tr("\nchangelog: ")
-                 + changelog + tr("\nclick update button to update"));
+                 + manifest.latestVersion + tr("\nmodify time : ") + manifest.modifyTime
+                 + tr("\nchangelog: ") + manifest.changelog
+                 + tr("\nclick update button to update"));
         // Offered, but not while another updater is at work here, nor over what could not be
         // undone; the log says which.
-        heldElsewhere = gate.isHeldElsewhere();
+        QString holder;
+        heldElsewhere = gate.isHeldElsewhere(&holder);
         if (!blockedBecause.isEmpty())
             ui->show->appendPlainText(blockedBecause);
         else if (heldElsewhere)
-            ui->show->appendPlainText(anotherUpdateRunning);
+            ui->show->appendPlainText(holder);
     } else {
         showInfo(tr("current software is up-to-date") + tr("\nversion: v") + localVersion
                  + tr("\nclick cancel button to quit"));
@@ -157,8 +149,11 @@ void UpdaterDialog::on_btn_update_clicked()
     if (stage == Stage::Idle)
         meter.start();
     // The delta is only worth trying from the very release it patches.
-    const bool delta = !needFull && !deltaUrl.isEmpty() && localVersion == deltaFrom;
-    const QString url = needFull ? fullUrl : delta ? deltaUrl : downloadUrl;
+    const bool delta
+            = !needFull && !manifest.deltaUrl.isEmpty() && localVersion == manifest.deltaFrom;
+    const QString url = needFull ? manifest.fullUrl
+            : delta              ? manifest.deltaUrl
+                                 : manifest.downloadUrl;
     if (needFull)
         ui->show->appendPlainText(QStringLiteral("need full"));
     if (stage == Stage::Downloading)
@@ -174,7 +169,7 @@ void UpdaterDialog::on_btn_update_clicked()
     // A check during the download may change needFull; the package is used as what it was
     // fetched as.
     if (delta)
-        fetch->startDelta(url, deltaFrom, downloadUrl);
+        fetch->startDelta(url, manifest.deltaFrom, manifest.downloadUrl);
     else
         fetch->start(url, needFull ? PackageFetch::Kind::Full : PackageFetch::Kind::Incremental);
 }
@@ -398,12 +393,4 @@ void UpdaterDialog::showInfo(const QString &text)
 {
     ui->show->clear();
     ui->show->appendPlainText(text);
-}
-
-// Only a strictly newer release is offered, also because a signed manifest can be replayed.
-bool UpdaterDialog::hasNewVersion()
-{
-    if (!VersionRule::isUsable(latestVersion))
-        qWarning("latest version not usable: \"%s\"", qPrintable(latestVersion.left(40)));
-    return VersionRule::offersUpdate(localVersion, latestVersion, &needFull);
 }

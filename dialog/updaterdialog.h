@@ -34,8 +34,8 @@ public:
     // What the recovery of earlier installs found. What it could not settle is told in the log;
     // what it could not undo keeps update off for the life of the dialog, and when another
     // updater was at work the update press runs the recovery again; why is the recovery's own
-    // detail. True when settled.
-    bool takeRecovery(InstallRecovery::Outcome outcome, const QString &why = QString());
+    // detail, which names the holder of the lock. True when settled.
+    bool takeRecovery(InstallRecovery::Outcome outcome, const QString &why);
 
 public slots:
     // Closing while a package is being unpacked first rolls the install back; the window closes
@@ -64,7 +64,6 @@ private:
 
     void setStage(Stage next);
     void showInfo(const QString &text);
-    bool hasNewVersion();
     void takeCheck(const UpdateCheck::Result &result);
     bool openGate();
     void blockUpdate(const QString &why);
@@ -79,13 +78,8 @@ private:
     Downloader *downloader = nullptr;
     QString localVersion;
     UpdateCheck *check = nullptr;
-    QString changelog;
-    QString downloadUrl;
-    QString latestVersion;
-    QString fullUrl;
-    QString modifyTime;
-    QString deltaUrl;
-    QString deltaFrom;
+    // The values of the last manifest read.
+    Manifest manifest;
     bool needFull = false;
     Stage stage = Stage::Idle;
     // Whether the last manifest read offers an update.
