@@ -182,19 +182,3 @@ bool LockFile::isHeld(const QString &parent, const QString &folderName, const QS
     ::close(fd);
     return held;
 }
-
-QByteArray LockFile::holder() const
-{
-    return holderContent;
-}
-
-QString LockFile::errorString() const
-{
-    return detail;
-}
-
-LockFile::Result LockFile::unusable(const QString &why)
-{
-    detail = why;
-    return Result::Unusable;
-}

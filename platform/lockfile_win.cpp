@@ -37,20 +37,9 @@ NTSTATUS openLockFolder(const QString &parent, const QString &folderName, bool c
 // delete it while the handle lives.
 NTSTATUS createHeld(HANDLE folder, const QString &name, NativeHandle *file)
 {
-    UNICODE_STRING path;
-    path.Buffer = const_cast<PWSTR>(reinterpret_cast<PCWSTR>(name.utf16()));
-    path.Length = path.MaximumLength = USHORT(name.size() * sizeof(WCHAR));
-    OBJECT_ATTRIBUTES object = {};
-    object.Length = sizeof(object);
-    object.RootDirectory = folder;
-    object.ObjectName = &path;
-    object.Attributes = OBJ_CASE_INSENSITIVE;
-    IO_STATUS_BLOCK io;
-    return NtCreateFile(file->receive(), GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE,
-                        &object, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_CREATE,
-                        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT
-                                | FILE_SYNCHRONOUS_IO_NONALERT,
-                        nullptr, 0);
+    return openRelative(folder, name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_CREATE,
+                        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, FILE_ATTRIBUTE_NORMAL,
+                        file, FILE_SHARE_READ);
 }
 
 QByteArray readHolder(HANDLE folder, const QString &name)
@@ -149,20 +138,4 @@ bool LockFile::isHeld(const QString &parent, const QString &folderName, const QS
     if (held && holder)
         *holder = readHolder(dir.get(), fileName);
     return held;
-}
-
-QByteArray LockFile::holder() const
-{
-    return holderContent;
-}
-
-QString LockFile::errorString() const
-{
-    return detail;
-}
-
-LockFile::Result LockFile::unusable(const QString &why)
-{
-    detail = why;
-    return Result::Unusable;
 }

@@ -70,7 +70,7 @@ bool isPlainName(const QString &name)
 }
 
 NTSTATUS openRelative(HANDLE folder, const QString &name, ACCESS_MASK access, ULONG disposition,
-                      ULONG options, ULONG attributes, NativeHandle *result)
+                      ULONG options, ULONG attributes, NativeHandle *result, ULONG share)
 {
     if (folder == INVALID_HANDLE_VALUE)
         return STATUS_INVALID_HANDLE;
@@ -84,7 +84,7 @@ NTSTATUS openRelative(HANDLE folder, const QString &name, ACCESS_MASK access, UL
     object.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK io;
     return NtCreateFile(result->receive(), access | SYNCHRONIZE, &object, &io, nullptr, attributes,
-                        shareAll, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+                        share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
 }
 
 NTSTATUS attributesOf(HANDLE file, ULONG *attributes)

@@ -74,9 +74,11 @@ bool isLink(ULONG attributes);
 // into a data stream.
 bool isPlainName(const QString &name);
 
-// name, relative to folder, opened or created as NtCreateFile's disposition and options say.
+// name, relative to folder, opened or created as NtCreateFile's disposition and options say,
+// shared with others as share says.
 NTSTATUS openRelative(HANDLE folder, const QString &name, ACCESS_MASK access, ULONG disposition,
-                      ULONG options, ULONG attributes, NativeHandle *result);
+                      ULONG options, ULONG attributes, NativeHandle *result,
+                      ULONG share = shareAll);
 // The existing name itself, never what a link leads to, with its attributes.
 NTSTATUS openExisting(HANDLE folder, const QString &name, ACCESS_MASK access, ULONG options,
                       NativeHandle *result, ULONG *attributes);
