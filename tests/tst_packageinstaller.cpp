@@ -4,11 +4,11 @@
 #include "testsupport.h"
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <ctime>
 #include <memory>
 
 using namespace testsupport;
@@ -16,6 +16,12 @@ using Error = PackageInstaller::Error;
 Q_DECLARE_METATYPE(PackageInstaller::Error)
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool addressSanitized = true;
+#else
+constexpr bool addressSanitized = false;
+#endif
 
 // Bytes that deflate cannot shrink.
 QByteArray noise(int size, quint32 seed = 12345)
@@ -430,14 +436,15 @@ void tst_PackageInstaller::refusesHostilePackage()
     QVERIFY(writeFile(app + "/Morvane.exe", "old program", 0755));
     const qint64 residentBefore = testplatform::residentKiB();
     testplatform::resetPeak();
-    QElapsedTimer clock;
-    clock.start();
+    const std::clock_t start = std::clock();
     expectRefusal(expectedError, Error::Refused);
-    const qint64 elapsed = clock.elapsed();
-    // Most take a few milliseconds; the bound leaves room for a loaded machine and sanitizers.
+    const qint64 elapsed = qint64(std::clock() - start) * 1000 / CLOCKS_PER_SEC;
+    // Most take a few milliseconds; the bound leaves room for sanitizers. The processor time
+    // this process used, where the system counts it so: other work on the machine does not add.
     QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed) + " ms"));
     const qint64 peak = testplatform::peakKiB();
-    if (residentBefore > 0 && peak > 0)
+    // AddressSanitizer pads and quarantines every block: its peak says nothing of the plan's.
+    if (residentBefore > 0 && peak > 0 && !addressSanitized)
         QVERIFY2(peak - residentBefore < 64 * 1024,
                  qPrintable(QString::number(peak - residentBefore) + " KiB more"));
 }
