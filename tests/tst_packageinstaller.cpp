@@ -439,9 +439,11 @@ void tst_PackageInstaller::refusesHostilePackage()
     const std::clock_t start = std::clock();
     expectRefusal(expectedError, Error::Refused);
     const qint64 elapsed = qint64(std::clock() - start) * 1000 / CLOCKS_PER_SEC;
-    // Most take a few milliseconds; the bound leaves room for sanitizers. The processor time
-    // this process used, where the system counts it so: other work on the machine does not add.
-    QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed) + " ms"));
+    // Most take a few milliseconds. The processor time this process used, where the system
+    // counts it so: other work on the machine does not add. AddressSanitizer's allocator makes
+    // the largest plans several times slower, and their time varies with its state.
+    QVERIFY2(elapsed < (addressSanitized ? 30000 : 3000),
+             qPrintable(QString::number(elapsed) + " ms"));
     const qint64 peak = testplatform::peakKiB();
     // AddressSanitizer pads and quarantines every block: its peak says nothing of the plan's.
     if (residentBefore > 0 && peak > 0 && !addressSanitized)
