@@ -17,15 +17,10 @@ const QString indexName = QStringLiteral("delta.json");
 
 } // namespace
 
-DeltaPlan::DeltaPlan(const QString &protectedFolder)
-    : protectedFolder(protectedFolder)
-    , made(protectedFolder)
-{ }
-
 bool DeltaPlan::read(QIODevice *package, const QString &name, const QString &target)
 {
-    *this = DeltaPlan(protectedFolder);
-    PackagePlan entries(protectedFolder);
+    *this = DeltaPlan();
+    PackagePlan entries;
     if (!entries.read(package, name))
         return refuse(entries.errorString());
     if (!readIndex(package) || !matchEntries(entries))

@@ -33,14 +33,9 @@ const QString unreadable = QStringLiteral("package is not a readable zip archive
 
 using Refusal = PackagePlan::Refusal;
 
-PackagePlan::PackagePlan(const QString &protectedFolder)
-    : protectedFolder(protectedFolder)
-    , protectedKey(protectedFolder.toCaseFolded())
-{ }
-
 bool PackagePlan::read(QIODevice *package, const QString &name)
 {
-    *this = PackagePlan(protectedFolder);
+    *this = PackagePlan();
     const qint64 claimed = ArchiveReader::claimedEntryCount(*package);
     if (claimed > maxEntries)
         return refuse(Refusal::OverLimit, QStringLiteral("too many entries"),
@@ -189,8 +184,7 @@ bool PackagePlan::checkPlace(const QString &key, const QString &name)
 {
     const int firstSlash = key.indexOf(QLatin1Char('/'));
     const QString first = firstSlash < 0 ? key : key.left(firstSlash);
-    if ((!protectedKey.isEmpty() && first == protectedKey)
-        || first == UpdateLock::folderName().toCaseFolded()
+    if (first == UpdateLock::folderName().toCaseFolded()
         || first.startsWith(InstallJournal::stagingPrefix().toCaseFolded()))
         return refuse(Refusal::Unsafe, QStringLiteral("entry in a protected folder"), name);
     return true;

@@ -75,8 +75,7 @@ private slots:
 
 private:
     void expectRefusal(const QString &expectedError, Error kind,
-                       const QString &protectedFolder = QString(),
-                       PackageInstaller::Format format = PackageInstaller::Format::Zip);
+                       PackageKind packageKind = PackageKind::Incremental);
 
     std::unique_ptr<QTemporaryDir> root;
     QString app;
@@ -222,14 +221,11 @@ void tst_PackageInstaller::permissions()
 // Installing the package fails as kind with expectedError, and nothing under the temporary root
 // (the target, its parent, no staging folder) has changed in any way.
 void tst_PackageInstaller::expectRefusal(const QString &expectedError, Error kind,
-                                         const QString &protectedFolder,
-                                         PackageInstaller::Format format)
+                                         PackageKind packageKind)
 {
     const Tree before = snapshot(root->path(), ownFolder);
 
-    PackageInstaller installer(package, app);
-    installer.setProtectedFolder(protectedFolder);
-    installer.setFormat(format);
+    PackageInstaller installer(package, app, packageKind);
     QVERIFY(!installer.install());
     QVERIFY2(installer.errorString().startsWith(expectedError),
              qPrintable(installer.errorString()));
@@ -361,8 +357,8 @@ void tst_PackageInstaller::rejectsPackage()
     if (present)
         QVERIFY(writeFile(package, zip));
     const bool delta = QByteArray(QTest::currentDataTag()).startsWith("delta");
-    expectRefusal(expectedError, Error::Refused, QStringLiteral("updater-downloads"),
-                  delta ? PackageInstaller::Format::Delta : PackageInstaller::Format::Zip);
+    expectRefusal(expectedError, Error::Refused,
+                  delta ? PackageKind::Delta : PackageKind::Incremental);
 }
 
 // The generator's packages, each a fault of the old installer: refused within a generous bound,
@@ -532,7 +528,7 @@ void tst_PackageInstaller::jobKeepsEventLoopRunning()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
     ticker.start(5);
-    job.start(&file, app, QStringLiteral("updater-downloads"));
+    job.start(&file, app);
     QVERIFY(job.isRunning());
     if (cancel) {
         QTRY_VERIFY(ticks >= 2);
