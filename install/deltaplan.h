@@ -27,7 +27,7 @@ public:
     const PackagePlan &result() const;
 
 private:
-    bool refuse(const QString &why);
+    bool fail(const QString &why);
     bool readIndex(QIODevice *package);
     bool matchEntries(const PackagePlan &package);
     bool checkInflation(qint64 packageSize, const QString &target);

@@ -4,6 +4,7 @@
 #include "install/entryname.h"
 #include "install/filemaker.h"
 #include "install/packageplan.h"
+#include "install/staginglayout.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -98,7 +99,7 @@ bool Installation::makeStaging()
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100 && stagingName.isEmpty(); ++attempt) {
-        QString name = InstallJournal::stagingPrefix();
+        QString name = StagingLayout::prefix();
         for (int i = 0; i < 8; ++i)
             name += QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]);
         if (targetHandle.makeFolder(name))
@@ -114,7 +115,7 @@ bool Installation::makeStaging()
         return fail(Error::WriteFailed, QStringLiteral("cannot open staging folder"), stagingName);
     // Every bucket before the first file: made one at a time between the files, they made
     // creating the files three to four times slower on ext4 (measured with 65,535 files).
-    for (const QString &bucket : InstallJournal::bucketNames(plan.entries().size())) {
+    for (const QString &bucket : StagingLayout::bucketNames(plan.entries().size())) {
         if (!journal->staging().makeFolder(bucket))
             return fail(Error::WriteFailed, cannotCreate, bucket);
     }
@@ -147,8 +148,8 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
         return fail(Error::Refused, QStringLiteral("package changed while reading"), entry.path);
     const NativeDir &bucket = journal->bucket(index);
     const QString cannotWrite = QStringLiteral("cannot write");
-    NativeDir::File out;
-    if (!bucket.createFile(InstallJournal::stagedName(index), stagedMode(entry.mode), &out))
+    NativeFile out;
+    if (!bucket.createFile(StagingLayout::stagedName(index), stagedMode(entry.mode), &out))
         return fail(Error::WriteFailed, cannotWrite, bucket.errorString());
     if (!maker.begin(index))
         return fail(Error::Refused, maker.errorString(), entry.path);
@@ -183,7 +184,7 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
     if (!out.close())
         return fail(Error::WriteFailed, cannotWrite, entry.path);
     // Taken once the file is closed: some systems set the write time only then.
-    staged[index] = bucket.idOf(InstallJournal::stagedName(index));
+    staged[index] = bucket.idOf(StagingLayout::stagedName(index));
     if (!staged.at(index).isValid())
         return fail(Error::WriteFailed, cannotWrite, entry.path);
     return true;
@@ -210,7 +211,7 @@ bool Installation::commit()
     }
     if (journal->carryOut(cancelled) && journal->commit()) {
         journal.reset();
-        InstallJournal::removeStaging(targetHandle, stagingName);
+        StagingLayout::remove(targetHandle, stagingName);
         return true;
     }
     fail(Error::WriteFailed, journal->errorString(), target);
@@ -229,5 +230,5 @@ void Installation::removeStaging()
 {
     journal.reset();
     if (!stagingName.isEmpty())
-        InstallJournal::removeStaging(targetHandle, stagingName);
+        StagingLayout::remove(targetHandle, stagingName);
 }

@@ -56,7 +56,7 @@ private:
     QString target; // canonical
     const std::atomic<bool> &cancelled;
     NativeDir targetHandle;
-    QVector<NativeDir::FileId> staged; // by entry; invalid for a folder
+    QVector<FileIdentity> staged; // by entry; invalid for a folder
     QString stagingName;
     std::unique_ptr<InstallJournal> journal;
     Error kind = Error::NoError;

@@ -60,7 +60,7 @@ public:
     static QString withoutTop(const QString &name);
 
 private:
-    bool refuse(Refusal kind, const QString &reason, const QString &subject);
+    bool fail(Refusal kind, const QString &reason, const QString &subject);
     bool readHeaders(ArchiveReader &reader);
     bool addEntry(archive_entry *header);
     bool addChecked(const Entry &entry, const QString &name);
