@@ -24,9 +24,8 @@ int main(int argc, char **argv)
     }
     QElapsedTimer clock;
     clock.start();
-    PackageInstaller installer(arguments.at(1), arguments.at(2));
-    if (delta)
-        installer.setFormat(PackageInstaller::Format::Delta);
+    PackageInstaller installer(arguments.at(1), arguments.at(2),
+                               delta ? PackageKind::Delta : PackageKind::Incremental);
     const bool installed = installer.install();
     const double seconds = clock.nsecsElapsed() / 1e9;
     if (!installed) {

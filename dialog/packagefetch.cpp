@@ -27,7 +27,7 @@ PackageFetch::PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject 
 // The delta's size is said once, with its first report of a size.
 void PackageFetch::noteDeltaSize(qint64 total)
 {
-    if (current != Kind::Delta || sizeNoted || total <= 0)
+    if (current != PackageKind::Delta || sizeNoted || total <= 0)
         return;
     sizeNoted = true;
     emit note(QStringLiteral("downloading the delta from %1 (%2)")
@@ -44,10 +44,10 @@ void PackageFetch::startDelta(const QString &url, const QString &from, const QSt
     deltaFrom = from;
     whole = wholeUrl;
     sizeNoted = false;
-    start(url, Kind::Delta);
+    start(url, PackageKind::Delta);
 }
 
-void PackageFetch::start(const QString &url, Kind kind)
+void PackageFetch::start(const QString &url, PackageKind kind)
 {
     current = kind;
     why.clear();
@@ -132,7 +132,7 @@ void PackageFetch::finish(Outcome outcome, const QString &problem)
 
 bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
 {
-    if (current != Kind::Delta)
+    if (current != PackageKind::Delta)
         return false;
     // What is wrong with a delta is not the user's problem while the whole package can be had;
     // the warning keeps why.
@@ -149,7 +149,7 @@ bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
     emit note(QStringLiteral(
             "the delta does not fit this installation, downloading the whole package"));
     emit fellBack();
-    start(whole, Kind::Incremental);
+    start(whole, PackageKind::Incremental);
     return true;
 }
 
@@ -162,7 +162,7 @@ bool PackageFetch::wholeUsable() const
     return NetworkLimits::isWebAddress(url) && url.adjusted(same) != address.adjusted(same);
 }
 
-PackageFetch::Kind PackageFetch::kind() const
+PackageKind PackageFetch::kind() const
 {
     return heldKind;
 }

@@ -1,6 +1,8 @@
 #ifndef PACKAGEFETCH_H
 #define PACKAGEFETCH_H
 
+#include "install/packagekind.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -30,16 +32,12 @@ public:
         SignatureInvalid, // signed build: the signature missing, not ours, or not these bytes
         Rejected, // the file changed after it was downloaded, or could not be held
     };
-    // What the package is: the incremental zip, the delta package against the installed
-    // release, or the full installer started as it is.
-    enum class Kind { Incremental, Delta, Full };
-
     // The downloader and trust outlive the fetch.
     PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject *parent);
     // Stops a recheck that still reads the held package.
     ~PackageFetch() override;
 
-    void start(const QString &url, Kind kind);
+    void start(const QString &url, PackageKind kind);
     // The delta package against the installed release from, in place of the incremental zip at
     // wholeUrl. A delta that fails to arrive, to verify or to be held is given up for the zip
     // at once (fellBack()); finished() then tells of the zip, or of its absence.
@@ -51,7 +49,7 @@ public:
     // To be called once the downloader has emitted doFinished for this fetch.
     void takeDownload();
     // What the held package was fetched as, kept with it so that no later fetch relabels it.
-    Kind kind() const;
+    PackageKind kind() const;
     // Why the last fetch or recheck did not end in a held package, for the log.
     QString errorString() const;
 
@@ -88,7 +86,7 @@ private:
     Downloader *downloader;
     ReleaseTrust &trust;
     QNetworkAccessManager *manager = nullptr;
-    Kind current = Kind::Incremental;
+    PackageKind current = PackageKind::Incremental;
     // The address of the fetch under way or last ended; signatures are bound to it.
     QUrl address;
     QString whole;
@@ -96,7 +94,7 @@ private:
     bool sizeNoted = false;
     QString why;
     std::unique_ptr<QFile> held;
-    Kind heldKind = Kind::Incremental;
+    PackageKind heldKind = PackageKind::Incremental;
     // Reads held, so it is ended before held closes.
     FileDigest *digest = nullptr;
 };

@@ -2,7 +2,6 @@
 
 #include "dialog/packagefetch.h"
 #include "dialog/settings.h"
-#include "download/downloader.h"
 #include "install/installjob.h"
 #include "platform/launcher.h"
 
@@ -21,7 +20,7 @@ void PackageUse::start(PackageFetch *fetch)
     lastError = PackageInstaller::Error::NoError;
     why.clear();
     path.clear();
-    if (fetch->kind() == PackageFetch::Kind::Full)
+    if (fetch->kind() == PackageKind::Full)
         startFull(fetch);
     else
         install(fetch);
@@ -53,9 +52,7 @@ void PackageUse::install(PackageFetch *fetch)
                 fail(job->error(), reason);
         });
     }
-    job->start(fetch->package(), appDir, Downloader::folderName(),
-               fetch->kind() == PackageFetch::Kind::Delta ? PackageInstaller::Format::Delta
-                                                          : PackageInstaller::Format::Zip);
+    job->start(fetch->package(), appDir, fetch->kind());
 }
 
 void PackageUse::launch(const QString &program, bool downloaded)

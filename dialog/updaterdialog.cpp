@@ -171,7 +171,7 @@ void UpdaterDialog::on_btn_update_clicked()
     if (delta)
         fetch->startDelta(url, manifest.deltaFrom, manifest.downloadUrl);
     else
-        fetch->start(url, needFull ? PackageFetch::Kind::Full : PackageFetch::Kind::Incremental);
+        fetch->start(url, needFull ? PackageKind::Full : PackageKind::Incremental);
 }
 
 void UpdaterDialog::createDownloader()

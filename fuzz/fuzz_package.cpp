@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    PackagePlan plan(QStringLiteral("updater-downloads"));
+    PackagePlan plan;
     const bool planned = plan.read(&buffer, QStringLiteral("package.zip"));
     if (planned != (plan.refusal() == PackagePlan::Refusal::None)
         || planned != plan.errorString().isEmpty())
@@ -68,7 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!package.open(QIODevice::ReadOnly))
         fault("cannot open", packagePath);
     PackageInstaller installer(&package, app);
-    installer.setProtectedFolder(QStringLiteral("updater-downloads"));
     const bool installed = installer.install();
     if (installed != installer.errorString().isEmpty())
         fault("success and reason disagree", installer.errorString());

@@ -40,25 +40,25 @@ bool DeltaIndex::read(QByteArray json)
 {
     *this = DeltaIndex();
     if (json.size() > maxBytes)
-        return refuse(QStringLiteral("delta index too large"), QString::number(json.size()));
+        return fail(QStringLiteral("delta index too large"), QString::number(json.size()));
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     json = QByteArray();
     if (!document.isObject())
-        return refuse(QStringLiteral("delta index is no JSON object"), parseError.errorString());
+        return fail(QStringLiteral("delta index is no JSON object"), parseError.errorString());
     const QJsonObject top = document.object();
     if (!isVersion(top.value(QLatin1String("from"))) || !isVersion(top.value(QLatin1String("to"))))
-        return refuse(QStringLiteral("delta index without usable versions"),
-                      QStringLiteral("from, to"));
+        return fail(QStringLiteral("delta index without usable versions"),
+                    QStringLiteral("from, to"));
     fromVersion = top.value(QLatin1String("from")).toString();
     toVersion = top.value(QLatin1String("to")).toString();
     const QJsonValue files = top.value(QLatin1String("files"));
     if (!files.isArray() || files.toArray().isEmpty())
-        return refuse(QStringLiteral("delta index lists no files"), QStringLiteral("files"));
+        return fail(QStringLiteral("delta index lists no files"), QStringLiteral("files"));
     const QJsonArray array = files.toArray();
     if (array.size() > maxFiles)
-        return refuse(QStringLiteral("delta index lists too many files"),
-                      QString::number(array.size()));
+        return fail(QStringLiteral("delta index lists too many files"),
+                    QString::number(array.size()));
     QSet<QString> keys;
     for (const QJsonValue &value : array) {
         if (!readFile(value))
@@ -66,8 +66,7 @@ bool DeltaIndex::read(QByteArray json)
         // Windows compares names without case.
         const QString key = listed.constLast().path.toCaseFolded();
         if (keys.contains(key))
-            return refuse(QStringLiteral("delta index lists a file twice"),
-                          listed.constLast().path);
+            return fail(QStringLiteral("delta index lists a file twice"), listed.constLast().path);
         keys.insert(key);
     }
     return true;
@@ -79,33 +78,33 @@ bool DeltaIndex::readFile(const QJsonValue &value)
     const QString path = item.value(QLatin1String("path")).toString();
     const QString problem = EntryPath::problem(path);
     if (path.isEmpty() || !problem.isEmpty())
-        return refuse(problem.isEmpty() ? QStringLiteral("delta index file without a path")
-                                        : problem,
-                      path);
+        return fail(problem.isEmpty() ? QStringLiteral("delta index file without a path") : problem,
+                    path);
     const QString action = item.value(QLatin1String("action")).toString();
     const bool patch = action == QLatin1String("patch");
     if (!patch && action != QLatin1String("add"))
-        return refuse(QStringLiteral("unknown delta action"), path);
+        return fail(QStringLiteral("unknown delta action"), path);
     const QByteArray oldDigest
             = patch ? digestOf(item.value(QLatin1String("old-blake2b"))) : QByteArray();
     const QByteArray digest = digestOf(item.value(QLatin1String("blake2b")));
     if (digest.isEmpty() || (patch && oldDigest.isEmpty()))
-        return refuse(QStringLiteral("delta index file without a usable digest"), path);
+        return fail(QStringLiteral("delta index file without a usable digest"), path);
     // JSON numbers are doubles: a size must be a whole number in range before it is converted.
     const QJsonValue sizeValue = item.value(QLatin1String("size"));
     const double size = sizeValue.toDouble(-1);
     if (!sizeValue.isDouble() || size < 0 || size > double(maxFileSize) || size != qint64(size))
-        return refuse(QStringLiteral("delta index file with an unusable size"), path);
+        return fail(QStringLiteral("delta index file with an unusable size"), path);
     const QJsonValue executable = item.value(QLatin1String("executable"));
     if (!executable.isBool())
-        return refuse(QStringLiteral("delta index file without its executable bit"), path);
+        return fail(QStringLiteral("delta index file without its executable bit"), path);
     listed.append({ path, patch, oldDigest, digest, qint64(size), executable.toBool() });
     return true;
 }
 
-bool DeltaIndex::refuse(const QString &why, const QString &subject)
+bool DeltaIndex::fail(const QString &why, const QString &subject)
 {
-    error = why + QLatin1String(": ") + subject.left(200);
+    if (error.isEmpty())
+        error = why + QLatin1String(": ") + subject.left(200);
     return false;
 }
 

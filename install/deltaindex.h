@@ -38,7 +38,7 @@ public:
     const QVector<File> &files() const;
 
 private:
-    bool refuse(const QString &why, const QString &subject);
+    bool fail(const QString &why, const QString &subject);
     bool readFile(const QJsonValue &value);
 
     QString error;

@@ -47,7 +47,7 @@ bool DeltaPatch::feed(const char *data, qint64 size, const Sink &sink)
     if (stage == Stage::Ended)
         return fail(Error::NotAFrame, QStringLiteral("not a zstd frame: bytes after its end"));
     if (stage == Stage::Header) {
-        if (!takeHeader(data, size))
+        if (!gatherHeader(data, size))
             return false;
         if (stage == Stage::Header)
             return true;
@@ -59,7 +59,7 @@ bool DeltaPatch::feed(const char *data, qint64 size, const Sink &sink)
 
 // Copies no more than the header needs, as ZSTD_getFrameHeader asks for it piece by piece, so
 // what follows the header is decoded straight from the caller's data.
-bool DeltaPatch::takeHeader(const char *&data, qint64 &size)
+bool DeltaPatch::gatherHeader(const char *&data, qint64 &size)
 {
     ZSTD_frameHeader frame;
     for (;;) {
@@ -159,8 +159,10 @@ bool DeltaPatch::finish()
 bool DeltaPatch::fail(Error error, const QString &reason)
 {
     stage = Stage::Failed;
-    kind = error;
-    text = reason;
+    if (kind == Error::NoError) {
+        kind = error;
+        text = reason;
+    }
     return false;
 }
 

@@ -47,7 +47,7 @@ public:
 private:
     enum class Stage { Header, Body, Ended, Failed };
 
-    bool takeHeader(const char *&data, qint64 &size);
+    bool gatherHeader(const char *&data, qint64 &size);
     bool checkHeader();
     bool decode(const char *data, qint64 size, const Sink &sink);
     bool fail(Error kind, const QString &text);

@@ -17,22 +17,17 @@ const QString indexName = QStringLiteral("delta.json");
 
 } // namespace
 
-DeltaPlan::DeltaPlan(const QString &protectedFolder)
-    : protectedFolder(protectedFolder)
-    , made(protectedFolder)
-{ }
-
 bool DeltaPlan::read(QIODevice *package, const QString &name, const QString &target)
 {
-    *this = DeltaPlan(protectedFolder);
-    PackagePlan entries(protectedFolder);
+    *this = DeltaPlan();
+    PackagePlan entries;
     if (!entries.read(package, name))
-        return refuse(entries.errorString());
+        return fail(entries.errorString());
     if (!readIndex(package) || !matchEntries(entries))
         return false;
     for (const DeltaIndex::File &file : deltaIndex.files()) {
         if (!made.addFile(file.path, file.executable ? 0755 : 0644, file.size))
-            return refuse(made.errorString());
+            return fail(made.errorString());
     }
     return checkInflation(package->size(), target);
 }
@@ -49,8 +44,8 @@ bool DeltaPlan::checkInflation(qint64 packageSize, const QString &target)
             source += installed.size();
     }
     if (made.declaredTotal() > PackagePlan::inflationBound(source))
-        return refuse(QStringLiteral("delta inflates too far: %1 bytes declared")
-                              .arg(made.declaredTotal()));
+        return fail(QStringLiteral("delta inflates too far: %1 bytes declared")
+                            .arg(made.declaredTotal()));
     return true;
 }
 
@@ -63,15 +58,15 @@ bool DeltaPlan::readIndex(QIODevice *package)
     if (!reader.open() || archive_read_next_header(reader.get(), &header) != ARCHIVE_OK
         || entryName(header) != indexName || archive_entry_filetype(header) != AE_IFREG
         || archive_entry_size(header) > DeltaIndex::maxBytes)
-        return refuse(unreadable);
+        return fail(unreadable);
     QByteArray json(int(archive_entry_size(header)), Qt::Uninitialized);
     if (archive_read_data(reader.get(), json.data(), size_t(json.size())) != json.size())
-        return refuse(unreadable);
+        return fail(unreadable);
     char extra = 0;
     if (archive_read_data(reader.get(), &extra, 1) != 0)
-        return refuse(unreadable);
+        return fail(unreadable);
     if (!deltaIndex.read(std::move(json)))
-        return refuse(deltaIndex.errorString());
+        return fail(deltaIndex.errorString());
     return true;
 }
 
@@ -80,22 +75,23 @@ bool DeltaPlan::matchEntries(const PackagePlan &package)
     const QVector<DeltaIndex::File> &files = deltaIndex.files();
     const QVector<PackagePlan::Entry> &entries = package.entries();
     if (entries.size() != files.size() + 1)
-        return refuse(QStringLiteral("delta.json lists %1 files, the package holds %2")
-                              .arg(files.size())
-                              .arg(entries.size() - 1));
+        return fail(QStringLiteral("delta.json lists %1 files, the package holds %2")
+                            .arg(files.size())
+                            .arg(entries.size() - 1));
     for (int i = 0; i < files.size(); ++i) {
         const PackagePlan::Entry &entry = entries.at(i + 1);
         if (entry.isDir || entry.path != files.at(i).path)
-            return refuse(QStringLiteral("delta.json does not name entry: ") + entry.path);
+            return fail(QStringLiteral("delta.json does not name entry: ") + entry.path);
         if (!files.at(i).patch && entry.size != files.at(i).size)
-            return refuse(QStringLiteral("new file of another size than listed: ") + entry.path);
+            return fail(QStringLiteral("new file of another size than listed: ") + entry.path);
     }
     return true;
 }
 
-bool DeltaPlan::refuse(const QString &why)
+bool DeltaPlan::fail(const QString &why)
 {
-    error = why;
+    if (error.isEmpty())
+        error = why;
     return false;
 }
 

@@ -17,8 +17,6 @@ class QIODevice;
 class DeltaPlan
 {
 public:
-    explicit DeltaPlan(const QString &protectedFolder = QString());
-
     // package open and seekable; name is what a refusal calls it; target is the installed
     // folder the delta's patches apply to.
     bool read(QIODevice *package, const QString &name, const QString &target);
@@ -29,12 +27,11 @@ public:
     const PackagePlan &result() const;
 
 private:
-    bool refuse(const QString &why);
+    bool fail(const QString &why);
     bool readIndex(QIODevice *package);
     bool matchEntries(const PackagePlan &package);
     bool checkInflation(qint64 packageSize, const QString &target);
 
-    QString protectedFolder;
     DeltaIndex deltaIndex;
     PackagePlan made;
     QString error;

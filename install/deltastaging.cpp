@@ -4,9 +4,8 @@
 
 #include <QFileInfo>
 
-DeltaStaging::DeltaStaging(const DeltaIndex &index, const QString &target)
-    : index(index)
-    , target(target)
+DeltaStaging::DeltaStaging(const QString &target)
+    : target(target)
 { }
 
 DeltaStaging::~DeltaStaging()
@@ -14,11 +13,27 @@ DeltaStaging::~DeltaStaging()
     letGo();
 }
 
+bool DeltaStaging::read(QIODevice *package, const QString &name)
+{
+    error.clear();
+    return delta.read(package, name, target) || fail(delta.errorString());
+}
+
+const PackagePlan &DeltaStaging::plan() const
+{
+    return delta.result();
+}
+
+int DeltaStaging::leadingEntries() const
+{
+    return 1;
+}
+
 bool DeltaStaging::begin(int at)
 {
     letGo();
     current = at;
-    const DeltaIndex::File &file = index.files().at(at);
+    const DeltaIndex::File &file = delta.index().files().at(at);
     digest = std::make_unique<Blake2b512>();
     if (!file.patch)
         return true;
@@ -27,28 +42,28 @@ bool DeltaStaging::begin(int at)
     const QString path = target + QLatin1Char('/') + file.path;
     const QFileInfo info(path);
     if (info.isSymLink() || !info.isFile())
-        return refuse(QStringLiteral("installed file missing"));
+        return fail(QStringLiteral("installed file missing"));
     base.setFileName(path);
     if (!base.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("installed file unreadable: ") + base.errorString());
+        return fail(QStringLiteral("installed file unreadable: ") + base.errorString());
     const qint64 size = base.size();
     if (size > DeltaIndex::maxFileSize)
-        return refuse(QStringLiteral("installed file too large"));
+        return fail(QStringLiteral("installed file too large"));
     if (size > 0) {
         baseBytes = base.map(0, size);
         if (!baseBytes)
-            return refuse(QStringLiteral("installed file unreadable: ") + base.errorString());
+            return fail(QStringLiteral("installed file unreadable: ") + base.errorString());
     }
     const char *bytes = reinterpret_cast<const char *>(baseBytes);
     Blake2b512 installed;
     installed.addData(bytes, size);
     if (installed.result() != file.oldDigest)
-        return refuse(QStringLiteral("installed file differs from the one the delta patches"));
+        return fail(QStringLiteral("installed file differs from the one the delta patches"));
     patch = std::make_unique<DeltaPatch>(bytes, size, file.size);
     return true;
 }
 
-bool DeltaStaging::take(const char *data, qint64 size, const DeltaPatch::Sink &write)
+bool DeltaStaging::add(const char *data, qint64 size, const Sink &write)
 {
     const auto hashed = [this, &write](const char *piece, qint64 length) {
         digest->addData(piece, length);
@@ -58,16 +73,16 @@ bool DeltaStaging::take(const char *data, qint64 size, const DeltaPatch::Sink &w
         return hashed(data, size);
     if (patch->feed(data, size, hashed))
         return true;
-    return refuse(patch->errorString());
+    return fail(patch->errorString());
 }
 
 bool DeltaStaging::end()
 {
     bool ok = true;
     if (patch && !patch->finish())
-        ok = refuse(patch->errorString());
-    else if (digest->result() != index.files().at(current).digest)
-        ok = refuse(QStringLiteral("result differs from the release's"));
+        ok = fail(patch->errorString());
+    else if (digest->result() != delta.index().files().at(current).digest)
+        ok = fail(QStringLiteral("result differs from the release's"));
     letGo();
     return ok;
 }
@@ -77,9 +92,10 @@ QString DeltaStaging::errorString() const
     return error;
 }
 
-bool DeltaStaging::refuse(const QString &why)
+bool DeltaStaging::fail(const QString &why)
 {
-    error = why;
+    if (error.isEmpty())
+        error = why;
     return false;
 }
 

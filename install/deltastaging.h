@@ -1,8 +1,9 @@
 #ifndef DELTASTAGING_H
 #define DELTASTAGING_H
 
-#include "install/deltaindex.h"
 #include "install/deltapatch.h"
+#include "install/deltaplan.h"
+#include "install/filemaker.h"
 
 #include <QFile>
 #include <QString>
@@ -15,28 +16,32 @@ class Blake2b512;
 // installed files: a patch only against an installed file whose digest is the one the index
 // expects, every result held to its declared size and digest. What it refuses means the delta
 // does not fit this installation (or is damaged); nothing here writes to the target.
-class DeltaStaging
+class DeltaStaging : public FileMaker
 {
 public:
-    // index outlives the staging; target is the installed folder, canonical.
-    DeltaStaging(const DeltaIndex &index, const QString &target);
-    ~DeltaStaging();
+    // target is the installed folder, canonical.
+    explicit DeltaStaging(const QString &target);
+    ~DeltaStaging() override;
 
-    // Starts file index of the index: maps and checks the installed file for a patch.
-    bool begin(int index);
-    // The next piece of the file's entry; what it makes goes to write, in order.
-    bool take(const char *data, qint64 size, const DeltaPatch::Sink &write);
-    // After the entry's last piece: the result is whole and its digest the expected one. The
-    // installed file is let go either way.
-    bool end();
-    QString errorString() const;
+    bool read(QIODevice *package, const QString &name) override;
+    // The package's first entry is its index.
+    const PackagePlan &plan() const override;
+    int leadingEntries() const override;
+
+    // Maps and checks the installed file for a patch.
+    bool begin(int index) override;
+    bool add(const char *data, qint64 size, const Sink &write) override;
+    // The result is whole and its digest the expected one. The installed file is let go
+    // either way.
+    bool end() override;
+    QString errorString() const override;
 
 private:
-    bool refuse(const QString &why);
+    bool fail(const QString &why);
     void letGo();
 
-    const DeltaIndex &index;
     QString target;
+    DeltaPlan delta;
     int current = -1;
     QFile base;
     uchar *baseBytes = nullptr;

@@ -1,9 +1,10 @@
 #include "install/installation.h"
 
 #include "install/archivereader.h"
-#include "install/deltastaging.h"
 #include "install/entryname.h"
+#include "install/filemaker.h"
 #include "install/packageplan.h"
+#include "install/staginglayout.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -26,11 +27,11 @@ int stagedMode(int archiveMode)
 
 } // namespace
 
-Installation::Installation(QIODevice *package, const PackagePlan &plan, const QString &targetDir,
-                           const std::atomic<bool> &cancelled, DeltaStaging *delta)
+Installation::Installation(QIODevice *package, FileMaker &maker, const QString &targetDir,
+                           const std::atomic<bool> &cancelled)
     : package(package)
-    , plan(plan)
-    , delta(delta)
+    , maker(maker)
+    , plan(maker.plan())
     , targetDir(targetDir)
     , target(QFileInfo(targetDir).canonicalFilePath())
     , cancelled(cancelled)
@@ -53,7 +54,7 @@ bool Installation::stage()
     return true;
 }
 
-PackageInstaller::Error Installation::error() const
+InstallError Installation::error() const
 {
     return kind;
 }
@@ -98,7 +99,7 @@ bool Installation::makeStaging()
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100 && stagingName.isEmpty(); ++attempt) {
-        QString name = InstallJournal::stagingPrefix();
+        QString name = StagingLayout::prefix();
         for (int i = 0; i < 8; ++i)
             name += QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]);
         if (targetHandle.makeFolder(name))
@@ -114,7 +115,7 @@ bool Installation::makeStaging()
         return fail(Error::WriteFailed, QStringLiteral("cannot open staging folder"), stagingName);
     // Every bucket before the first file: made one at a time between the files, they made
     // creating the files three to four times slower on ext4 (measured with 65,535 files).
-    for (const QString &bucket : InstallJournal::bucketNames(plan.entries().size())) {
+    for (const QString &bucket : StagingLayout::bucketNames(plan.entries().size())) {
         if (!journal->staging().makeFolder(bucket))
             return fail(Error::WriteFailed, cannotCreate, bucket);
     }
@@ -128,8 +129,7 @@ bool Installation::stageFiles()
     if (!reader.open())
         return fail(Error::Refused, unreadable, reader.lastError());
     qint64 total = 0;
-    // A delta's index comes before the entries that make its files.
-    for (int i = delta ? -1 : 0; i < plan.entries().size(); ++i) {
+    for (int i = -maker.leadingEntries(); i < plan.entries().size(); ++i) {
         archive_entry *header = nullptr;
         if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
             return fail(Error::Refused, unreadable, reader.lastError());
@@ -139,8 +139,8 @@ bool Installation::stageFiles()
     return true;
 }
 
-// Streams one entry into its staging file (through the delta, for a delta's), stopping the
-// moment it passes its declared size.
+// Streams one entry through the maker into its staging file, stopping the moment it passes its
+// declared size.
 bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total)
 {
     const PackagePlan::Entry &entry = plan.entries().at(index);
@@ -148,11 +148,11 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
         return fail(Error::Refused, QStringLiteral("package changed while reading"), entry.path);
     const NativeDir &bucket = journal->bucket(index);
     const QString cannotWrite = QStringLiteral("cannot write");
-    NativeDir::File out;
-    if (!bucket.createFile(InstallJournal::stagedName(index), stagedMode(entry.mode), &out))
+    NativeFile out;
+    if (!bucket.createFile(StagingLayout::stagedName(index), stagedMode(entry.mode), &out))
         return fail(Error::WriteFailed, cannotWrite, bucket.errorString());
-    if (delta && !delta->begin(index))
-        return fail(Error::Refused, delta->errorString(), entry.path);
+    if (!maker.begin(index))
+        return fail(Error::Refused, maker.errorString(), entry.path);
     qint64 written = 0;
     const auto write = [&](const char *data, qint64 size) {
         written += size;
@@ -173,19 +173,18 @@ bool Installation::stageFile(ArchiveReader &reader, archive_entry *header, int i
         if (status != ARCHIVE_OK || at != offset)
             return fail(Error::Refused, QStringLiteral("damaged entry"), entry.path);
         offset += qint64(size);
-        const char *data = static_cast<const char *>(block);
-        if (delta ? !delta->take(data, qint64(size), write) : !write(data, qint64(size)))
-            return fail(Error::Refused, delta ? delta->errorString() : QString(), entry.path);
+        if (!maker.add(static_cast<const char *>(block), qint64(size), write))
+            return fail(Error::Refused, maker.errorString(), entry.path);
     }
     // libarchive has checked the CRC at the end of the data; the size is checked here.
-    if (delta && !delta->end())
-        return fail(Error::Refused, delta->errorString(), entry.path);
+    if (!maker.end())
+        return fail(Error::Refused, maker.errorString(), entry.path);
     if (written != entry.size)
         return fail(Error::Refused, QStringLiteral("damaged entry"), entry.path);
     if (!out.close())
         return fail(Error::WriteFailed, cannotWrite, entry.path);
     // Taken once the file is closed: some systems set the write time only then.
-    staged[index] = bucket.idOf(InstallJournal::stagedName(index));
+    staged[index] = bucket.idOf(StagingLayout::stagedName(index));
     if (!staged.at(index).isValid())
         return fail(Error::WriteFailed, cannotWrite, entry.path);
     return true;
@@ -212,7 +211,7 @@ bool Installation::commit()
     }
     if (journal->carryOut(cancelled) && journal->commit()) {
         journal.reset();
-        InstallJournal::removeStaging(targetHandle, stagingName);
+        StagingLayout::remove(targetHandle, stagingName);
         return true;
     }
     fail(Error::WriteFailed, journal->errorString(), target);
@@ -231,5 +230,5 @@ void Installation::removeStaging()
 {
     journal.reset();
     if (!stagingName.isEmpty())
-        InstallJournal::removeStaging(targetHandle, stagingName);
+        StagingLayout::remove(targetHandle, stagingName);
 }

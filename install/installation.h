@@ -1,8 +1,8 @@
 #ifndef INSTALLATION_H
 #define INSTALLATION_H
 
+#include "install/installerror.h"
 #include "install/installjournal.h"
-#include "install/packageinstaller.h"
 #include "platform/nativedir.h"
 
 #include <QString>
@@ -12,7 +12,7 @@
 #include <memory>
 
 class ArchiveReader;
-class DeltaStaging;
+class FileMaker;
 class PackagePlan;
 class QIODevice;
 struct archive_entry;
@@ -23,11 +23,10 @@ struct archive_entry;
 class Installation
 {
 public:
-    // package and plan (read from it) outlive the installation; cancelled is polled between
-    // pieces and files. For a delta package, plan is what it makes and delta makes it: the
-    // package's first entry, its index, is passed over.
-    Installation(QIODevice *package, const PackagePlan &plan, const QString &targetDir,
-                 const std::atomic<bool> &cancelled, DeltaStaging *delta = nullptr);
+    // package and maker (which has read it) outlive the installation; cancelled is polled
+    // between pieces and files.
+    Installation(QIODevice *package, FileMaker &maker, const QString &targetDir,
+                 const std::atomic<bool> &cancelled);
 
     // Checks the target, then inflates every file into the staging folder, each held to its
     // declared size. On failure the staging folder is gone again and the target as it was.
@@ -36,11 +35,11 @@ public:
     // can be.
     bool commit();
 
-    PackageInstaller::Error error() const;
+    InstallError error() const;
     QString errorString() const;
 
 private:
-    using Error = PackageInstaller::Error;
+    using Error = InstallError;
 
     bool fail(Error why, const QString &what, const QString &subject);
     bool checkExistingLinks();
@@ -51,13 +50,13 @@ private:
     void removeStaging();
 
     QIODevice *package;
+    FileMaker &maker;
     const PackagePlan &plan;
-    DeltaStaging *delta;
     QString targetDir;
     QString target; // canonical
     const std::atomic<bool> &cancelled;
     NativeDir targetHandle;
-    QVector<NativeDir::FileId> staged; // by entry; invalid for a folder
+    QVector<FileIdentity> staged; // by entry; invalid for a folder
     QString stagingName;
     std::unique_ptr<InstallJournal> journal;
     Error kind = Error::NoError;

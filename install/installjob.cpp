@@ -17,14 +17,11 @@ InstallJob::~InstallJob()
     }
 }
 
-void InstallJob::start(QFile *package, const QString &targetDir, const QString &protectedFolder,
-                       PackageInstaller::Format format)
+void InstallJob::start(QFile *package, const QString &targetDir, PackageKind kind)
 {
     if (thread)
         return;
-    installer = std::make_unique<PackageInstaller>(package, targetDir);
-    installer->setProtectedFolder(protectedFolder);
-    installer->setFormat(format);
+    installer = std::make_unique<PackageInstaller>(package, targetDir, kind);
     succeeded = false;
     PackageInstaller *worker = installer.get();
     thread = QThread::create([this, worker] { succeeded = worker->install(); });

@@ -23,8 +23,8 @@ public:
     ~InstallJob() override;
 
     // package stays open, unread by anyone else, until finished() arrives.
-    void start(QFile *package, const QString &targetDir, const QString &protectedFolder,
-               PackageInstaller::Format format = PackageInstaller::Format::Zip);
+    void start(QFile *package, const QString &targetDir,
+               PackageKind kind = PackageKind::Incremental);
     // The install stops at its next safe point and rolls back; finished() then reports
     // "cancelled". Does nothing when no install runs.
     void cancel();

@@ -1,6 +1,7 @@
 #include "install/installjournal.h"
 
 #include "install/entrypath.h"
+#include "install/staginglayout.h"
 
 #include <QCryptographicHash>
 
@@ -10,14 +11,10 @@
 namespace {
 
 const QByteArray magic = "updater-journal 2";
-// Two copies, so that one damaged copy does not lose the plan; each is written under a
-// temporary name first, so a copy that exists was written whole (its checksum says so again).
-const QString copyNames[] = { QStringLiteral("journal-1"), QStringLiteral("journal-2") };
+// Each copy is written under a temporary name first, so a copy that exists was written whole
+// (its checksum says so again).
 const QString newSuffix = QStringLiteral(".new");
 constexpr int maxIndex = 100000;
-// Files go into folders of 256. In one folder of 65,535 names every create and rename costs
-// several times more, and on ext4 the cost of finding a free inode grows with the folder's size.
-constexpr int bucketSize = 256;
 // Parent folders held open at once; past this the cache starts again. Packages spread their
 // files over their folders in any order (the install benchmark's 65,535 files go round 256
 // folders), and each miss costs opening the path again; the bound keeps well inside the 1,024
@@ -47,7 +44,7 @@ bool isPlannedPath(const QString &path)
     return EntryPath::problem(path).isEmpty()
             && !path.section(QLatin1Char('/'), 0, 0)
                         .toCaseFolded()
-                        .startsWith(InstallJournal::stagingPrefix().toCaseFolded());
+                        .startsWith(StagingLayout::prefix().toCaseFolded());
 }
 
 } // namespace
@@ -62,34 +59,11 @@ bool InstallJournal::isValid() const
     return stagingDir.isValid();
 }
 
-QString InstallJournal::bucketName(int index)
-{
-    return QLatin1Char('b') + QString::number(index / bucketSize);
-}
-
-QStringList InstallJournal::bucketNames(int count)
-{
-    QStringList names;
-    for (int index = 0; index < count; index += bucketSize)
-        names.append(bucketName(index));
-    return names;
-}
-
-QString InstallJournal::stagedName(int index)
-{
-    return QString::number(index);
-}
-
-QString InstallJournal::backupName(int index)
-{
-    return QLatin1String("old-") + QString::number(index);
-}
-
 const NativeDir &InstallJournal::bucket(int index)
 {
-    if (index / bucketSize != currentBucketNumber) {
-        currentBucket = stagingDir.openFolder(bucketName(index));
-        currentBucketNumber = index / bucketSize;
+    if (StagingLayout::bucketNumber(index) != currentBucketNumber) {
+        currentBucket = stagingDir.openFolder(StagingLayout::bucketName(index));
+        currentBucketNumber = StagingLayout::bucketNumber(index);
     }
     return currentBucket;
 }
@@ -97,73 +71,6 @@ const NativeDir &InstallJournal::bucket(int index)
 const NativeDir &InstallJournal::staging() const
 {
     return stagingDir;
-}
-
-QString InstallJournal::stagingPrefix()
-{
-    return QStringLiteral(".updater-staging-");
-}
-
-QString InstallJournal::doneName()
-{
-    return QStringLiteral("journal.done");
-}
-
-QString InstallJournal::undoneName()
-{
-    return QStringLiteral("journal.undone");
-}
-
-bool InstallJournal::isSettled(const NativeDir &staging)
-{
-    return staging.kindOf(doneName()) == NativeDir::Kind::File
-            || staging.kindOf(undoneName()) == NativeDir::Kind::File;
-}
-
-bool InstallJournal::hasPlan(const NativeDir &staging)
-{
-    for (const QString &name : copyNames) {
-        if (staging.kindOf(name) != NativeDir::Kind::Missing)
-            return true;
-    }
-    return false;
-}
-
-bool InstallJournal::hasBackups(const NativeDir &staging)
-{
-    for (const QString &name : staging.entryNames()) {
-        if (!name.startsWith(QLatin1Char('b')))
-            continue;
-        const NativeDir bucket = staging.openFolder(name);
-        for (const QString &inside : bucket.entryNames()) {
-            if (inside.startsWith(QLatin1String("old-")))
-                return true;
-        }
-    }
-    return false;
-}
-
-bool InstallJournal::removeStaging(const NativeDir &target, const QString &name)
-{
-    {
-        const NativeDir staging = target.openFolder(name);
-        if (!staging.isValid())
-            return false;
-        const QStringList markers { doneName(), undoneName() };
-        bool removed = true;
-        for (const QString &entry : staging.entryNames()) {
-            if (!markers.contains(entry))
-                removed &= staging.removeTree(entry);
-        }
-        for (const QString &marker : markers) {
-            if (removed && staging.kindOf(marker) != NativeDir::Kind::Missing)
-                removed = staging.removeTree(marker);
-        }
-        if (!removed)
-            return false;
-    }
-    // The folder's own handle is closed: Windows deletes a folder only once none is open.
-    return target.removeFolder(name);
 }
 
 bool InstallJournal::fail(const QString &why)
@@ -196,11 +103,12 @@ bool InstallJournal::write(const QStringList &dirs, const QVector<File> &planned
         content += "D " + dir.toUtf8() + '\n';
     for (const File &file : plannedFiles)
         content += "F " + QByteArray::number(file.index) + ' '
-                + QByteArray::number(file.staged.volume) + ' '
-                + QByteArray::number(file.staged.index) + ' ' + QByteArray::number(file.staged.size)
-                + ' ' + QByteArray::number(file.staged.modified) + ' ' + file.path.toUtf8() + '\n';
+                + QByteArray::number(file.staged.volume()) + ' '
+                + QByteArray::number(file.staged.index()) + ' '
+                + QByteArray::number(file.staged.size()) + ' '
+                + QByteArray::number(file.staged.modified()) + ' ' + file.path.toUtf8() + '\n';
     content += "C " + checksum(content) + '\n';
-    for (const QString &name : copyNames) {
+    for (const QString &name : StagingLayout::journalNames()) {
         if (!writeCopy(name, content))
             return false;
     }
@@ -211,7 +119,7 @@ bool InstallJournal::write(const QStringList &dirs, const QVector<File> &planned
 
 bool InstallJournal::writeCopy(const QString &name, const QByteArray &content)
 {
-    NativeDir::File out;
+    NativeFile out;
     const bool written = stagingDir.createFile(name + newSuffix, 0600, &out)
             && out.write(content.constData(), content.size()) && out.flush() && out.close()
             && stagingDir.moveNew(name + newSuffix, stagingDir, name);
@@ -222,7 +130,7 @@ bool InstallJournal::writeCopy(const QString &name, const QByteArray &content)
 
 bool InstallJournal::read()
 {
-    for (const QString &name : copyNames) {
+    for (const QString &name : StagingLayout::journalNames()) {
         QByteArray content;
         if (stagingDir.readFile(name, maxBytes, &content) && parse(content))
             return true;
@@ -258,10 +166,10 @@ bool InstallJournal::parse(const QByteArray &content)
             return false;
         bool numbers[5] = {};
         const int index = fields.at(1).toInt(&numbers[0]);
-        const NativeDir::FileId staged { fields.at(2).toULongLong(&numbers[1]),
-                                         fields.at(3).toULongLong(&numbers[2]),
-                                         fields.at(4).toLongLong(&numbers[3]),
-                                         fields.at(5).toLongLong(&numbers[4]) };
+        const FileIdentity staged { fields.at(2).toULongLong(&numbers[1]),
+                                    fields.at(3).toULongLong(&numbers[2]),
+                                    fields.at(4).toLongLong(&numbers[3]),
+                                    fields.at(5).toLongLong(&numbers[4]) };
         int pathStart = 0;
         for (int field = 0; field < 6; ++field)
             pathStart += fields.at(field).size() + 1;
@@ -298,7 +206,7 @@ bool InstallJournal::placeFile(const File &file)
     if (!parent.isValid())
         return fail(QStringLiteral("entry leads through a link: ") + file.path);
     const NativeDir &from = bucket(file.index);
-    const QString staged = stagedName(file.index);
+    const QString staged = StagingLayout::stagedName(file.index);
     const QString name = nameOf(file.path);
     // Most files are new to the target: one call places them, and finds those it must not.
     if (from.moveNew(staged, parent, name))
@@ -320,7 +228,7 @@ bool InstallJournal::placeFile(const File &file)
         return fail(QStringLiteral("cannot set permissions of: ") + file.path);
     // The replaced file is only moved aside: it goes with the staging folder once the install
     // is marked done.
-    if (!parent.moveNew(name, from, backupName(file.index)))
+    if (!parent.moveNew(name, from, StagingLayout::backupName(file.index)))
         return fail(QStringLiteral("cannot replace: ") + file.path);
     if (!from.moveNew(staged, parent, name))
         return fail(QStringLiteral("cannot place: ") + file.path);
@@ -329,7 +237,7 @@ bool InstallJournal::placeFile(const File &file)
 
 bool InstallJournal::commit()
 {
-    return mark(doneName())
+    return mark(StagingLayout::doneName())
             || fail(QStringLiteral("cannot finish the install journal: ")
                     + stagingDir.errorString());
 }
@@ -339,7 +247,7 @@ bool InstallJournal::mark(const QString &name)
     // A marker left by an earlier run of the same undo counts as well.
     if (stagingDir.kindOf(name) == NativeDir::Kind::File)
         return true;
-    NativeDir::File marker;
+    NativeFile marker;
     return stagingDir.createFile(name, 0600, &marker) && marker.flush() && marker.close()
             && stagingDir.flush();
 }
@@ -366,7 +274,7 @@ bool InstallJournal::rollBack()
     }
     // Unmarked, a removal cut short is undone once more at the next start, which finds nothing
     // left to put back: slower, not wrong.
-    if (undone && !mark(undoneName()))
+    if (undone && !mark(StagingLayout::undoneName()))
         qWarning("cannot mark the undo finished: %s", qPrintable(stagingDir.errorString()));
     return undone;
 }
@@ -378,14 +286,15 @@ bool InstallJournal::undoFile(const File &file)
     const QString name = nameOf(file.path);
     // Only the very file that was staged is taken back; anything else at the path stays.
     if (parent.isValid() && file.staged.isValid() && parent.idOf(name) == file.staged
-        && !parent.moveNew(name, from, stagedName(file.index)))
+        && !parent.moveNew(name, from, StagingLayout::stagedName(file.index)))
         return fail(QStringLiteral("cannot take back: ") + file.path);
     // A bucket that is gone holds no backup: there is nothing to put back.
-    if (!from.isValid() && stagingDir.kindOf(bucketName(file.index)) == NativeDir::Kind::Missing)
+    if (!from.isValid()
+        && stagingDir.kindOf(StagingLayout::bucketName(file.index)) == NativeDir::Kind::Missing)
         return true;
-    if (from.kindOf(backupName(file.index)) == NativeDir::Kind::Missing)
+    if (from.kindOf(StagingLayout::backupName(file.index)) == NativeDir::Kind::Missing)
         return true;
-    if (parent.isValid() && from.moveNew(backupName(file.index), parent, name))
+    if (parent.isValid() && from.moveNew(StagingLayout::backupName(file.index), parent, name))
         return true;
     // Another file stands at the path now, or its folder is gone: both are kept.
     return fail(QStringLiteral("cannot put back: ") + file.path);

@@ -10,9 +10,8 @@
 #include <atomic>
 #include <map>
 
-// The plan of one install's moves and their undo, kept in its staging folder so that a crash at
-// any point can be settled at the next start. Staged file N is "N" in a bucket folder of the
-// staging folder; the file it replaces goes aside to "old-N" beside it. Which moves happened is
+// The plan of one install's moves and their undo, kept in its staging folder (StagingLayout) so
+// that a crash at any point can be settled at the next start. Which moves happened is
 // read from what exists: a file at an entry's path counts as the staged one only when it is the
 // very file staged (the plan records its identity), so an undo never removes anything else, and
 // undoing moves the new file back to "N" rather than deleting it, so an undo cut short can be
@@ -24,7 +23,7 @@ public:
     {
         int index;
         QString path; // relative to the target
-        NativeDir::FileId staged; // the staged file's identity
+        FileIdentity staged; // the staged file's identity
         int mode = 0; // what the staged file was created with
     };
 
@@ -32,11 +31,6 @@ public:
     InstallJournal(const NativeDir &target, const QString &stagingName);
 
     bool isValid() const;
-    // The folder that holds staged file index and its backup; the installer creates each one.
-    static QString bucketName(int index);
-    static QStringList bucketNames(int count);
-    static QString stagedName(int index);
-    static QString backupName(int index);
     // The bucket of index, opened once for a run of neighbouring indexes.
     const NativeDir &bucket(int index);
     const NativeDir &staging() const;
@@ -71,20 +65,6 @@ public:
     {
         return 128 + count * 100 + characters * 3;
     }
-
-    // The folder name prefix that marks staging folders; no entry may use it.
-    static QString stagingPrefix();
-    // The markers of a finished install and of a complete undo, whether staging has either (what
-    // is left of it is then rubbish), and whether anything says moves may have begun.
-    static QString doneName();
-    static QString undoneName();
-    static bool isSettled(const NativeDir &staging);
-    static bool hasPlan(const NativeDir &staging);
-    static bool hasBackups(const NativeDir &staging);
-    // Removes the staging folder name of target, its markers last: a removal cut short (a
-    // replaced program still running on Windows cannot be deleted, only moved) leaves a folder
-    // that is still marked, to be removed at the next start.
-    static bool removeStaging(const NativeDir &target, const QString &name);
 
 private:
     bool fail(const QString &why);

@@ -1,6 +1,7 @@
 #include "install/installrecovery.h"
 
 #include "install/installjournal.h"
+#include "install/staginglayout.h"
 #include "platform/nativedir.h"
 #include "platform/updatelock.h"
 
@@ -15,7 +16,7 @@ QStringList stagingFolders(const NativeDir &target)
     QStringList names;
     for (const QString &name : target.entryNames()) {
         // A link or a file under our prefix is not ours: it is neither followed nor removed.
-        if (name.startsWith(InstallJournal::stagingPrefix())
+        if (name.startsWith(StagingLayout::prefix())
             && target.kindOf(name) == NativeDir::Kind::Folder)
             names.append(name);
     }
@@ -87,10 +88,10 @@ InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const 
     // Marked done, the new tree stands; marked undone, the old one: either way what is left is
     // rubbish, never to be undone (again). Without a plan and without backups no file was moved
     // yet.
-    if (InstallJournal::isSettled(staging)
-        || (!InstallJournal::hasPlan(staging) && !InstallJournal::hasBackups(staging))) {
+    if (StagingLayout::isSettled(staging)
+        || (!StagingLayout::hasPlan(staging) && !StagingLayout::hasBackups(staging))) {
         journal.reset();
-        InstallJournal::removeStaging(target, name);
+        StagingLayout::remove(target, name);
         return Outcome::Clean;
     }
     if (!journal->read()) {
@@ -108,7 +109,7 @@ InstallRecovery::Outcome InstallRecovery::settle(const NativeDir &target, const 
     }
     qWarning("rolled back an interrupted install: %s", qPrintable(path));
     journal.reset();
-    InstallJournal::removeStaging(target, name);
+    StagingLayout::remove(target, name);
     return Outcome::RolledBack;
 }
 

@@ -1,10 +1,8 @@
 #include "install/packageinstaller.h"
 
-#include "install/deltaplan.h"
-#include "install/deltastaging.h"
+#include "install/filemaker.h"
 #include "install/installation.h"
 #include "install/installrecovery.h"
-#include "install/packageplan.h"
 #include "platform/updatelock.h"
 
 #include <QFile>
@@ -12,25 +10,18 @@
 
 #include <memory>
 
-PackageInstaller::PackageInstaller(const QString &packagePath, const QString &targetDir)
+PackageInstaller::PackageInstaller(const QString &packagePath, const QString &targetDir,
+                                   PackageKind kind)
     : packagePath(packagePath)
     , targetDir(targetDir)
+    , kind(kind)
 { }
 
-PackageInstaller::PackageInstaller(QFile *package, const QString &targetDir)
+PackageInstaller::PackageInstaller(QFile *package, const QString &targetDir, PackageKind kind)
     : package(package)
     , targetDir(targetDir)
+    , kind(kind)
 { }
-
-void PackageInstaller::setProtectedFolder(const QString &name)
-{
-    protectedFolder = name;
-}
-
-void PackageInstaller::setFormat(Format packageFormat)
-{
-    format = packageFormat;
-}
 
 bool PackageInstaller::install()
 {
@@ -40,44 +31,37 @@ bool PackageInstaller::install()
     QFile *file = package;
     if (!file) {
         if (!owned.open(QIODevice::ReadOnly))
-            return refuse(Error::Refused, QLatin1String("cannot open package: ") + packagePath);
+            return fail(Error::Refused, QLatin1String("cannot open package: ") + packagePath);
         file = &owned;
     }
     if (file->isSequential() || !file->isOpen())
-        return refuse(Error::Refused, QLatin1String("cannot open package: ") + file->fileName());
+        return fail(Error::Refused, QLatin1String("cannot open package: ") + file->fileName());
 
     UpdateLock lock(UpdateLock::folderOf(targetDir));
     if (!lock.tryLock())
-        return refuse(lock.error() == UpdateLock::Error::HeldElsewhere ? Error::Busy
-                                                                       : Error::WriteFailed,
-                      lock.errorString());
-    if (!settleEarlierInstalls())
-        return false;
+        return fail(lock.error() == UpdateLock::Error::HeldElsewhere ? Error::Busy
+                                                                     : Error::WriteFailed,
+                    lock.errorString());
+    return settleEarlierInstalls() && installFrom(file);
+}
 
+bool PackageInstaller::installFrom(QFile *file)
+{
+    const std::unique_ptr<FileMaker> maker
+            = FileMaker::forKind(kind, QFileInfo(targetDir).canonicalFilePath());
+    if (!maker)
+        return fail(Error::Refused,
+                    QLatin1String("an installer is started, not unpacked: ") + file->fileName());
     // Every refusal of the plan is the package's fault, whatever its kind.
-    PackagePlan plan(protectedFolder);
-    DeltaPlan deltaPlan(protectedFolder);
-    std::unique_ptr<DeltaStaging> staging;
-    if (format == Format::Delta) {
-        const QString target = QFileInfo(targetDir).canonicalFilePath();
-        if (!deltaPlan.read(file, file->fileName(), target))
-            return refuse(Error::Refused, deltaPlan.errorString());
-        staging = std::make_unique<DeltaStaging>(deltaPlan.index(), target);
-    } else if (!plan.read(file, file->fileName())) {
-        return refuse(Error::Refused, plan.errorString());
-    } else if (isDelta(plan)) {
-        return refuse(Error::Refused,
-                      QStringLiteral("a delta package is not an incremental package: ")
-                              + file->fileName());
-    }
-    Installation installation(file, staging ? deltaPlan.result() : plan, targetDir, cancelled,
-                              staging.get());
+    if (!maker->read(file, file->fileName()))
+        return fail(Error::Refused, maker->errorString());
+    Installation installation(file, *maker, targetDir, cancelled);
     if (installation.stage() && installation.commit())
         return true;
     // Whatever else went wrong on the way, a cancelled install that was undone is cancelled.
     if (cancelled && installation.error() != Error::RollBackIncomplete)
-        return refuse(Error::Cancelled, QStringLiteral("cancelled"));
-    return refuse(installation.error(), installation.errorString());
+        return fail(Error::Cancelled, QStringLiteral("cancelled"));
+    return fail(installation.error(), installation.errorString());
 }
 
 // What an earlier install left is settled first; one that cannot be stays untouched, and
@@ -90,29 +74,23 @@ bool PackageInstaller::settleEarlierInstalls()
     case InstallRecovery::Outcome::RolledBack:
         return true;
     case InstallRecovery::Outcome::Busy:
-        return refuse(Error::Busy, recovery.errorString());
+        return fail(Error::Busy, recovery.errorString());
     case InstallRecovery::Outcome::LockUnusable:
-        return refuse(Error::WriteFailed, recovery.errorString());
+        return fail(Error::WriteFailed, recovery.errorString());
     case InstallRecovery::Outcome::Unreadable:
     case InstallRecovery::Outcome::Incomplete:
         break;
     }
-    return refuse(Error::RollBackIncomplete,
-                  QLatin1String("an earlier update is not settled: ") + recovery.errorString());
+    return fail(Error::RollBackIncomplete,
+                QLatin1String("an earlier update is not settled: ") + recovery.errorString());
 }
 
-// Unpacked as a zip, a delta would leave its index and raw patch frames where the program's
-// files were.
-bool PackageInstaller::isDelta(const PackagePlan &plan)
+bool PackageInstaller::fail(Error why, const QString &what)
 {
-    const QString first = plan.entries().value(0).path;
-    return first.compare(QLatin1String("delta.json"), Qt::CaseInsensitive) == 0;
-}
-
-bool PackageInstaller::refuse(Error kind, const QString &why)
-{
-    lastError = kind;
-    reason = why;
+    if (lastError == Error::NoError) {
+        lastError = why;
+        reason = what;
+    }
     return false;
 }
 

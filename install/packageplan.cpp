@@ -4,6 +4,7 @@
 #include "install/entryname.h"
 #include "install/entrypath.h"
 #include "install/installjournal.h"
+#include "install/staginglayout.h"
 #include "platform/updatelock.h"
 
 #include <archive.h>
@@ -33,37 +34,32 @@ const QString unreadable = QStringLiteral("package is not a readable zip archive
 
 using Refusal = PackagePlan::Refusal;
 
-PackagePlan::PackagePlan(const QString &protectedFolder)
-    : protectedFolder(protectedFolder)
-    , protectedKey(protectedFolder.toCaseFolded())
-{ }
-
 bool PackagePlan::read(QIODevice *package, const QString &name)
 {
-    *this = PackagePlan(protectedFolder);
+    *this = PackagePlan();
     const qint64 claimed = ArchiveReader::claimedEntryCount(*package);
     if (claimed > maxEntries)
-        return refuse(Refusal::OverLimit, QStringLiteral("too many entries"),
-                      QString::number(claimed));
+        return fail(Refusal::OverLimit, QStringLiteral("too many entries"),
+                    QString::number(claimed));
     if (claimed == 0)
-        return refuse(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
+        return fail(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
     ArchiveReader reader(package);
     if (!reader.open())
-        return refuse(Refusal::Unreadable, unreadable, reader.lastError());
+        return fail(Refusal::Unreadable, unreadable, reader.lastError());
     if (!readHeaders(reader))
         return false;
     if (planned.isEmpty())
-        return refuse(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
+        return fail(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
     // libarchive lists what the central directory holds; an end record that counts otherwise
     // belongs to a cut or patched archive. 0xffff may be a count past 16 bits without zip64.
     if (claimed >= 0 && claimed != 0xffff && claimed != planned.size())
-        return refuse(Refusal::Unreadable, unreadable,
-                      QStringLiteral("the end record counts %1 entries, the directory holds %2")
-                              .arg(claimed)
-                              .arg(planned.size()));
+        return fail(Refusal::Unreadable, unreadable,
+                    QStringLiteral("the end record counts %1 entries, the directory holds %2")
+                            .arg(claimed)
+                            .arg(planned.size()));
     if (total > inflationBound(package->size()))
-        return refuse(Refusal::OverLimit, QStringLiteral("package inflates too far"),
-                      QStringLiteral("%1 bytes declared").arg(total));
+        return fail(Refusal::OverLimit, QStringLiteral("package inflates too far"),
+                    QStringLiteral("%1 bytes declared").arg(total));
     return true;
 }
 
@@ -104,7 +100,7 @@ QString PackagePlan::withoutTop(const QString &name)
     return name.startsWith(QLatin1String("./")) ? name.mid(2) : name;
 }
 
-bool PackagePlan::refuse(Refusal why, const QString &reason, const QString &subject)
+bool PackagePlan::fail(Refusal why, const QString &reason, const QString &subject)
 {
     if (kind == Refusal::None) {
         kind = why;
@@ -121,15 +117,15 @@ bool PackagePlan::readHeaders(ArchiveReader &reader)
         if (status == ARCHIVE_EOF)
             return true;
         if (status != ARCHIVE_OK)
-            return refuse(Refusal::Unreadable, unreadable, reader.lastError());
+            return fail(Refusal::Unreadable, unreadable, reader.lastError());
         if (planned.size() == maxEntries)
-            return refuse(Refusal::OverLimit, QStringLiteral("too many entries"),
-                          QString::number(maxEntries + 1));
+            return fail(Refusal::OverLimit, QStringLiteral("too many entries"),
+                        QString::number(maxEntries + 1));
         if (!addEntry(header))
             return false;
         // Seekable zips skip by seeking: nothing is inflated in this pass.
         if (archive_read_data_skip(reader.get()) != ARCHIVE_OK)
-            return refuse(Refusal::Unreadable, unreadable, reader.lastError());
+            return fail(Refusal::Unreadable, unreadable, reader.lastError());
     }
 }
 
@@ -137,13 +133,13 @@ bool PackagePlan::addEntry(archive_entry *header)
 {
     const QString name = entryName(header);
     if (name.isNull())
-        return refuse(Refusal::Unsafe, QStringLiteral("unsafe entry name"),
-                      QStringLiteral("(not UTF-8)"));
+        return fail(Refusal::Unsafe, QStringLiteral("unsafe entry name"),
+                    QStringLiteral("(not UTF-8)"));
     const auto type = archive_entry_filetype(header);
     if (type == AE_IFLNK || archive_entry_hardlink(header))
-        return refuse(Refusal::Unsafe, QStringLiteral("link entry"), name);
+        return fail(Refusal::Unsafe, QStringLiteral("link entry"), name);
     if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_is_encrypted(header))
-        return refuse(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
+        return fail(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
     const bool isDir = type == AE_IFDIR;
     if (isDir && name == QLatin1String("./")) {
         planned.append({ QString(), true, 0, 0 });
@@ -153,7 +149,7 @@ bool PackagePlan::addEntry(archive_entry *header)
     if (isDir && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     if (!isDir && !archive_entry_size_is_set(header))
-        return refuse(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
+        return fail(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
     const qint64 size = isDir ? 0 : archive_entry_size(header);
     return addChecked({ path, isDir, int(archive_entry_perm(header)) & 0777, size }, name);
 }
@@ -167,12 +163,12 @@ bool PackagePlan::addChecked(const Entry &entry, const QString &name)
 {
     nameCharacters += entry.path.size();
     if (nameCharacters > maxNameCharacters)
-        return refuse(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
+        return fail(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
     const QString problem = EntryPath::problem(entry.path);
     if (!problem.isEmpty())
-        return refuse(Refusal::Unsafe, problem, name);
+        return fail(Refusal::Unsafe, problem, name);
     if (entry.size < 0 || entry.size > maxEntrySize)
-        return refuse(Refusal::OverLimit, QStringLiteral("entry too large"), name);
+        return fail(Refusal::OverLimit, QStringLiteral("entry too large"), name);
 
     // Windows compares names without case, so the checks do too, whatever the system here.
     const QString key = entry.path.toCaseFolded();
@@ -189,10 +185,9 @@ bool PackagePlan::checkPlace(const QString &key, const QString &name)
 {
     const int firstSlash = key.indexOf(QLatin1Char('/'));
     const QString first = firstSlash < 0 ? key : key.left(firstSlash);
-    if ((!protectedKey.isEmpty() && first == protectedKey)
-        || first == UpdateLock::folderName().toCaseFolded()
-        || first.startsWith(InstallJournal::stagingPrefix().toCaseFolded()))
-        return refuse(Refusal::Unsafe, QStringLiteral("entry in a protected folder"), name);
+    if (first == UpdateLock::folderName().toCaseFolded()
+        || first.startsWith(StagingLayout::prefix().toCaseFolded()))
+        return fail(Refusal::Unsafe, QStringLiteral("entry in a protected folder"), name);
     return true;
 }
 
@@ -203,7 +198,7 @@ bool PackagePlan::addPath(const QString &path, const QString &key, bool isDir, c
     const QString clash = QStringLiteral("entry clashes with another entry");
     const auto known = kinds.constFind(keyOf(key, key.size()));
     if (known != kinds.cend())
-        return isDir && known.value() ? true : refuse(Refusal::Unsafe, clash, name);
+        return isDir && known.value() ? true : fail(Refusal::Unsafe, clash, name);
     if (!note(keyOf(key, key.size()), isDir, name))
         return false;
     // Walk up only until a known folder: every folder is visited once in the whole run, which
@@ -217,7 +212,7 @@ bool PackagePlan::addPath(const QString &path, const QString &key, bool isDir, c
         const auto parent = kinds.constFind(folder);
         if (parent != kinds.cend()) {
             if (!parent.value())
-                return refuse(Refusal::Unsafe, clash, name);
+                return fail(Refusal::Unsafe, clash, name);
             break;
         }
         nameCharacters += slash;
@@ -233,9 +228,9 @@ bool PackagePlan::addPath(const QString &path, const QString &key, bool isDir, c
 bool PackagePlan::note(const PathKey &key, bool isDir, const QString &name)
 {
     if (kinds.size() == maxEntries)
-        return refuse(Refusal::OverLimit, QStringLiteral("too many entries and folders"), name);
+        return fail(Refusal::OverLimit, QStringLiteral("too many entries and folders"), name);
     if (nameCharacters > maxNameCharacters)
-        return refuse(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
+        return fail(Refusal::OverLimit, QStringLiteral("names too long in total"), name);
     kinds.insert(key, isDir);
     return true;
 }

@@ -14,7 +14,7 @@ struct archive_entry;
 
 // What a package would write, and every check that can be made of it before a byte is: the
 // entry counts, the limits, the Windows naming rules, the kinds of entry, their declared sizes
-// against the package's own, the protected folders and clashes between entries. It reads the
+// against the package's own, the updater's own folders and clashes between entries. It reads the
 // package alone, never the disk, so that it can judge bytes held in memory; what needs the
 // target (links in it, its free space) is checked by the Installation.
 class PackagePlan
@@ -34,10 +34,6 @@ public:
         int mode; // the archive's permission bits
         qint64 size; // as declared; 0 for a folder
     };
-
-    // Entries whose first path component is protectedFolder, in any case, are refused; the
-    // update lock's folder and staging folders always are.
-    explicit PackagePlan(const QString &protectedFolder = QString());
 
     // Reads every header of package (open and seekable) from its start, without inflating
     // anything; name is what a refusal calls the package. False at the first check that fails.
@@ -64,7 +60,7 @@ public:
     static QString withoutTop(const QString &name);
 
 private:
-    bool refuse(Refusal kind, const QString &reason, const QString &subject);
+    bool fail(Refusal kind, const QString &reason, const QString &subject);
     bool readHeaders(ArchiveReader &reader);
     bool addEntry(archive_entry *header);
     bool addChecked(const Entry &entry, const QString &name);
@@ -76,8 +72,6 @@ private:
     bool note(const PathKey &key, bool isDir, const QString &name);
     static PathKey keyOf(const QString &folded, int characters);
 
-    QString protectedFolder;
-    QString protectedKey;
     Refusal kind = Refusal::None;
     QString error;
     QVector<Entry> planned;

@@ -1,36 +1,19 @@
 #include "platform/fileidentity.h"
 
+#include "platform/nativehandle_win.h"
+
 #include <QFileDevice>
 
 #include <io.h>
-#include <windows.h>
-
-struct FileIdentityReader
-{
-    static FileIdentity read(HANDLE handle)
-    {
-        FileIdentity identity;
-        BY_HANDLE_FILE_INFORMATION info;
-        if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info))
-            return identity;
-        identity.valid = true;
-        identity.dev = info.dwVolumeSerialNumber;
-        identity.ino = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        identity.bytes = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-        // 100 ns units since 1601.
-        identity.mtime = qint64((quint64(info.ftLastWriteTime.dwHighDateTime) << 32)
-                                | info.ftLastWriteTime.dwLowDateTime)
-                * 100;
-        return identity;
-    }
-};
 
 FileIdentity FileIdentity::of(const QFileDevice &file)
 {
     const int fd = file.handle();
     if (fd < 0)
         return FileIdentity();
-    return FileIdentityReader::read(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return handle == INVALID_HANDLE_VALUE ? FileIdentity()
+                                          : NtFile::idOfHandle(handle, QString(), nullptr);
 }
 
 FileIdentity FileIdentity::of(const QString &path)
@@ -42,7 +25,7 @@ FileIdentity FileIdentity::of(const QString &path)
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return FileIdentity();
-    const FileIdentity identity = FileIdentityReader::read(handle);
+    const FileIdentity identity = NtFile::idOfHandle(handle, QString(), nullptr);
     CloseHandle(handle);
     return identity;
 }

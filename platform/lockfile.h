@@ -23,8 +23,8 @@ public:
 
     // The lock fileName in folderName of parent (created when missing), with content written
     // into it for those who find it held.
-    Result take(const QString &parent, const QString &folderName, const QString &fileName,
-                const QByteArray &content);
+    Result acquire(const QString &parent, const QString &folderName, const QString &fileName,
+                   const QByteArray &content);
     // Removes the file while still holding it, then lets go.
     void release();
     // Whether another process holds the lock now; creates, removes and keeps nothing. holder

@@ -86,8 +86,8 @@ LockFile::~LockFile()
     release();
 }
 
-LockFile::Result LockFile::take(const QString &parent, const QString &folderName,
-                                const QString &fileName, const QByteArray &content)
+LockFile::Result LockFile::acquire(const QString &parent, const QString &folderName,
+                                   const QString &fileName, const QByteArray &content)
 {
     release();
     const QString folderPath = parent + QLatin1Char('/') + folderName;

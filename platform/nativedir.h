@@ -1,6 +1,9 @@
 #ifndef NATIVEDIR_H
 #define NATIVEDIR_H
 
+#include "platform/fileidentity.h"
+#include "platform/nativefile.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
@@ -18,49 +21,6 @@ class NativeDir
 {
 public:
     enum class Kind { Missing, File, Folder, Link, Other };
-
-    // Which file a name leads to: volume and index (device and inode), with its size and last
-    // write time, none of which a rename changes. The size and time tell a file that took over
-    // the index of a removed one (ext4 hands freed inodes out again at once) from the removed
-    // one. Invalid (all zero) where there is no file.
-    struct FileId
-    {
-        quint64 volume = 0;
-        quint64 index = 0;
-        qint64 size = 0;
-        qint64 modified = 0; // in the system's own units and epoch
-        bool isValid() const { return volume != 0 || index != 0; }
-        bool operator==(const FileId &other) const
-        {
-            return volume == other.volume && index == other.index && size == other.size
-                    && modified == other.modified;
-        }
-        bool operator!=(const FileId &other) const { return !(*this == other); }
-    };
-
-    // A file this folder created, open for writing.
-    class File
-    {
-    public:
-        File() = default;
-        ~File();
-        File(const File &) = delete;
-        File &operator=(const File &) = delete;
-
-        bool isOpen() const;
-        bool write(const char *data, qint64 size);
-        // Makes what was written durable.
-        bool flush();
-        // On Windows also makes what was written durable, which the folder's flush() cannot.
-        bool close();
-        FileId id() const;
-
-    private:
-        friend class NativeDir;
-        qintptr handle = -1;
-        qint64 written = 0;
-        qint64 writtenBack = 0;
-    };
 
     NativeDir() = default;
     ~NativeDir();
@@ -84,7 +44,7 @@ public:
     QStringList entryNames() const;
     // What name is, without following a link.
     Kind kindOf(const QString &name) const;
-    FileId idOf(const QString &name) const;
+    FileIdentity idOf(const QString &name) const;
     // Unix permission bits of what name leads to, a link followed; -1 where nothing is there.
     // Windows knows only read-only: 0444 or 0666.
     int modeOf(const QString &name) const;
@@ -101,7 +61,7 @@ public:
     bool removeTree(const QString &name) const;
     // A new file with the given Unix mode (exactly, whatever the umask); fails where the name
     // exists, also as a link.
-    bool createFile(const QString &name, int mode, File *file) const;
+    bool createFile(const QString &name, int mode, NativeFile *file) const;
     // Hands name to file, open in mode at its first byte: with QIODevice::NewOnly a new file (0600
     // on Unix) that fails where anything has the name, else an existing plain file that has no
     // other name (through a hard link, writes would change a file elsewhere too).

@@ -1,5 +1,7 @@
 #include "platform/nativedir.h"
 
+#include "platform/nativecall_unix.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -15,93 +17,13 @@
 
 namespace {
 
-int fdOf(qintptr handle)
-{
-    return int(handle);
-}
-
-NativeDir::FileId idFrom(const struct stat &info)
-{
-#ifdef Q_OS_DARWIN
-    const qint64 modified
-            = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
-#else
-    const qint64 modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-#endif
-    return { quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size), modified };
-}
-
 // A component handed to the calls below: one name, never a path.
 bool isPlainName(const QByteArray &name)
 {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
 }
 
-template<typename Call> auto retryOnInterrupt(Call call)
-{
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
-
 } // namespace
-
-NativeDir::File::~File()
-{
-    close();
-}
-
-bool NativeDir::File::isOpen() const
-{
-    return handle >= 0;
-}
-
-bool NativeDir::File::write(const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t done
-                = retryOnInterrupt([&] { return ::write(fdOf(handle), data, size_t(size)); });
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= done;
-        written += done;
-    }
-#ifdef Q_OS_LINUX
-    // Whoever makes the files durable later finds little left to write back. Only a hint:
-    // errors do not matter here, the flush reports them.
-    constexpr qint64 writeBackPiece = 8 << 20;
-    if (written - writtenBack >= writeBackPiece) {
-        ::sync_file_range(fdOf(handle), writtenBack, written - writtenBack, SYNC_FILE_RANGE_WRITE);
-        writtenBack = written;
-    }
-#endif
-    return true;
-}
-
-bool NativeDir::File::flush()
-{
-    return handle >= 0 && retryOnInterrupt([&] { return ::fsync(fdOf(handle)); }) == 0;
-}
-
-bool NativeDir::File::close()
-{
-    if (handle < 0)
-        return true;
-    const bool closed = ::close(fdOf(handle)) == 0;
-    handle = -1;
-    return closed;
-}
-
-NativeDir::FileId NativeDir::File::id() const
-{
-    struct stat info;
-    if (handle < 0 || ::fstat(fdOf(handle), &info) != 0)
-        return {};
-    return idFrom(info);
-}
 
 NativeDir::~NativeDir()
 {
@@ -214,14 +136,14 @@ NativeDir::Kind NativeDir::kindOf(const QString &name) const
     return S_ISREG(info.st_mode) ? Kind::File : Kind::Other;
 }
 
-NativeDir::FileId NativeDir::idOf(const QString &name) const
+FileIdentity NativeDir::idOf(const QString &name) const
 {
     const QByteArray native = QFile::encodeName(name);
     struct stat info;
     if (!isPlainName(native)
         || ::fstatat(fdOf(handle), native.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return {};
-    return idFrom(info);
+    return identityOf(info);
 }
 
 int NativeDir::modeOf(const QString &name) const
@@ -283,7 +205,7 @@ bool NativeDir::removeTree(const QString &name) const
     return removed && removeFolder(name);
 }
 
-bool NativeDir::createFile(const QString &name, int mode, File *file) const
+bool NativeDir::createFile(const QString &name, int mode, NativeFile *file) const
 {
     const QByteArray native = QFile::encodeName(name);
     file->close();

@@ -14,56 +14,6 @@
 
 using namespace NtFile;
 
-NativeDir::File::~File()
-{
-    close();
-}
-
-bool NativeDir::File::isOpen() const
-{
-    return handle != -1;
-}
-
-bool NativeDir::File::write(const char *data, qint64 size)
-{
-    if (!isOpen() || size < 0)
-        return false;
-    while (size > 0) {
-        DWORD done = 0;
-        const DWORD piece = DWORD(qMin<qint64>(size, 1 << 30));
-        if (!WriteFile(toHandle(handle), data, piece, &done, nullptr) || done == 0)
-            return false;
-        data += done;
-        size -= done;
-        written += done;
-    }
-    return true;
-}
-
-bool NativeDir::File::flush()
-{
-    if (!isOpen() || !FlushFileBuffers(toHandle(handle)))
-        return false;
-    written = 0; // nothing for close() to flush again
-    return true;
-}
-
-// The folder's flush() cannot make the data durable here, so every file that was written to is
-// flushed before it closes: all staged files are on the disk before the first move.
-bool NativeDir::File::close()
-{
-    if (!isOpen())
-        return true;
-    const HANDLE file = toHandle(std::exchange(handle, -1));
-    const bool flushed = written == 0 || FlushFileBuffers(file);
-    return CloseHandle(file) && flushed;
-}
-
-NativeDir::FileId NativeDir::File::id() const
-{
-    return isOpen() ? idOfHandle(toHandle(handle), QString(), nullptr) : FileId();
-}
-
 NativeDir::~NativeDir()
 {
     if (isValid())
@@ -174,12 +124,12 @@ NativeDir::Kind NativeDir::kindOf(const QString &name) const
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::Folder : Kind::File;
 }
 
-NativeDir::FileId NativeDir::idOf(const QString &name) const
+FileIdentity NativeDir::idOf(const QString &name) const
 {
     NativeHandle entry;
     ULONG attributes = 0;
     if (!succeeded(openExisting(toHandle(handle), name, 0, 0, &entry, &attributes), name, &error))
-        return FileId();
+        return FileIdentity();
     return idOfHandle(entry.get(), name, &error);
 }
 
@@ -252,7 +202,7 @@ bool NativeDir::removeTree(const QString &name) const
 // Windows keeps only the owner's write bit, as the read-only attribute. It is set on creation
 // and does not stop this handle writing; it does stop other writes and classic deletion, not
 // renaming, and removals here get past it, so an update can still move or replace the file.
-bool NativeDir::createFile(const QString &name, int mode, File *file) const
+bool NativeDir::createFile(const QString &name, int mode, NativeFile *file) const
 {
     file->close();
     NativeHandle created;

@@ -212,22 +212,19 @@ NTSTATUS removeOpened(HANDLE entry, ULONG attributes)
     return markDeleted(entry, attributes);
 }
 
-NativeDir::FileId idOfHandle(HANDLE file, const QString &name, QString *error)
+FileIdentity idOfHandle(HANDLE file, const QString &name, QString *error)
 {
-    NativeDir::FileId id;
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) {
         if (error)
             *error = describe(name, qt_error_string(int(GetLastError())));
-        return id;
+        return FileIdentity();
     }
-    id.volume = info.dwVolumeSerialNumber;
-    id.index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    id.size = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     // 100 ns units since 1601.
-    id.modified = qint64((quint64(info.ftLastWriteTime.dwHighDateTime) << 32)
-                         | info.ftLastWriteTime.dwLowDateTime);
-    return id;
+    return { info.dwVolumeSerialNumber, (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+             qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow),
+             qint64((quint64(info.ftLastWriteTime.dwHighDateTime) << 32)
+                    | info.ftLastWriteTime.dwLowDateTime) };
 }
 
 } // namespace NtFile

@@ -91,7 +91,7 @@ NTSTATUS reopenFolder(HANDLE folder, ACCESS_MASK access, NativeHandle *result);
 
 NTSTATUS attributesOf(HANDLE file, ULONG *attributes);
 NTSTATUS setAttributes(HANDLE file, ULONG attributes);
-NativeDir::FileId idOfHandle(HANDLE file, const QString &name, QString *error);
+FileIdentity idOfHandle(HANDLE file, const QString &name, QString *error);
 
 // The names in a folder opened for listing, without "." and "..".
 NTSTATUS listNames(HANDLE folder, QStringList *names);

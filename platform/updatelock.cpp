@@ -79,7 +79,7 @@ bool UpdateLock::tryLock()
         return true;
     }
     auto lock = std::make_shared<LockFile>();
-    switch (lock->take(parent, QFileInfo(folder).fileName(), lockFileName, ownContent())) {
+    switch (lock->acquire(parent, QFileInfo(folder).fileName(), lockFileName, ownContent())) {
     case LockFile::Result::Taken:
         break;
     case LockFile::Result::Held:

@@ -18,6 +18,7 @@
 #include "install/installjournal.h"
 #include "install/installrecovery.h"
 #include "install/packageinstaller.h"
+#include "install/staginglayout.h"
 #include "platform/updatelock.h"
 #include "testplatform.h"
 
@@ -36,8 +37,8 @@ namespace {
 // look would cost more than the work being watched.
 QString stagingFolder(const QString &target)
 {
-    const QStringList names = QDir(target).entryList({ InstallJournal::stagingPrefix() + '*' },
-                                                     QDir::Dirs | QDir::Hidden);
+    const QStringList names
+            = QDir(target).entryList({ StagingLayout::prefix() + '*' }, QDir::Dirs | QDir::Hidden);
     return names.isEmpty() ? QString() : target + '/' + names.first();
 }
 
@@ -49,7 +50,7 @@ bool exists(const QString &path)
 
 QString inBucket(const QString &staging, int index, const QString &name)
 {
-    return staging + '/' + InstallJournal::bucketName(index) + '/' + name;
+    return staging + '/' + StagingLayout::bucketName(index) + '/' + name;
 }
 
 } // namespace
@@ -85,25 +86,25 @@ int main(int argc, char **argv)
             return false;
         const bool planned = exists(staging + "/journal-1");
         if (point == "staged")
-            return !planned && exists(inBucket(staging, index, InstallJournal::stagedName(index)));
+            return !planned && exists(inBucket(staging, index, StagingLayout::stagedName(index)));
         if (point == "made")
             return planned && QFileInfo(target + '/' + value).isDir();
         if (point == "backup")
-            return exists(inBucket(staging, index, InstallJournal::backupName(index)));
+            return exists(inBucket(staging, index, StagingLayout::backupName(index)));
         if (point == "done")
-            return exists(staging + '/' + InstallJournal::doneName());
+            return exists(staging + '/' + StagingLayout::doneName());
         if (point == "tidy") {
-            if (install && !exists(staging + '/' + InstallJournal::doneName()))
+            if (install && !exists(staging + '/' + StagingLayout::doneName()))
                 return false;
-            const QStringList buckets = InstallJournal::bucketNames(index);
+            const QStringList buckets = StagingLayout::bucketNames(index);
             return std::any_of(buckets.begin(), buckets.end(), [&](const QString &bucket) {
                 return !exists(staging + '/' + bucket);
             });
         }
         if (point == "swap")
             return !swapped && !planned
-                    && exists(inBucket(staging, 0, InstallJournal::stagedName(0)));
-        const bool backup = exists(inBucket(staging, index, InstallJournal::backupName(index)));
+                    && exists(inBucket(staging, 0, StagingLayout::stagedName(0)));
+        const bool backup = exists(inBucket(staging, index, StagingLayout::backupName(index)));
         if (backupSeen && !backup)
             return true;
         backupSeen = backupSeen || backup;

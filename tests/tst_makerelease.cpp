@@ -356,8 +356,7 @@ void tst_MakeRelease::deltaPackage()
 
     // The updater's own decoder agrees: the delta makes the new files of an installed old release.
     QVERIFY(makeReleaseFolder(path("installed")));
-    PackageInstaller installer(delta, path("installed"));
-    installer.setFormat(PackageInstaller::Format::Delta);
+    PackageInstaller installer(delta, path("installed"), PackageKind::Delta);
     QVERIFY2(installer.install(), qPrintable(installer.errorString()));
     for (const char *name : { "Morvane.exe", "plugins/new.dll", "bin/helper" })
         QCOMPARE(testsupport::readFile(path("installed/") + name),

@@ -81,8 +81,7 @@ private slots:
 
 private:
     void expectRefusal(const QString &expectedError, Error kind,
-                       const QString &protectedFolder = QString(),
-                       PackageInstaller::Format format = PackageInstaller::Format::Zip);
+                       PackageKind packageKind = PackageKind::Incremental);
 
     std::unique_ptr<QTemporaryDir> root;
     QString app;
@@ -228,14 +227,11 @@ void tst_PackageInstaller::permissions()
 // Installing the package fails as kind with expectedError, and nothing under the temporary root
 // (the target, its parent, no staging folder) has changed in any way.
 void tst_PackageInstaller::expectRefusal(const QString &expectedError, Error kind,
-                                         const QString &protectedFolder,
-                                         PackageInstaller::Format format)
+                                         PackageKind packageKind)
 {
     const Tree before = snapshot(root->path(), ownFolder);
 
-    PackageInstaller installer(package, app);
-    installer.setProtectedFolder(protectedFolder);
-    installer.setFormat(format);
+    PackageInstaller installer(package, app, packageKind);
     QVERIFY(!installer.install());
     QVERIFY2(installer.errorString().startsWith(expectedError),
              qPrintable(installer.errorString()));
@@ -353,6 +349,8 @@ void tst_PackageInstaller::rejectsPackage_data()
             << makeZip({ { "Delta.json", index(item("x", x, "new x", 5)) }, { "x", patch } },
                        Compression::Store)
             << true << "a delta package is not an incremental package";
+    QTest::newRow("full installer given to be unpacked")
+            << makeZip({ { "x", "new x" } }) << true << "an installer is started, not unpacked";
 }
 
 void tst_PackageInstaller::rejectsPackage()
@@ -366,9 +364,13 @@ void tst_PackageInstaller::rejectsPackage()
     QVERIFY(writeFile(app + "/keep", "existing keep"));
     if (present)
         QVERIFY(writeFile(package, zip));
-    const bool delta = QByteArray(QTest::currentDataTag()).startsWith("delta");
-    expectRefusal(expectedError, Error::Refused, QStringLiteral("updater-downloads"),
-                  delta ? PackageInstaller::Format::Delta : PackageInstaller::Format::Zip);
+    const QByteArray tag = QTest::currentDataTag();
+    PackageKind kind = PackageKind::Incremental;
+    if (tag.startsWith("delta"))
+        kind = PackageKind::Delta;
+    else if (tag.startsWith("full"))
+        kind = PackageKind::Full;
+    expectRefusal(expectedError, Error::Refused, kind);
 }
 
 // The generator's packages, each a fault of the old installer: refused within a generous bound,
@@ -541,7 +543,7 @@ void tst_PackageInstaller::jobKeepsEventLoopRunning()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
     ticker.start(5);
-    job.start(&file, app, QStringLiteral("updater-downloads"));
+    job.start(&file, app);
     QVERIFY(job.isRunning());
     if (cancel) {
         QTRY_VERIFY(ticks >= 2);

@@ -1,0 +1,28 @@
+#ifndef ARCHIVECOPY_H
+#define ARCHIVECOPY_H
+
+#include "install/filemaker.h"
+#include "install/packageplan.h"
+
+// The files of an incremental package: every entry copied as libarchive inflates it.
+class ArchiveCopy : public FileMaker
+{
+public:
+    // Refuses a zip whose first entry is delta.json too.
+    bool read(QIODevice *package, const QString &name) override;
+    const PackagePlan &plan() const override;
+    int leadingEntries() const override;
+
+    bool begin(int index) override;
+    bool add(const char *data, qint64 size, const Sink &write) override;
+    bool end() override;
+    QString errorString() const override;
+
+private:
+    bool fail(const QString &why);
+
+    PackagePlan entries;
+    QString error;
+};
+
+#endif // ARCHIVECOPY_H
