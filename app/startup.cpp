@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/theme.h"
-#include "dialog/settings.h"
+#include "road/settings.h"
 #include "dialog/updaterdialog.h"
 #include "install/installrecovery.h"
 

@@ -16,7 +16,7 @@
 
 #include "app/theme.h"
 #include "benchsupport.h"
-#include "dialog/settings.h"
+#include "road/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 

@@ -1,4 +1,4 @@
-#include "dialog/settings.h"
+#include "road/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"

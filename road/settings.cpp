@@ -1,4 +1,4 @@
-#include "dialog/settings.h"
+#include "road/settings.h"
 
 // The host is chosen by the publisher at configure time (UPDATER_SERVER_HOST).
 QString manifestUrl

@@ -1,6 +1,6 @@
-#include "dialog/updatecheck.h"
+#include "road/updatecheck.h"
 
-#include "dialog/settings.h"
+#include "road/settings.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
 #include "verify/releasetrust.h"

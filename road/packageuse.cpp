@@ -1,7 +1,7 @@
-#include "dialog/packageuse.h"
+#include "road/packageuse.h"
 
-#include "dialog/packagefetch.h"
-#include "dialog/settings.h"
+#include "road/packagefetch.h"
+#include "road/settings.h"
 #include "download/downloader.h"
 #include "install/installjob.h"
 #include "platform/launcher.h"
