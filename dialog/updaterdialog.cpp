@@ -10,7 +10,7 @@
 UpdaterDialog::UpdaterDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::UpdaterDialog)
-    , run(new UpdateRun(QCoreApplication::applicationDirPath(), this))
+    , run(new UpdateRun(QCoreApplication::applicationDirPath(), true, this))
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Updater"));
@@ -72,6 +72,7 @@ void UpdaterDialog::takeEnd(UpdateRun::Outcome outcome)
 {
     switch (outcome) {
     case UpdateRun::Outcome::Started:
+    case UpdateRun::Outcome::Installed:
     case UpdateRun::Outcome::Restarting:
         QCoreApplication::quit();
         return;

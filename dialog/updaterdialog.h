@@ -27,6 +27,8 @@ public:
     // updater was at work the update press runs the recovery again; why is the recovery's own
     // detail, which names the holder of the lock. True when settled.
     bool takeRecovery(InstallRecovery::Outcome outcome, const QString &why);
+    // The update it shows.
+    UpdateRun *updateRun() const { return run; }
 
 public slots:
     // Closing while a package is being unpacked first rolls the install back; the window closes

@@ -7,9 +7,10 @@
 
 #include <QNetworkReply>
 
-UpdateRun::UpdateRun(const QString &appDir, QObject *parent)
+UpdateRun::UpdateRun(const QString &appDir, bool startInstalled, QObject *parent)
     : QObject(parent)
     , appDir(appDir)
+    , startInstalled(startInstalled)
     , localVersion(currentVersion)
     , trust(publicKey)
     , gate(appDir)
@@ -221,7 +222,7 @@ void UpdateRun::createFetch()
     connect(fetch, &PackageFetch::note, this,
             [this](const QString &text) { say(Line::Kind::Note, text); });
     connect(fetch, &PackageFetch::fellBack, this, &UpdateRun::downloadStarted);
-    use = new PackageUse(appDir, this);
+    use = new PackageUse(appDir, startInstalled, this);
     connect(use, &PackageUse::finished, this, &UpdateRun::takeUse);
 }
 
@@ -370,6 +371,8 @@ void UpdateRun::takeUse(PackageUse::Outcome outcome)
     switch (outcome) {
     case PackageUse::Outcome::Started:
         return emit finished(Outcome::Started);
+    case PackageUse::Outcome::Installed:
+        return emit finished(Outcome::Installed);
     case PackageUse::Outcome::NotStarted:
         qWarning("update could not be started: %s: %s", qPrintable(use->program()),
                  qPrintable(use->errorString()));

@@ -37,6 +37,7 @@ public:
     // How the road ended.
     enum class Outcome {
         Started, // the full installer, or the updated Morvane, runs: the updater's work is done
+        Installed, // the incremental package is installed; Morvane was not to be started
         Restarting, // a copy with administrator rights takes over: this one should end
         Declined, // the question was answered No
         Cancelled, // leave() during the install, which is undone as far as it could be
@@ -50,8 +51,10 @@ public:
         QString text;
     };
 
-    // appDir: the application folder it updates.
-    explicit UpdateRun(const QString &appDir, QObject *parent = nullptr);
+    // appDir: the application folder it updates. startInstalled: whether Morvane is started
+    // once a package is installed (a full installer is started either way: it is the install).
+    explicit UpdateRun(const QString &appDir, bool startInstalled = true,
+                       QObject *parent = nullptr);
     // An install still running is cancelled and rolled back first.
     ~UpdateRun() override;
 
@@ -104,6 +107,7 @@ private:
     void showInstallFailure();
 
     QString appDir;
+    bool startInstalled;
     QString localVersion;
     Downloader *downloader = nullptr;
     UpdateCheck *checker = nullptr;
