@@ -1,29 +1,31 @@
 #include "app/consoleroad.h"
 
 #include "app/console.h"
+#include "app/planreport.h"
 #include "install/installrecovery.h"
 #include "road/progresstext.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
-ConsoleRoad::ConsoleRoad(bool update, bool startInstalled, QObject *parent)
+ConsoleRoad::ConsoleRoad(const CommandLine &line, QObject *parent)
     : QObject(parent)
-    , update(update)
-    , road(new UpdateRun(QCoreApplication::applicationDirPath(), startInstalled, this))
+    , mode(line.mode)
+    , planDir(line.appDir)
+    , road(new UpdateRun(QCoreApplication::applicationDirPath(), !line.noStart, this))
 {
     connect(road, &UpdateRun::line, this, &ConsoleRoad::takeLine);
     connect(road, &UpdateRun::checked, this, &ConsoleRoad::takeCheck);
     connect(road, &UpdateRun::progress, this, &ConsoleRoad::showProgress);
     connect(road, &UpdateRun::downloadStarted, this, [this] { lastPercent = -1; });
-    // Consent was given by the command line.
-    connect(road, &UpdateRun::question, road, [this] { road->consent(true); });
+    connect(road, &UpdateRun::question, this, &ConsoleRoad::takeQuestion);
     connect(road, &UpdateRun::finished, this, &ConsoleRoad::takeEnd);
 }
 
 void ConsoleRoad::start(const QString &installed)
 {
     version = installed;
-    if (update) {
+    if (mode == CommandLine::Mode::Update) {
         InstallRecovery recovery(QCoreApplication::applicationDirPath());
         const InstallRecovery::Outcome outcome = recovery.run();
         road->takeRecovery(outcome, recovery.errorString());
@@ -45,7 +47,7 @@ void ConsoleRoad::takeCheck(bool read)
         Console::err(summary);
         return emit done(failed);
     }
-    if (!update) {
+    if (mode == CommandLine::Mode::Check) {
         tellCheck();
         return emit done(road->offered() ? available : upToDate);
     }
@@ -58,6 +60,44 @@ void ConsoleRoad::takeCheck(bool read)
     if (!road->mayUpdate())
         return emit done(failed);
     road->update();
+}
+
+// Consent was given by the command line; a dry run plans instead and says No.
+void ConsoleRoad::takeQuestion()
+{
+    if (mode == CommandLine::Mode::DryRun)
+        plan();
+    else
+        road->consent(true);
+}
+
+void ConsoleRoad::plan()
+{
+    PlanReport report(planDir);
+    QFile *package = road->heldPackage();
+    const QString name = package->fileName();
+    if (road->heldKind() == PackageFetch::Kind::Full) {
+        Console::out(QStringLiteral("the full installer would be started: ") + name);
+        planned = upToDate;
+        return road->consent(false);
+    }
+    const bool delta = road->heldKind() == PackageFetch::Kind::Delta;
+    switch (delta ? report.delta(package, name) : report.zip(package, name)) {
+    case PlanReport::Verdict::Fits:
+        for (const QString &change : report.changes())
+            Console::out(change);
+        planned = upToDate;
+        break;
+    case PlanReport::Verdict::Misfit:
+        Console::out(QStringLiteral("fallback to the zip: ") + report.errorString());
+        if (road->fallBack(report.errorString()))
+            return;
+        break;
+    case PlanReport::Verdict::Refused:
+        Console::err(report.errorString());
+        break;
+    }
+    road->consent(false);
 }
 
 void ConsoleRoad::tellCheck()
@@ -105,7 +145,9 @@ void ConsoleRoad::takeEnd(UpdateRun::Outcome outcome)
         Console::err(QStringLiteral("the update goes on in a copy with administrator rights, "
                                     "whose outcome is not known here"));
         return emit done(failed);
+    // A dry run's No, once planned.
     case UpdateRun::Outcome::Declined:
+        return emit done(planned);
     case UpdateRun::Outcome::Cancelled:
     case UpdateRun::Outcome::Failed:
         return emit done(failed);

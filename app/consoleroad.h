@@ -1,13 +1,14 @@
 #ifndef CONSOLEROAD_H
 #define CONSOLEROAD_H
 
+#include "app/commandline.h"
 #include "road/updaterun.h"
 
 #include <QObject>
 #include <QString>
 
-// --check and --update: an UpdateRun without a window, its lines and progress on standard
-// error, its result on standard output, and the exit status by done().
+// --check, --update and --dry-run: an UpdateRun without a window, its lines and progress on
+// standard error, its result on standard output, and the exit status by done().
 class ConsoleRoad : public QObject
 {
     Q_OBJECT
@@ -18,9 +19,8 @@ public:
     static constexpr int failed = 1;
     static constexpr int available = 10;
 
-    // update: the whole update with consent given, or only the check. startInstalled: whether
-    // Morvane is started once the update is installed.
-    ConsoleRoad(bool update, bool startInstalled, QObject *parent = nullptr);
+    // line: the mode (Check, Update or DryRun) and its options.
+    explicit ConsoleRoad(const CommandLine &line, QObject *parent = nullptr);
 
     UpdateRun *run() const { return road; }
     // Checks against the installed version; for an update, what earlier installs left is
@@ -33,11 +33,16 @@ signals:
 private:
     void takeLine(const UpdateRun::Line &line);
     void takeCheck(bool read);
+    void takeQuestion();
+    void plan();
     void tellCheck();
     void showProgress(qint64 received, qint64 total);
     void takeEnd(UpdateRun::Outcome outcome);
 
-    bool update;
+    CommandLine::Mode mode;
+    // --dry-run's folder, and the status its plan ended in.
+    QString planDir;
+    int planned = 1;
     UpdateRun *road;
     QString version;
     // A check's summary, told only when the check failed: it then says why.

@@ -45,7 +45,7 @@ int runWindow(RunLog *log)
 
 int runRoad(const CommandLine &line, RunLog *log)
 {
-    ConsoleRoad road(line.mode == CommandLine::Mode::Update, !line.noStart);
+    ConsoleRoad road(line);
     if (log)
         log->follow(road.run());
     QObject::connect(&road, &ConsoleRoad::done, qApp, &QCoreApplication::exit,
@@ -97,9 +97,8 @@ int runUpdater(int &argc, char **argv)
         return 0;
     case CommandLine::Mode::Check:
     case CommandLine::Mode::Update:
-        return runRoad(line, log.get());
     case CommandLine::Mode::DryRun:
-        break;
+        return runRoad(line, log.get());
     case CommandLine::Mode::Window:
         if (qobject_cast<QApplication *>(app.get()))
             return runWindow(log.get());

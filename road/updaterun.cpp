@@ -330,6 +330,11 @@ void UpdateRun::proceed()
         usePackage(true);
 }
 
+bool UpdateRun::fallBack(const QString &why)
+{
+    return current == Stage::Asking && fetch->fallBack(why);
+}
+
 bool UpdateRun::leave()
 {
     if (current == Stage::Closing)

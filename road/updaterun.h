@@ -79,6 +79,12 @@ public:
     // What update() fetches for the last manifest read.
     PackageFetch::Kind packageKind() const;
     QString packageUrl() const;
+    // While asked: the package held, and what it was fetched as; null when none is held.
+    QFile *heldPackage() const { return fetch ? fetch->package() : nullptr; }
+    PackageFetch::Kind heldKind() const { return fetch->kind(); }
+    // While asked: the delta held is given up for the whole package, why being the reason;
+    // question() follows again for it, or finished(Failed). False when no delta is held.
+    bool fallBack(const QString &why);
 
 signals:
     void stageChanged(UpdateRun::Stage stage);

@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,6 +26,9 @@ namespace {
 constexpr int deadlineMs = 120000;
 
 enum class After { Unchanged, Updated, UpdatedAndStarted };
+// What the server has: nothing, the zip and the full installer, and also a delta from 1.0.0 that
+// fits the installed Morvane or one that does not.
+enum class Served { Nothing, Zip, Delta, DeltaMisfit };
 
 HttpTestServer::Response answer(const QByteArray &body, int status = 200)
 {
@@ -34,45 +38,84 @@ HttpTestServer::Response answer(const QByteArray &body, int status = 200)
     return response;
 }
 
+void serve(HttpTestServer &server, const QString &app, Served served)
+{
+    const QString base = server.url(QString()).toString();
+    QJsonObject entry { { "latest-version", "1.1.0" },
+                        { "download-url", base + "/Morvane-1.1.0.zip" },
+                        { "full-url", base + "/Setup-1.2.exe" } };
+    if (served == Served::Delta || served == Served::DeltaMisfit) {
+        entry.insert("delta-url", base + "/Morvane-1.0.0-1.1.0.delta.zip");
+        entry.insert("delta-from", "1.0.0");
+    }
+    server.respond(QStringLiteral("/updates.json"), answer(manifest(entry)));
+    const QByteArray morvane = marker("1.1.0", app);
+    server.respond(QStringLiteral("/Morvane-1.1.0.zip"),
+                   answer(makeZip({ { "Morvane.exe", morvane, ZipEntry::File, 0755 },
+                                    { "docs/notes.txt", "notes", ZipEntry::File, 0644 } })));
+    server.respond(QStringLiteral("/Setup-1.2.exe"), answer(marker("full", app)));
+    const QByteArray installed = served == Served::Delta ? marker("1.0.0", app) : "another build";
+    server.respond(QStringLiteral("/Morvane-1.0.0-1.1.0.delta.zip"),
+                   answer(deltaZip("1.0.0", "1.1.0",
+                                   { { "Morvane.exe", installed, morvane },
+                                     { "plugins/new.dll", QByteArray(), "new", false } })));
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(After)
+Q_DECLARE_METATYPE(Served)
 
 void tst_CommandLine::run_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("served"); // whether the manifest and the package are there
+    QTest::addColumn<Served>("served");
     QTest::addColumn<int>("status");
     // Standard output, SERVER standing for the server's address; empty for none.
     QTest::addColumn<QStringList>("output");
     QTest::addColumn<After>("after");
 
-    const auto rows = [](const char *name, const QStringList &arguments, bool served, int status,
+    const Served zip = Served::Zip;
+    const Served none = Served::Nothing;
+    const auto rows = [](const char *name, const QStringList &arguments, Served served, int status,
                          const QStringList &output, After after) {
         QTest::newRow(name) << arguments << served << status << output << after;
     };
-    rows("check, up to date", { "--check", "1.1.0" }, true, 0,
+    rows("check, up to date", { "--check", "1.1.0" }, zip, 0,
          { "installed: 1.1.0", "latest: 1.1.0", "package: none" }, After::Unchanged);
-    rows("check, zip", { "--check", "1.0.0" }, true, 10,
+    rows("check, zip", { "--check", "1.0.0" }, zip, 10,
          { "installed: 1.0.0", "latest: 1.1.0", "package: zip SERVER/Morvane-1.1.0.zip" },
          After::Unchanged);
-    rows("check, full installer", { "--check=0.0.0" }, true, 10,
+    rows("check, full installer", { "--check=0.0.0" }, zip, 10,
          { "installed: 0.0.0", "latest: 1.1.0", "package: full installer SERVER/Setup-1.2.exe" },
          After::Unchanged);
-    rows("check, no manifest", { "--check", "1.0.0" }, false, 1, {}, After::Unchanged);
-    rows("update, nothing to do", { "--update", "1.1.0" }, true, 0,
+    rows("check, no manifest", { "--check", "1.0.0" }, none, 1, {}, After::Unchanged);
+    rows("update, nothing to do", { "--update", "1.1.0" }, zip, 0,
          { "up to date: 1.1.0 is installed, the latest is 1.1.0" }, After::Unchanged);
-    rows("update, no start", { "--update", "1.0.0", "--no-start" }, true, 0, { "updated to 1.1.0" },
+    rows("update, no start", { "--update", "1.0.0", "--no-start" }, zip, 0, { "updated to 1.1.0" },
          After::Updated);
-    rows("update and start", { "--update", "1.0.0", "--log", "LOG" }, true, 0,
+    rows("update and start", { "--update", "1.0.0", "--log", "LOG" }, zip, 0,
          { "updated to 1.1.0, Morvane started" }, After::UpdatedAndStarted);
-    rows("update, no package", { "--update", "1.0.0" }, false, 1, {}, After::Unchanged);
-    rows("update, two modes", { "--update", "1.0.0", "--check", "1.0.0" }, true, 1, {},
+    rows("update, no package", { "--update", "1.0.0" }, none, 1, {}, After::Unchanged);
+    rows("update, two modes", { "--update", "1.0.0", "--check", "1.0.0" }, zip, 1, {},
          After::Unchanged);
-    rows("version missing", { "--check" }, true, 1, {}, After::Unchanged);
-    rows("unknown option", { "--frobnicate" }, true, 1, {}, After::Unchanged);
-    rows("no-start alone", { "--no-start" }, true, 1, {}, After::Unchanged);
-    rows("version", { "--version" }, true, 0,
+    rows("version missing", { "--check" }, zip, 1, {}, After::Unchanged);
+    rows("unknown option", { "--frobnicate" }, zip, 1, {}, After::Unchanged);
+    rows("no-start alone", { "--no-start" }, zip, 1, {}, After::Unchanged);
+    rows("dry run, zip", { "--dry-run", "1.0.0", "--app-dir", "APPDIR" }, zip, 0,
+         { "replaced Morvane.exe", "added docs/notes.txt" }, After::Unchanged);
+    rows("dry run, delta", { "--dry-run", "1.0.0", "--app-dir", "APPDIR" }, Served::Delta, 0,
+         { "patched Morvane.exe", "added plugins/new.dll" }, After::Unchanged);
+    rows("dry run, delta that does not fit",
+         { "--log", "LOG", "--dry-run=1.0.0", "--app-dir", "APPDIR" }, Served::DeltaMisfit, 0,
+         { "fallback to the zip: Morvane.exe: the installed file differs from the one the delta "
+           "patches",
+           "replaced Morvane.exe", "added docs/notes.txt" },
+         After::Unchanged);
+    rows("dry run, full installer", { "--dry-run", "0.0.0", "--app-dir", "APPDIR" }, zip, 0,
+         { "the full installer would be started: FULL" }, After::Unchanged);
+    rows("dry run without a folder", { "--dry-run", "1.0.0" }, zip, 1, {}, After::Unchanged);
+    rows("version", { "--version" }, zip, 0,
          { "updater 0.0.0", "server: 127.0.0.1", "unsigned: updates are not authenticated" },
          After::Unchanged);
 }
@@ -80,7 +123,7 @@ void tst_CommandLine::run_data()
 void tst_CommandLine::run()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(bool, served);
+    QFETCH(Served, served);
     QFETCH(int, status);
     QFETCH(QStringList, output);
     QFETCH(After, after);
@@ -95,18 +138,14 @@ void tst_CommandLine::run()
                       0755));
     HttpTestServer server;
     const QString base = server.url(QString()).toString();
-    if (served) {
-        server.respond(QStringLiteral("/updates.json"),
-                       answer(manifest({ { "latest-version", "1.1.0" },
-                                         { "download-url", base + "/Morvane-1.1.0.zip" },
-                                         { "full-url", base + "/Setup-1.2.exe" } })));
-        server.respond(QStringLiteral("/Morvane-1.1.0.zip"),
-                       answer(makeZip({ { "Morvane.exe", marker("1.1.0", app.path()),
-                                          ZipEntry::File, 0755 } })));
-    }
+    if (served != Served::Nothing)
+        serve(server, app.path(), served);
     const QString log = root.filePath(QStringLiteral("log.txt"));
     arguments.replaceInStrings(QStringLiteral("LOG"), log);
+    arguments.replaceInStrings(QStringLiteral("APPDIR"), app.path());
     output.replaceInStrings(QStringLiteral("SERVER"), base);
+    output.replaceInStrings(QStringLiteral("FULL"),
+                            app.filePath(QStringLiteral("updater-downloads/Setup-1.2.exe")));
     const QString downloads = QStringLiteral("updater-downloads");
     const Tree before = snapshot(app.path(), downloads);
 
@@ -122,15 +161,17 @@ void tst_CommandLine::run()
     } else {
         QCOMPARE(morvane, marker("1.1.0", app.path()));
     }
-    if (after == After::UpdatedAndStarted) {
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(app.filePath(QStringLiteral("started"))),
-                                  QByteArray("1.1.0\n"), deadlineMs);
+    if (arguments.contains(QStringLiteral("--log")) && status == 0) {
         // Every line of the log starts with its time.
         const QString lines = QString::fromUtf8(readFile(log));
         QVERIFY(lines.contains(QLatin1String("Z download finished\n")));
         const QRegularExpression timed(
                 QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z .*\n)+$"));
         QVERIFY2(timed.match(lines).hasMatch(), qPrintable(lines));
+    }
+    if (after == After::UpdatedAndStarted) {
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(app.filePath(QStringLiteral("started"))),
+                                  QByteArray("1.1.0\n"), deadlineMs);
     } else {
         QVERIFY(!QFile::exists(app.filePath(QStringLiteral("started"))));
     }
