@@ -49,9 +49,9 @@ void ConsoleRoad::takeCheck(bool read)
     }
     if (mode == CommandLine::Mode::Check) {
         tellCheck();
-        return emit done(road->offered() ? available : upToDate);
+        return emit done(road->choice().offered ? available : upToDate);
     }
-    if (!road->offered()) {
+    if (!road->choice().offered) {
         Console::out(QStringLiteral("up to date: %1 is installed, the latest is %2")
                              .arg(version, road->manifest().latestVersion));
         return emit done(upToDate);
@@ -104,10 +104,10 @@ void ConsoleRoad::tellCheck()
 {
     Console::out(QStringLiteral("installed: ") + version);
     Console::out(QStringLiteral("latest: ") + road->manifest().latestVersion);
-    if (!road->offered())
+    if (!road->choice().offered)
         return Console::out(QStringLiteral("package: none"));
-    const QString url = road->packageUrl();
-    switch (road->packageKind()) {
+    const QString url = road->choice().url;
+    switch (road->choice().kind) {
     case PackageFetch::Kind::Full:
         return Console::out(QStringLiteral("package: full installer ") + url);
     case PackageFetch::Kind::Delta:
@@ -133,7 +133,7 @@ void ConsoleRoad::takeEnd(UpdateRun::Outcome outcome)
     const QString latest = road->manifest().latestVersion;
     switch (outcome) {
     case UpdateRun::Outcome::Started:
-        Console::out(road->packageKind() == PackageFetch::Kind::Full
+        Console::out(road->choice().kind == PackageFetch::Kind::Full
                              ? QStringLiteral("updating to %1: the full installer was started")
                                        .arg(latest)
                              : QStringLiteral("updated to %1, Morvane started").arg(latest));

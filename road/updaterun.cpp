@@ -3,7 +3,6 @@
 #include "download/downloader.h"
 #include "road/progresstext.h"
 #include "road/settings.h"
-#include "road/versionrule.h"
 
 #include <QNetworkReply>
 
@@ -36,7 +35,7 @@ void UpdateRun::say(Line::Kind kind, const QString &text)
 bool UpdateRun::mayUpdate() const
 {
     const bool pressable = current == Stage::Idle || current == Stage::Downloading;
-    return pressable && isOffered && !heldElsewhere && blockedBecause.isEmpty();
+    return pressable && chosen.offered && !heldElsewhere && blockedBecause.isEmpty();
 }
 
 bool UpdateRun::takeRecovery(InstallRecovery::Outcome outcome, const QString &why)
@@ -110,10 +109,7 @@ void UpdateRun::takeCheck(const UpdateCheck::Result &result)
         break;
     }
     read = result.manifest;
-    // Only a strictly newer release is offered, also because a signed manifest can be replayed.
-    if (!VersionRule::isUsable(read.latestVersion))
-        qWarning("latest version not usable: \"%s\"", qPrintable(read.latestVersion.left(40)));
-    isOffered = VersionRule::offersUpdate(localVersion, read.latestVersion, &needFull);
+    chosen = PackageChoice(read, localVersion);
     heldElsewhere = false;
     summarize();
     setStage(current);
@@ -122,7 +118,7 @@ void UpdateRun::takeCheck(const UpdateCheck::Result &result)
 
 void UpdateRun::summarize()
 {
-    if (!isOffered) {
+    if (!chosen.offered) {
         say(Line::Kind::Summary,
             tr("current software is up-to-date") + tr("\nversion: v") + localVersion
                     + tr("\nclick cancel button to quit"));
@@ -142,29 +138,6 @@ void UpdateRun::summarize()
         say(Line::Kind::Failure, holder);
 }
 
-PackageFetch::Kind UpdateRun::packageKind() const
-{
-    // The delta is only worth trying from the very release it patches.
-    if (needFull)
-        return PackageFetch::Kind::Full;
-    return !read.deltaUrl.isEmpty() && localVersion == read.deltaFrom
-            ? PackageFetch::Kind::Delta
-            : PackageFetch::Kind::Incremental;
-}
-
-QString UpdateRun::packageUrl() const
-{
-    switch (packageKind()) {
-    case PackageFetch::Kind::Full:
-        return read.fullUrl;
-    case PackageFetch::Kind::Delta:
-        return read.deltaUrl;
-    case PackageFetch::Kind::Incremental:
-        break;
-    }
-    return read.downloadUrl;
-}
-
 void UpdateRun::update()
 {
     // Past the download, nothing may fetch over the package on disk.
@@ -174,13 +147,14 @@ void UpdateRun::update()
     // A press while a download runs changes nothing the summary measures.
     if (current == Stage::Idle)
         emit downloadStarted();
-    const PackageFetch::Kind kind = packageKind();
-    const QString url = packageUrl();
-    if (needFull)
+    // A check during the download may change the choice; the package is used as what it was
+    // fetched as.
+    const PackageChoice picked = chosen;
+    if (picked.needFull)
         say(Line::Kind::Note, QStringLiteral("need full"));
     if (current == Stage::Downloading)
         return;
-    if (url.isEmpty()) {
+    if (picked.url.isEmpty()) {
         say(Line::Kind::Note, QStringLiteral("no package address in the manifest"));
         say(Line::Kind::Failure, QStringLiteral("download failed"));
         return emit finished(Outcome::Failed);
@@ -188,12 +162,10 @@ void UpdateRun::update()
     if (!openGate())
         return;
     setStage(Stage::Downloading);
-    // A check during the download may change needFull; the package is used as what it was
-    // fetched as.
-    if (kind == PackageFetch::Kind::Delta)
-        fetch->startDelta(url, read.deltaFrom, read.downloadUrl);
+    if (picked.kind == PackageFetch::Kind::Delta)
+        fetch->startDelta(picked.url, read.deltaFrom, read.downloadUrl);
     else
-        fetch->start(url, kind);
+        fetch->start(picked.url, picked.kind);
 }
 
 void UpdateRun::createFetch()

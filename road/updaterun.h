@@ -3,6 +3,7 @@
 
 #include "install/installrecovery.h"
 #include "road/manifest.h"
+#include "road/packagechoice.h"
 #include "road/packagefetch.h"
 #include "road/packageuse.h"
 #include "road/updatecheck.h"
@@ -73,12 +74,9 @@ public:
     Stage stage() const { return current; }
     // Whether update() would start: an update offered that nothing stands in the way of.
     bool mayUpdate() const;
-    // The last manifest read, and whether it offers an update.
+    // The last manifest read, and what update() fetches for it.
     const Manifest &manifest() const { return read; }
-    bool offered() const { return isOffered; }
-    // What update() fetches for the last manifest read.
-    PackageFetch::Kind packageKind() const;
-    QString packageUrl() const;
+    const PackageChoice &choice() const { return chosen; }
     // While asked: the package held, and what it was fetched as; null when none is held.
     QFile *heldPackage() const { return fetch ? fetch->package() : nullptr; }
     PackageFetch::Kind heldKind() const { return fetch->kind(); }
@@ -118,9 +116,8 @@ private:
     Downloader *downloader = nullptr;
     UpdateCheck *checker = nullptr;
     Manifest read;
-    bool needFull = false;
+    PackageChoice chosen;
     Stage current = Stage::Idle;
-    bool isOffered = false;
     // Another updater held the folder when last looked at; the next check looks again.
     bool heldElsewhere = false;
     // Why update stays off for good: a folder that recovery or a roll-back could not restore.
