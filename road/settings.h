@@ -3,7 +3,7 @@
 
 #include <QString>
 
-// Program-wide settings, compiled in. Start-up writes currentVersion once, before the dialog
+// Program-wide settings, compiled in. Start-up writes currentVersion once, before the road
 // exists; nothing writes the others (tests excepted).
 extern QString manifestUrl;
 extern QString platformKey;
