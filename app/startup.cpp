@@ -1,34 +1,109 @@
 #include "app/startup.h"
 
+#include "app/commandline.h"
+#include "app/console.h"
+#include "app/consoleroad.h"
+#include "app/runlog.h"
 #include "app/theme.h"
-#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "install/installrecovery.h"
+#include "road/settings.h"
+#include "verify/minisignkey.h"
 
 #include <QApplication>
 #include <QNetworkProxyFactory>
+#include <QUrl>
 
-int runUpdater(int &argc, char **argv)
+namespace {
+
+constexpr int usageError = 1;
+
+void tellVersion()
 {
-    QApplication app(argc, argv);
+    Console::out(QStringLiteral("updater ") + updaterVersion);
+    Console::out(QStringLiteral("server: ") + QUrl(manifestUrl).host());
+    const MinisignKey key = MinisignKey::fromString(publicKey);
+    Console::out(key.isNull() ? QStringLiteral("unsigned: updates are not authenticated")
+                              : QStringLiteral("signed, key id ") + key.printableKeyId());
+}
+
+int runWindow(RunLog *log)
+{
     loadStyleSheet();
-    // QApplication has taken its own options out of argv and arguments(), so the second is the
-    // version; arguments() has it in Unicode, where Windows gives argv in the ANSI code page.
-    // Without one the compiled-in "0.0.0" stays, which asks for the full package.
-    if (argc > 1)
-        currentVersion = QCoreApplication::arguments().at(1);
-
-    // Every request goes the way the system sends other programs' traffic; Qt on Windows
-    // otherwise connects directly, which networks that only let a proxy out refuse.
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
-
     // Before the dialog can look at the folder: an install cut short by a crash is rolled back,
     // unless another updater is at work there, which the dialog then tells.
     InstallRecovery recovery(QCoreApplication::applicationDirPath());
     const InstallRecovery::Outcome recovered = recovery.run();
 
     UpdaterDialog dialog;
+    if (log)
+        log->follow(dialog.updateRun());
     dialog.takeRecovery(recovered, recovery.errorString());
     dialog.show();
-    return app.exec();
+    return QCoreApplication::exec();
+}
+
+int runRoad(const CommandLine &line, RunLog *log)
+{
+    ConsoleRoad road(line);
+    if (log)
+        log->follow(road.run());
+    QObject::connect(&road, &ConsoleRoad::done, qApp, &QCoreApplication::exit,
+                     Qt::QueuedConnection);
+    road.start(line.version);
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int runUpdater(int &argc, char **argv)
+{
+    // Without a window nothing of the GUI is loaded, so that it runs where there is no screen.
+    const std::unique_ptr<QCoreApplication> app = CommandLine::isHeadless(argc, argv)
+            ? Console::application(argc, argv)
+            : std::make_unique<QApplication>(argc, argv);
+    // QApplication has taken its own options out of arguments(), which has them in Unicode,
+    // where Windows gives argv in the ANSI code page.
+    CommandLine line;
+    const bool understood = line.parse(QCoreApplication::arguments());
+    if (!understood || line.mode != CommandLine::Mode::Window)
+        Console::attach();
+    if (!understood) {
+        Console::err(line.errorString() + QStringLiteral("\nupdater --help tells the options"));
+        return usageError;
+    }
+    // Without a version the compiled-in "0.0.0" stays, which asks for the full package.
+    if (!line.version.isEmpty())
+        currentVersion = line.version;
+    // Every request goes the way the system sends other programs' traffic; Qt on Windows
+    // otherwise connects directly, which networks that only let a proxy out refuse.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+
+    std::unique_ptr<RunLog> log;
+    if (!line.logFile.isEmpty()) {
+        log = std::make_unique<RunLog>();
+        if (!log->open(line.logFile)) {
+            Console::err(QStringLiteral("cannot open the log %1: %2")
+                                 .arg(line.logFile, log->errorString()));
+            return usageError;
+        }
+    }
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+        Console::out(line.helpText());
+        return 0;
+    case CommandLine::Mode::Version:
+        tellVersion();
+        return 0;
+    case CommandLine::Mode::Check:
+    case CommandLine::Mode::Update:
+    case CommandLine::Mode::DryRun:
+        return runRoad(line, log.get());
+    case CommandLine::Mode::Window:
+        if (qobject_cast<QApplication *>(app.get()))
+            return runWindow(log.get());
+        break;
+    }
+    Console::err(QStringLiteral("these options open no window and ask for nothing to be done"));
+    return usageError;
 }

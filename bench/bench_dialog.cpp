@@ -16,9 +16,9 @@
 
 #include "app/theme.h"
 #include "benchsupport.h"
-#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
+#include "road/settings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

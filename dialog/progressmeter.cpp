@@ -1,6 +1,6 @@
 #include "dialog/progressmeter.h"
 
-#include "dialog/progresstext.h"
+#include "road/progresstext.h"
 
 void ProgressMeter::start()
 {

@@ -1,8 +1,8 @@
 // The manifest as the check reads it, then both version rules on what it gave, from arbitrary
 // bytes. Whatever arrives, the values must stay within the bounds the dialog relies on to paint
 // at once, and the rules must agree with themselves.
-#include "dialog/manifest.h"
-#include "dialog/versionrule.h"
+#include "road/manifest.h"
+#include "road/versionrule.h"
 
 #include <QString>
 

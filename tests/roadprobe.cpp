@@ -10,9 +10,9 @@
 // answers the question, and reports what the dialog showed. Exit status: 0 when the updater quit by
 // itself, 3 when the dialog stayed open at the end of the road, 4 when the road had not ended by
 // the deadline: the test's own, so that a busy machine slows the road rather than failing it.
-#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/networklimits.h"
+#include "road/settings.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -3,9 +3,9 @@
 // PROBE_MANIFEST_URL set it first presses "check" against that address, then "update". Either
 // way it reports the log.
 #include "app/startup.h"
-#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/networklimits.h"
+#include "road/settings.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -2,8 +2,8 @@
 // manifest read the way the dialog reads it. The tool is the publisher's and runs where Python
 // does: the functions that run it skip elsewhere (under Wine, say), and the release it made at
 // build time (tests/make-fixtures) is checked everywhere.
-#include "dialog/manifest.h"
 #include "install/packageinstaller.h"
+#include "road/manifest.h"
 #include "testsupport.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"

@@ -1,7 +1,7 @@
-#include "dialog/settings.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"
+#include "road/settings.h"
 #include "httptestserver.h"
 #include "testsupport.h"
 

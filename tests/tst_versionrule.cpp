@@ -1,4 +1,4 @@
-#include "dialog/versionrule.h"
+#include "road/versionrule.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
-#include "dialog/updatecheck.h"
+#include "road/updatecheck.h"
 
-#include "dialog/settings.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
+#include "road/settings.h"
 #include "verify/releasetrust.h"
 
 #include <QNetworkAccessManager>

@@ -6,7 +6,7 @@
 #include <QString>
 
 // The values of this platform's entry in an update manifest, read from bytes that came off
-// the network, so everything here is bounded before the dialog shows or compares it.
+// the network, so everything here is bounded before it is shown or compared.
 class Manifest
 {
 public:

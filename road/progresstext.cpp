@@ -1,4 +1,4 @@
-#include "dialog/progresstext.h"
+#include "road/progresstext.h"
 
 #include <QMetaEnum>
 

@@ -1,7 +1,7 @@
 #ifndef UPDATECHECK_H
 #define UPDATECHECK_H
 
-#include "dialog/manifest.h"
+#include "road/manifest.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -3,12 +3,14 @@
 
 #include <QString>
 
-// Program-wide settings, compiled in. Start-up writes currentVersion once, before the dialog
+// Program-wide settings, compiled in. Start-up writes currentVersion once, before the road
 // exists; nothing writes the others (tests excepted).
 extern QString manifestUrl;
 extern QString platformKey;
 extern QString appName;
 extern QString currentVersion;
+// The updater's own version (the project's, UPDATER_VERSION).
+extern QString updaterVersion;
 // The publisher's minisign public key string (UPDATER_PUBLIC_KEY); empty in an unsigned build.
 extern QString publicKey;
 // Whether a signed build also refuses a manifest without "expires" (UPDATER_REQUIRE_EXPIRY).

@@ -1,4 +1,4 @@
-#include "dialog/updategate.h"
+#include "road/updategate.h"
 
 #include "platform/elevation.h"
 

@@ -1,4 +1,4 @@
-#include "dialog/settings.h"
+#include "road/settings.h"
 
 // The host is chosen by the publisher at configure time (UPDATER_SERVER_HOST).
 QString manifestUrl
@@ -7,6 +7,7 @@ QString manifestUrl
 QString platformKey = QStringLiteral("windows");
 QString appName = QStringLiteral("Morvane");
 QString currentVersion = QStringLiteral("0.0.0");
-// Checked at configure time; the dialog parses it again and refuses to update on a bad one.
+QString updaterVersion = QStringLiteral(UPDATER_VERSION);
+// Checked at configure time; the run parses it again and refuses to update on a bad one.
 QString publicKey = QStringLiteral(UPDATER_PUBLIC_KEY);
 bool requireExpiry = UPDATER_REQUIRE_EXPIRY;

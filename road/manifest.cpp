@@ -1,4 +1,4 @@
-#include "dialog/manifest.h"
+#include "road/manifest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -21,10 +21,12 @@ public:
     enum class Outcome {
         Started, // the full installer, or the updated Morvane, runs: the updater's work is done
         NotStarted, // program() could not be started; an incremental package is installed
+        Installed, // the incremental package is installed; Morvane was not to be started
         NotInstalled, // error() and errorString() say why; nothing of the package is in place
     };
 
-    explicit PackageUse(const QString &appDir, QObject *parent);
+    // startInstalled: whether Morvane is started once an incremental package is installed.
+    PackageUse(const QString &appDir, bool startInstalled, QObject *parent);
     // An install still running is cancelled and rolled back first.
     ~PackageUse() override;
 
@@ -53,6 +55,7 @@ private:
     void fail(PackageInstaller::Error kind, const QString &why);
 
     QString appDir;
+    bool startInstalled;
     InstallJob *job = nullptr;
     PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
     QString why;

@@ -1,6 +1,6 @@
-#include "dialog/packagefetch.h"
+#include "road/packagefetch.h"
 
-#include "dialog/progresstext.h"
+#include "road/progresstext.h"
 
 #include "download/downloader.h"
 #include "download/networklimits.h"

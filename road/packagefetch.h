@@ -18,7 +18,7 @@ class ReleaseTrust;
 
 // One press of "update", from the address to a package that may be used: in a signed build the
 // package's signature first (a package that could never be installed is not fetched), then the
-// package by the dialog's downloader, its bytes against the signature, and the file held open
+// package by the run's downloader, its bytes against the signature, and the file held open
 // against change until it has been used. Ends in one finished() per start().
 class PackageFetch : public QObject
 {

@@ -1,13 +1,14 @@
-#include "dialog/packageuse.h"
+#include "road/packageuse.h"
 
-#include "dialog/packagefetch.h"
-#include "dialog/settings.h"
 #include "install/installjob.h"
 #include "platform/launcher.h"
+#include "road/packagefetch.h"
+#include "road/settings.h"
 
-PackageUse::PackageUse(const QString &appDir, QObject *parent)
+PackageUse::PackageUse(const QString &appDir, bool startInstalled, QObject *parent)
     : QObject(parent)
     , appDir(appDir)
+    , startInstalled(startInstalled)
 { }
 
 PackageUse::~PackageUse()
@@ -46,7 +47,9 @@ void PackageUse::install(PackageFetch *fetch)
     if (!job) {
         job = new InstallJob(this);
         connect(job, &InstallJob::finished, this, [this](bool ok, const QString &reason) {
-            if (ok)
+            if (ok && !startInstalled)
+                emit finished(Outcome::Installed);
+            else if (ok)
                 launch(appDir + QLatin1Char('/') + appName + QLatin1String(".exe"), false);
             else
                 fail(job->error(), reason);

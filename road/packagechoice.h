@@ -1,0 +1,25 @@
+#ifndef PACKAGECHOICE_H
+#define PACKAGECHOICE_H
+
+#include "road/manifest.h"
+#include "road/packagefetch.h"
+
+#include <QString>
+
+// Whether a manifest offers an update over the installed version, and which package it is: the
+// full installer from a version of nothing but zeros, the delta from the very release it
+// patches, the zip otherwise.
+class PackageChoice
+{
+public:
+    PackageChoice() = default;
+    PackageChoice(const Manifest &manifest, const QString &installed);
+
+    // Only a strictly newer release is offered, also because a signed manifest can be replayed.
+    bool offered = false;
+    bool needFull = false;
+    PackageKind kind = PackageKind::Incremental;
+    QString url;
+};
+
+#endif // PACKAGECHOICE_H

@@ -1,0 +1,379 @@
+#include "road/updaterun.h"
+
+#include "download/downloader.h"
+#include "road/progresstext.h"
+#include "road/settings.h"
+
+#include <QNetworkReply>
+
+UpdateRun::UpdateRun(const QString &appDir, bool startInstalled, QObject *parent)
+    : QObject(parent)
+    , appDir(appDir)
+    , startInstalled(startInstalled)
+    , localVersion(currentVersion)
+    , trust(publicKey)
+    , gate(appDir)
+{ }
+
+UpdateRun::~UpdateRun()
+{
+    // An install still running reads the held package: it is ended first.
+    delete use;
+}
+
+void UpdateRun::setStage(Stage next)
+{
+    current = next;
+    emit stageChanged(current);
+}
+
+void UpdateRun::say(Line::Kind kind, const QString &text)
+{
+    emit line(Line { kind, text });
+}
+
+bool UpdateRun::mayUpdate() const
+{
+    const bool pressable = current == Stage::Idle || current == Stage::Downloading;
+    return pressable && chosen.offered && !heldElsewhere && blockedBecause.isEmpty();
+}
+
+bool UpdateRun::takeRecovery(InstallRecovery::Outcome outcome, const QString &why)
+{
+    recoverAtPress = outcome == InstallRecovery::Outcome::Busy
+            || outcome == InstallRecovery::Outcome::LockUnusable;
+    switch (outcome) {
+    case InstallRecovery::Outcome::Clean:
+    case InstallRecovery::Outcome::RolledBack:
+        return true;
+    // The lock's own words: "another update is running", with its holder where it names one.
+    case InstallRecovery::Outcome::Busy:
+        say(Line::Kind::Failure, why);
+        return false;
+    // Recovery has warned why; update() tries again, with the rights it needs.
+    case InstallRecovery::Outcome::LockUnusable:
+        say(Line::Kind::Failure,
+            QStringLiteral("an interrupted update cannot be undone: the application folder "
+                           "cannot be changed now"));
+        return false;
+    // Recovery has warned with the folder it kept.
+    case InstallRecovery::Outcome::Unreadable:
+    case InstallRecovery::Outcome::Incomplete:
+        blockUpdate(outcome == InstallRecovery::Outcome::Unreadable
+                            ? QStringLiteral("an interrupted update could not be undone")
+                            : QStringLiteral("the update could not be undone completely"));
+        break;
+    }
+    return false;
+}
+
+void UpdateRun::blockUpdate(const QString &why)
+{
+    blockedBecause = why;
+    say(Line::Kind::Failure, why);
+    setStage(current);
+}
+
+void UpdateRun::check(const QString &version)
+{
+    localVersion = version.isEmpty() ? QStringLiteral("0.0") : version;
+    if (!checker) {
+        checker = new UpdateCheck(trust, this);
+        connect(checker, &UpdateCheck::finished, this, &UpdateRun::takeCheck);
+    }
+    checker->start(manifestUrl, platformKey);
+}
+
+// Whatever fails leaves the stored values, needFull and the offer as the last good check left
+// them.
+void UpdateRun::takeCheck(const UpdateCheck::Result &result)
+{
+    switch (result.outcome) {
+    case UpdateCheck::Outcome::TransferFailed:
+    case UpdateCheck::Outcome::Unusable:
+        qWarning("check error: %s", qPrintable(result.detail));
+        say(Line::Kind::Summary, QStringLiteral("check error"));
+        return emit checked(false);
+    case UpdateCheck::Outcome::SignatureInvalid:
+        qWarning("manifest signature invalid: %s", qPrintable(result.detail));
+        say(Line::Kind::Summary, QStringLiteral("manifest signature invalid"));
+        return emit checked(false);
+    case UpdateCheck::Outcome::NotJson:
+        say(Line::Kind::Summary, QStringLiteral("reply doc is null"));
+        return emit checked(false);
+    case UpdateCheck::Outcome::Expired:
+        qWarning("manifest refused: %s", qPrintable(result.detail));
+        say(Line::Kind::Summary, result.detail);
+        return emit checked(false);
+    case UpdateCheck::Outcome::Read:
+        break;
+    }
+    read = result.manifest;
+    chosen = PackageChoice(read, localVersion);
+    heldElsewhere = false;
+    summarize();
+    setStage(current);
+    emit checked(true);
+}
+
+void UpdateRun::summarize()
+{
+    if (!chosen.offered) {
+        say(Line::Kind::Summary,
+            tr("current software is up-to-date") + tr("\nversion: v") + localVersion
+                    + tr("\nclick cancel button to quit"));
+        return;
+    }
+    say(Line::Kind::Summary,
+        tr("current version is : v") + localVersion + tr("\nlatest version : v")
+                + read.latestVersion + tr("\nmodify time : ") + read.modifyTime
+                + tr("\nchangelog: ") + read.changelog + tr("\nclick update button to update"));
+    // Offered, but not while another updater is at work here, nor over what could not be
+    // undone; the log says which.
+    QString holder;
+    heldElsewhere = gate.isHeldElsewhere(&holder);
+    if (!blockedBecause.isEmpty())
+        say(Line::Kind::Failure, blockedBecause);
+    else if (heldElsewhere)
+        say(Line::Kind::Failure, holder);
+}
+
+void UpdateRun::update()
+{
+    // Past the download, nothing may fetch over the package on disk.
+    if (current != Stage::Idle && current != Stage::Downloading)
+        return;
+    createFetch();
+    // A press while a download runs changes nothing the summary measures.
+    if (current == Stage::Idle)
+        emit downloadStarted();
+    // A check during the download may change the choice; the package is used as what it was
+    // fetched as.
+    const PackageChoice picked = chosen;
+    if (picked.needFull)
+        say(Line::Kind::Note, QStringLiteral("need full"));
+    if (current == Stage::Downloading)
+        return;
+    if (picked.url.isEmpty()) {
+        say(Line::Kind::Note, QStringLiteral("no package address in the manifest"));
+        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        return emit finished(Outcome::Failed);
+    }
+    if (!openGate())
+        return;
+    setStage(Stage::Downloading);
+    if (picked.kind == PackageKind::Delta)
+        fetch->startDelta(picked.url, read.deltaFrom, read.downloadUrl);
+    else
+        fetch->start(picked.url, picked.kind);
+}
+
+void UpdateRun::createFetch()
+{
+    if (downloader)
+        return;
+    downloader = new Downloader(this);
+    // Our own aborts (time-outs, caps, a full disk, cancel) say why in the downloader's reason,
+    // logged at the end; their key name would only mislead.
+    connect(downloader, &Downloader::onError, this, [this](QNetworkReply::NetworkError code) {
+        if (code != QNetworkReply::OperationCanceledError)
+            say(Line::Kind::Note, ProgressText::errorKey(code));
+    });
+    connect(downloader, &Downloader::doFinished, this, [this] {
+        emit downloadEnded();
+        fetch->takeDownload();
+    });
+    connect(downloader, &Downloader::doProgress, this, &UpdateRun::progress);
+    connect(downloader, &Downloader::doRetry, this,
+            [this](Downloader::Retry why, qint64 at, int waitMs, int n, int of) {
+                say(Line::Kind::Note, ProgressText::retryLine(why, at, waitMs, n, of));
+            });
+    fetch = new PackageFetch(downloader, trust, this);
+    connect(fetch, &PackageFetch::finished, this, &UpdateRun::takePackage);
+    connect(fetch, &PackageFetch::rechecked, this, &UpdateRun::usePackage);
+    connect(fetch, &PackageFetch::note, this,
+            [this](const QString &text) { say(Line::Kind::Note, text); });
+    connect(fetch, &PackageFetch::fellBack, this, &UpdateRun::downloadStarted);
+    use = new PackageUse(appDir, startInstalled, this);
+    connect(use, &PackageUse::finished, this, &UpdateRun::takeUse);
+}
+
+bool UpdateRun::openGate()
+{
+    switch (gate.open()) {
+    case UpdateGate::Outcome::Open:
+        break;
+    case UpdateGate::Outcome::Restarting:
+        say(Line::Kind::Note, QStringLiteral("starting again with administrator rights"));
+        emit finished(Outcome::Restarting);
+        return false;
+    // Nothing started again: the elevated copy was refused, or no one can be asked here.
+    case UpdateGate::Outcome::Refused:
+    case UpdateGate::Outcome::NeedsAdministrator:
+        qWarning("no administrator rights: %s", qPrintable(gate.errorString()));
+        say(Line::Kind::Failure, QStringLiteral("administrator rights are needed to update"));
+        emit finished(Outcome::Failed);
+        return false;
+    case UpdateGate::Outcome::HeldElsewhere:
+        heldElsewhere = true;
+        setStage(current);
+        say(Line::Kind::Failure, gate.errorString());
+        emit finished(Outcome::Failed);
+        return false;
+    case UpdateGate::Outcome::LockUnusable:
+        qWarning("update lock unusable: %s", qPrintable(gate.errorString()));
+        say(Line::Kind::Note, gate.errorString());
+        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        emit finished(Outcome::Failed);
+        return false;
+    }
+    // What start-up could not settle while another updater was at work is settled first, under
+    // the lock.
+    if (recoverAtPress) {
+        InstallRecovery recovery(appDir);
+        const InstallRecovery::Outcome outcome = recovery.run();
+        if (!takeRecovery(outcome, recovery.errorString())) {
+            gate.close();
+            emit finished(Outcome::Failed);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A package that did not arrive whole, or that its publisher did not sign, is never offered for
+// installation.
+void UpdateRun::takePackage(PackageFetch::Outcome outcome)
+{
+    if (outcome != PackageFetch::Outcome::Held) {
+        gate.close();
+        setStage(Stage::Idle);
+    }
+    switch (outcome) {
+    case PackageFetch::Outcome::Held:
+        say(Line::Kind::Note, QStringLiteral("download finished"));
+        // Asked unless Yes was said already, to a delta that did not fit, whose whole package
+        // this is.
+        if (current != Stage::Installing && current != Stage::Closing) {
+            setStage(Stage::Asking);
+            emit question();
+        } else {
+            proceed();
+        }
+        return;
+    case PackageFetch::Outcome::DownloadFailed:
+        say(Line::Kind::Note, fetch->errorString());
+        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        break;
+    case PackageFetch::Outcome::SignatureInvalid:
+        qWarning("package signature invalid: %s", qPrintable(fetch->errorString()));
+        say(Line::Kind::Note, QStringLiteral("package signature invalid"));
+        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        break;
+    case PackageFetch::Outcome::Rejected:
+        qWarning("update package rejected: %s", qPrintable(fetch->errorString()));
+        say(Line::Kind::Failure, QStringLiteral("update package rejected"));
+        break;
+    }
+    emit finished(Outcome::Failed);
+}
+
+void UpdateRun::consent(bool yes)
+{
+    if (current != Stage::Asking)
+        return;
+    if (!yes) {
+        fetch->release();
+        gate.close();
+        setStage(Stage::Idle);
+        emit finished(Outcome::Declined);
+        return;
+    }
+    setStage(Stage::Installing);
+    proceed();
+}
+
+// After Yes: in a signed build the held package is hashed once more before it is used.
+void UpdateRun::proceed()
+{
+    if (trust.isSigned() && current != Stage::Closing)
+        fetch->recheck();
+    else
+        usePackage(true);
+}
+
+bool UpdateRun::fallBack(const QString &why)
+{
+    return current == Stage::Asking && fetch->fallBack(why);
+}
+
+bool UpdateRun::leave()
+{
+    if (current == Stage::Closing)
+        return false;
+    if (current == Stage::Installing && use->cancel()) {
+        say(Line::Kind::Note, QStringLiteral("cancelling the update..."));
+        setStage(Stage::Closing);
+        return false;
+    }
+    // A package still being hashed at Yes is not used once the road is left.
+    if (current == Stage::Installing)
+        setStage(Stage::Closing);
+    return true;
+}
+
+// In a signed build, after the held package was hashed once more.
+void UpdateRun::usePackage(bool rechecked)
+{
+    if (current == Stage::Closing) {
+        fetch->release();
+        gate.close();
+    } else if (!rechecked) {
+        if (!fetch->fallBack(fetch->errorString(), true))
+            takePackage(PackageFetch::Outcome::SignatureInvalid);
+    } else {
+        use->start(fetch);
+    }
+}
+
+void UpdateRun::takeUse(PackageUse::Outcome outcome)
+{
+    if (outcome == PackageUse::Outcome::NotInstalled && current == Stage::Installing
+        && use->mayFallBack() && fetch->fallBack(use->errorString()))
+        return;
+    fetch->release();
+    gate.close();
+    const bool closing = current == Stage::Closing;
+    setStage(Stage::Idle);
+    switch (outcome) {
+    case PackageUse::Outcome::Started:
+        return emit finished(Outcome::Started);
+    case PackageUse::Outcome::Installed:
+        return emit finished(Outcome::Installed);
+    case PackageUse::Outcome::NotStarted:
+        qWarning("update could not be started: %s: %s", qPrintable(use->program()),
+                 qPrintable(use->errorString()));
+        say(Line::Kind::Failure, QStringLiteral("update could not be started: ") + use->program());
+        return emit finished(Outcome::Failed);
+    case PackageUse::Outcome::NotInstalled:
+        // Left during the install, which is undone as far as it could be.
+        if (closing)
+            return emit finished(Outcome::Cancelled);
+        showInstallFailure();
+        return emit finished(Outcome::Failed);
+    }
+}
+
+// The warning keeps the detail; the log says what it means to the user.
+void UpdateRun::showInstallFailure()
+{
+    const QString reason = use->errorString();
+    qWarning("update not installed: %s", qPrintable(reason));
+    if (use->error() == PackageInstaller::Error::RollBackIncomplete)
+        return blockUpdate(QStringLiteral("the update could not be undone completely: ") + reason);
+    if (use->error() == PackageInstaller::Error::Busy) {
+        heldElsewhere = true;
+        setStage(current);
+    }
+    say(Line::Kind::Failure, use->failureLine());
+}
