@@ -10,7 +10,6 @@
 class Downloader;
 class FileDigest;
 class QFile;
-class QNetworkAccessManager;
 class QNetworkReply;
 class ReleaseTrust;
 
@@ -87,7 +86,6 @@ private:
 
     Downloader *downloader;
     ReleaseTrust &trust;
-    QNetworkAccessManager *manager = nullptr;
     Kind current = Kind::Incremental;
     // The address of the fetch under way or last ended; signatures are bound to it.
     QUrl address;

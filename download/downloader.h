@@ -14,7 +14,6 @@
 
 #include <memory>
 
-class QNetworkAccessManager;
 class UpdateLock;
 struct Transfer;
 
@@ -120,7 +119,6 @@ private:
         QString reason;
     };
 
-    QNetworkAccessManager *manager;
     bool busy = false;
     bool hashing = false;
     QUrl url;

@@ -2,8 +2,6 @@
 
 #include "verify/minisignsignature.h"
 
-#include <QUrl>
-
 namespace NetworkLimits {
 
 int stallTimeoutMs = 30 * 1000;
@@ -19,23 +17,6 @@ qint64 downloadMaxBytes = qint64(8) << 30;
 qint64 freeSpaceReserveBytes = 64 * 1024 * 1024;
 int retryCount = 5;
 int retryDelayMs = 1000;
-
-QNetworkRequest request(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    // Asking for identity ourselves also stops Qt from asking for gzip and inflating it.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    return request;
-}
-
-bool isWebAddress(const QUrl &url)
-{
-    const QString scheme = url.scheme();
-    return url.isValid() && !url.host().isEmpty()
-            && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
 
 QString sizeText(qint64 bytes)
 {
