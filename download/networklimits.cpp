@@ -1,7 +1,5 @@
 #include "download/networklimits.h"
 
-#include "verify/minisignsignature.h"
-
 namespace NetworkLimits {
 
 int stallTimeoutMs = 30 * 1000;
@@ -9,8 +7,9 @@ int dripWindowMs = 60 * 1000;
 int checkDeadlineMs = 60 * 1000;
 qint64 dripMinBytes = 64 * 1024;
 qint64 manifestMaxBytes = 1024 * 1024;
-// No signature file that minisign writes comes near it; the parser refuses anything larger.
-qint64 signatureMaxBytes = MinisignSignature::MaxSize;
+// No signature file that minisign writes comes near it; the signature's parser refuses anything
+// larger than the same 64 KiB.
+qint64 signatureMaxBytes = 64 * 1024;
 qint64 readBufferBytes = 2 * 1024 * 1024;
 qint64 hashBacklogBytes = 4 * 1024 * 1024;
 qint64 downloadMaxBytes = qint64(8) << 30;

@@ -1,7 +1,7 @@
 // Minisign keys and signatures made by the real minisign program at build time
 // (tests/make-fixtures), checked by the verifier.
 #include "testsupport.h"
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"
 #include "verify/releasetrust.h"
