@@ -70,7 +70,7 @@ void PackageFetch::start(const QString &url, Kind kind)
             return;
         QString problem = watch->errorString();
         if (problem.isEmpty())
-            trust.takePackageSignature(reply->readAll(), signedFor, &problem);
+            trust.acceptPackageSignature(reply->readAll(), signedFor, &problem);
         if (problem.isEmpty())
             startDownload(url);
         else

@@ -73,7 +73,7 @@ void Downloader::download(const QString &url)
         failLater(Error::Refused, refusal, QNetworkReply::ProtocolUnknownError);
         return;
     }
-    if (!takeFolder())
+    if (!lockFolder())
         return;
     if (hashing)
         startHasher();
@@ -85,7 +85,7 @@ void Downloader::download(const QString &url)
 // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
 // another updater's. Partial files of earlier runs would otherwise keep their space for good: but
 // the one recorded for this address, all go.
-bool Downloader::takeFolder()
+bool Downloader::lockFolder()
 {
     Transfer &t = *transfer;
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
@@ -182,7 +182,7 @@ void Downloader::headersArrived()
     case ResumePolicy::Step::Write:
         if (t.written > 0)
             t.startAgain(partName());
-        takeName();
+        chooseName();
         break;
     case ResumePolicy::Step::Append:
         break;
@@ -196,7 +196,7 @@ void Downloader::headersArrived()
         abortLater();
 }
 
-void Downloader::takeName()
+void Downloader::chooseName()
 {
     // Headers that come again while the partial file is written change nothing: the file keeps
     // its name to the end.
@@ -251,7 +251,7 @@ void Downloader::replyFinished()
         return;
     if (t.reply->error() != QNetworkReply::NoError)
         emit onError(t.reply->error());
-    t.takeWatchVerdict();
+    t.applyWatchVerdict();
     if (t.written == 0)
         fail(Error::Refused, QStringLiteral("empty body"));
     t.closePart();

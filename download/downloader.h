@@ -117,10 +117,10 @@ private:
     // The wait between two requests of one transfer.
     QTimer pause;
 
-    bool takeFolder();
+    bool lockFolder();
     void startReply();
     void headersArrived();
-    void takeName();
+    void chooseName();
     void saveArrived(bool evenIfBacklogged);
     void replyFinished();
     bool askAgain();

@@ -67,7 +67,7 @@ ResumePolicy::Step ResumePolicy::judge(const Answer &answer)
     problem.clear();
     if (answer.status == 200) {
         // The first answer, a range the server ignored, or a file changed since: a new start.
-        takeValidator(answer);
+        keepValidator(answer);
         complete = answer.contentLength;
         savedBytes = 0;
         answerEnd = complete;
@@ -139,7 +139,7 @@ bool ResumePolicy::partFits(const Answer &answer)
     return true;
 }
 
-void ResumePolicy::takeValidator(const Answer &answer)
+void ResumePolicy::keepValidator(const Answer &answer)
 {
     // A weak ETag ("W/...") promises nothing about the bytes.
     if (isStrongETag(answer.eTag))

@@ -86,7 +86,7 @@ public:
 private:
     Step retry(Download::Retry cause, int afterMs);
     bool partFits(const Answer &answer);
-    void takeValidator(const Answer &answer);
+    void keepValidator(const Answer &answer);
     static int retryAfterMs(const Answer &answer);
 
     QByteArray validatorValue;

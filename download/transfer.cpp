@@ -65,7 +65,7 @@ Download::Error Transfer::verdict(QString *why) const
     return kind;
 }
 
-void Transfer::takeWatchVerdict()
+void Transfer::applyWatchVerdict()
 {
     QString why;
     const Download::Error kind = verdict(&why);

@@ -36,7 +36,7 @@ struct Transfer
     // file short of its complete length; why says so in a line.
     Download::Error verdict(QString *why) const;
     // Fails the transfer as verdict() judges the finished reply, if it finds fault.
-    void takeWatchVerdict();
+    void applyWatchVerdict();
 
     // Starts the hashing thread and its worker; stopHasher() ends both. Their signals are the
     // Downloader's to connect.
