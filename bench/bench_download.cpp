@@ -10,7 +10,7 @@
 #include "benchsupport.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "download/dispositionname.h"
 
-#include "install/entrypath.h"
+#include "common/devicename.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -41,7 +41,7 @@ QString DispositionName::usable(const QString &name)
     // A trailing dot also refuses "." and "..".
     if (last.isEmpty() || last.toUtf8().size() > maxNameBytes || last.contains(forbidden)
         || last.endsWith(QLatin1Char('.')) || last.endsWith(QLatin1Char(' '))
-        || EntryPath::isReservedName(last))
+        || DeviceName::isReserved(last))
         return QString();
     return last;
 }

@@ -2,6 +2,7 @@
 
 #include "download/dispositionname.h"
 #include "download/hashworker.h"
+#include "download/network.h"
 #include "download/networklimits.h"
 #include "download/partialrecord.h"
 #include "download/resumepolicy.h"
@@ -10,7 +11,6 @@
 #include "platform/updatelock.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
 
@@ -24,7 +24,6 @@ constexpr qint64 readPiece = 512 * 1024;
 
 Downloader::Downloader(QObject *parent)
     : QObject(parent)
-    , manager(new QNetworkAccessManager(this))
     , targetDir(UpdateLock::folderOf(QCoreApplication::applicationDirPath()))
 {
     // A transfer that failed during the wait (cancel()) ends instead.
@@ -69,14 +68,12 @@ void Downloader::download(const QString &url)
     // An empty address is none, never the last one again: that one's file is another fetch's. A
     // file:// address would copy any local program in as the package, and other schemes mean
     // nothing for a package.
-    if (!NetworkLimits::isWebAddress(this->url)) {
-        failLater(Error::Refused,
-                  url.isEmpty() ? QStringLiteral("no address")
-                                : QStringLiteral("not an http or https address"),
-                  QNetworkReply::ProtocolUnknownError);
+    const QString refusal = Network::refusal(this->url);
+    if (!refusal.isEmpty()) {
+        failLater(Error::Refused, refusal, QNetworkReply::ProtocolUnknownError);
         return;
     }
-    if (!takeFolder())
+    if (!lockFolder())
         return;
     if (hashing)
         startHasher();
@@ -88,7 +85,7 @@ void Downloader::download(const QString &url)
 // Nothing in the folder is looked at before the lock is ours: the ".part" files there may be
 // another updater's. Partial files of earlier runs would otherwise keep their space for good: but
 // the one recorded for this address, all go.
-bool Downloader::takeFolder()
+bool Downloader::lockFolder()
 {
     Transfer &t = *transfer;
     auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
@@ -111,9 +108,9 @@ bool Downloader::takeFolder()
 void Downloader::startReply()
 {
     Transfer &t = *transfer;
-    QNetworkRequest request = NetworkLimits::request(url);
+    QNetworkRequest request(url);
     t.policy.prepare(request);
-    QNetworkReply *const reply = manager->get(request);
+    QNetworkReply *const reply = Network::get(request, this);
     reply->setReadBufferSize(NetworkLimits::readBufferBytes);
     t.reply = reply;
     t.answered = false;
@@ -185,7 +182,7 @@ void Downloader::headersArrived()
     case ResumePolicy::Step::Write:
         if (t.written > 0)
             t.startAgain(partName());
-        takeName();
+        chooseName();
         break;
     case ResumePolicy::Step::Append:
         break;
@@ -199,7 +196,7 @@ void Downloader::headersArrived()
         abortLater();
 }
 
-void Downloader::takeName()
+void Downloader::chooseName()
 {
     // Headers that come again while the partial file is written change nothing: the file keeps
     // its name to the end.
@@ -254,7 +251,7 @@ void Downloader::replyFinished()
         return;
     if (t.reply->error() != QNetworkReply::NoError)
         emit onError(t.reply->error());
-    t.takeWatchVerdict();
+    t.applyWatchVerdict();
     if (t.written == 0)
         fail(Error::Refused, QStringLiteral("empty body"));
     t.closePart();

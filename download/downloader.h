@@ -1,6 +1,7 @@
 #ifndef DOWNLOADER_H
 #define DOWNLOADER_H
 
+#include "download/downloadstatus.h"
 #include "platform/fileidentity.h"
 
 #include <QByteArray>
@@ -14,7 +15,6 @@
 
 #include <memory>
 
-class QNetworkAccessManager;
 class UpdateLock;
 struct Transfer;
 
@@ -57,25 +57,8 @@ public:
     // it holds the new package tells succeeded().
     QFile *file() { return &finalFile; }
 
-    enum class Error {
-        NoError,
-        Network, // the connection failed or ended early
-        Refused, // the address or the answer is none we take: status, encoding, size, name
-        Timeout, // the server went silent or dripped below the floor
-        DiskFull,
-        WriteFailed, // the folder could not be written, or the file changed under us
-        Busy, // another updater holds the folder
-        Cancelled,
-    };
-    Q_ENUM(Error)
-
-    // Why a transfer asks again.
-    enum class Retry {
-        ConnectionLost, // the body ended early: the rest is asked for, or all of it again
-        PartRefused, // the server sent another part than the rest: all of it is asked for
-        ServerBusy, // a status that says "later" (503 and the like)
-    };
-    Q_ENUM(Retry)
+    using Error = Download::Error;
+    using Retry = Download::Retry;
 
     // How the last finished transfer ended: its kind of failure, its HTTP status (0 without an
     // answer), whether the whole body now lies at file() and, if not, one short line saying
@@ -108,7 +91,7 @@ signals:
     void doFinished();
     // Another request of the same transfer follows in waitMs: why, where the file stands for it
     // (0: it starts again), and which retry it is of how many.
-    void doRetry(Downloader::Retry cause, qint64 resumeAt, int waitMs, int attempt, int attempts);
+    void doRetry(Download::Retry cause, qint64 resumeAt, int waitMs, int attempt, int attempts);
 
 private:
     // How the last transfer ended, kept until the next one starts.
@@ -120,7 +103,6 @@ private:
         QString reason;
     };
 
-    QNetworkAccessManager *manager;
     bool busy = false;
     bool hashing = false;
     QUrl url;
@@ -135,10 +117,10 @@ private:
     // The wait between two requests of one transfer.
     QTimer pause;
 
-    bool takeFolder();
+    bool lockFolder();
     void startReply();
     void headersArrived();
-    void takeName();
+    void chooseName();
     void saveArrived(bool evenIfBacklogged);
     void replyFinished();
     bool askAgain();

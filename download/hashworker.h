@@ -1,7 +1,7 @@
 #ifndef HASHWORKER_H
 #define HASHWORKER_H
 
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,23 +1,13 @@
 #ifndef NETWORKLIMITS_H
 #define NETWORKLIMITS_H
 
-#include <QNetworkRequest>
 #include <QString>
 #include <QtGlobal>
 
-class QUrl;
-
-// Every rule for what the program fetches and every limit that bounds what the network may cost
-// us, in one place. The limits are variables, not constants, so that tests can shorten them; the
-// program never changes them.
+// Every limit that bounds what the network may cost us, in one place. The limits are variables,
+// not constants, so that tests can shorten them; the program never changes them.
 namespace NetworkLimits {
 
-// The request for every transfer of the program: no compression (so nothing is ever inflated in
-// memory) and no redirection followed.
-QNetworkRequest request(const QUrl &url);
-// Whether url is an address the program may fetch at all: http or https with a host. A file://
-// address would copy any local program in as the package.
-bool isWebAddress(const QUrl &url);
 // "64 KiB", "1 MiB", "1000 bytes": sizes in the reasons the transfers give.
 QString sizeText(qint64 bytes);
 

@@ -1,7 +1,7 @@
 #include "download/partialrecord.h"
 
 #include "download/dispositionname.h"
-#include "download/networklimits.h"
+#include "download/network.h"
 #include "download/resumepolicy.h"
 #include "platform/nativedir.h"
 #include "platform/updatelock.h"
@@ -86,7 +86,7 @@ bool PartialRecord::save(const NativeDir &folder) const
 
 bool PartialRecord::isValid() const
 {
-    return NetworkLimits::isWebAddress(url) && DispositionName::usable(name) == name
+    return Network::isWebAddress(url) && DispositionName::usable(name) == name
             && !name.isEmpty() && !UpdateLock::isLockFileName(name) && !isRecordName(name)
             && ResumePolicy::isValidator(validator) && saved > 0 && saved < complete;
 }

@@ -67,7 +67,7 @@ ResumePolicy::Step ResumePolicy::judge(const Answer &answer)
     problem.clear();
     if (answer.status == 200) {
         // The first answer, a range the server ignored, or a file changed since: a new start.
-        takeValidator(answer);
+        keepValidator(answer);
         complete = answer.contentLength;
         savedBytes = 0;
         answerEnd = complete;
@@ -80,10 +80,10 @@ ResumePolicy::Step ResumePolicy::judge(const Answer &answer)
         validatorValue.clear();
         savedBytes = 0;
         problem = QStringLiteral("the server sent another part than asked for");
-        return retry(Downloader::Retry::PartRefused, -1);
+        return retry(Download::Retry::PartRefused, -1);
     }
     problem = QStringLiteral("HTTP status %1").arg(answer.status);
-    return isTransient(answer.status) ? retry(Downloader::Retry::ServerBusy, retryAfterMs(answer))
+    return isTransient(answer.status) ? retry(Download::Retry::ServerBusy, retryAfterMs(answer))
                                       : Step::Stop;
 }
 
@@ -93,7 +93,7 @@ bool ResumePolicy::lost(qint64 saved)
     if (saved <= 0)
         return false;
     savedBytes = canResume(saved) ? saved : 0;
-    return retry(Downloader::Retry::ConnectionLost, -1) == Step::Retry;
+    return retry(Download::Retry::ConnectionLost, -1) == Step::Retry;
 }
 
 bool ResumePolicy::canResume(qint64 saved) const
@@ -101,7 +101,7 @@ bool ResumePolicy::canResume(qint64 saved) const
     return !validatorValue.isEmpty() && complete > 0 && saved > 0 && saved < complete;
 }
 
-ResumePolicy::Step ResumePolicy::retry(Downloader::Retry cause, int afterMs)
+ResumePolicy::Step ResumePolicy::retry(Download::Retry cause, int afterMs)
 {
     if (used >= NetworkLimits::retryCount)
         return Step::Stop;
@@ -139,7 +139,7 @@ bool ResumePolicy::partFits(const Answer &answer)
     return true;
 }
 
-void ResumePolicy::takeValidator(const Answer &answer)
+void ResumePolicy::keepValidator(const Answer &answer)
 {
     // A weak ETag ("W/...") promises nothing about the bytes.
     if (isStrongETag(answer.eTag))

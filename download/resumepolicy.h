@@ -1,7 +1,7 @@
 #ifndef RESUMEPOLICY_H
 #define RESUMEPOLICY_H
 
-#include "download/downloader.h"
+#include "download/downloadstatus.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -57,7 +57,7 @@ public:
 
     // Of the last retry: why, its number (of NetworkLimits::retryCount), the wait before it, and
     // where the file stands for it (0: it starts again).
-    Downloader::Retry cause() const { return why; }
+    Download::Retry cause() const { return why; }
     int retries() const { return used; }
     int delayMs() const { return waitMs; }
     qint64 saved() const { return savedBytes; }
@@ -84,9 +84,9 @@ public:
     static QDateTime httpDate(const QByteArray &value);
 
 private:
-    Step retry(Downloader::Retry cause, int afterMs);
+    Step retry(Download::Retry cause, int afterMs);
     bool partFits(const Answer &answer);
-    void takeValidator(const Answer &answer);
+    void keepValidator(const Answer &answer);
     static int retryAfterMs(const Answer &answer);
 
     QByteArray validatorValue;
@@ -96,7 +96,7 @@ private:
     bool rangeAsked = false;
     int used = 0;
     int waitMs = 0;
-    Downloader::Retry why = Downloader::Retry::ConnectionLost;
+    Download::Retry why = Download::Retry::ConnectionLost;
     QString problem;
 };
 

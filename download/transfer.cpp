@@ -19,19 +19,19 @@ namespace {
 // docs/benchmarks.md).
 constexpr qint64 writeSlice = 256 * 1024;
 
-Downloader::Error kindOf(TransferWatch::Error error)
+Download::Error kindOf(TransferWatch::Error error)
 {
     switch (error) {
     case TransferWatch::Error::NoError:
         break;
     case TransferWatch::Error::Network:
-        return Downloader::Error::Network;
+        return Download::Error::Network;
     case TransferWatch::Error::Refused:
-        return Downloader::Error::Refused;
+        return Download::Error::Refused;
     case TransferWatch::Error::Timeout:
-        return Downloader::Error::Timeout;
+        return Download::Error::Timeout;
     }
-    return Downloader::Error::NoError;
+    return Download::Error::NoError;
 }
 
 } // namespace
@@ -41,7 +41,7 @@ Transfer::~Transfer()
     stopHasher();
 }
 
-void Transfer::fail(Downloader::Error error, const QString &why)
+void Transfer::fail(Download::Error error, const QString &why)
 {
     if (failed())
         return;
@@ -49,27 +49,27 @@ void Transfer::fail(Downloader::Error error, const QString &why)
     reason = why;
 }
 
-Downloader::Error Transfer::verdict(QString *why) const
+Download::Error Transfer::verdict(QString *why) const
 {
-    const Downloader::Error kind = kindOf(watch->error());
+    const Download::Error kind = kindOf(watch->error());
     // A part may end before the file does, and one without a length of its own ends with its
     // connection: only the complete length tells.
     const qint64 complete = policy.completeLength();
-    if (kind == Downloader::Error::NoError && complete >= 0 && written < complete) {
+    if (kind == Download::Error::NoError && complete >= 0 && written < complete) {
         if (why)
             *why = QStringLiteral("the file ended after %1 of %2 bytes").arg(written).arg(complete);
-        return Downloader::Error::Network;
+        return Download::Error::Network;
     }
     if (why)
         *why = watch->errorString();
     return kind;
 }
 
-void Transfer::takeWatchVerdict()
+void Transfer::applyWatchVerdict()
 {
     QString why;
-    const Downloader::Error kind = verdict(&why);
-    if (kind != Downloader::Error::NoError)
+    const Download::Error kind = verdict(&why);
+    if (kind != Download::Error::NoError)
         fail(kind, why);
 }
 
@@ -84,7 +84,7 @@ bool Transfer::openFolder(const QString &path, UpdateLock *lock)
     const NativeDir parent = NativeDir::open(where.absolutePath());
     const NativeDir::Kind kind = parent.kindOf(name);
     if (kind == NativeDir::Kind::Link) {
-        fail(Downloader::Error::WriteFailed,
+        fail(Download::Error::WriteFailed,
              QStringLiteral("the download folder is a link: ") + path);
         return false;
     }
@@ -92,14 +92,14 @@ bool Transfer::openFolder(const QString &path, UpdateLock *lock)
         parent.makeFolder(name);
     if (!lock->tryLock()) {
         const bool held = lock->error() == UpdateLock::Error::HeldElsewhere;
-        fail(held ? Downloader::Error::Busy : Downloader::Error::WriteFailed,
+        fail(held ? Download::Error::Busy : Download::Error::WriteFailed,
              held ? QStringLiteral("another update is running") : lock->errorString());
         return false;
     }
     folder = parent.openFolder(name);
     folderPath = path;
     if (!folder.isValid())
-        fail(Downloader::Error::WriteFailed,
+        fail(Download::Error::WriteFailed,
              QStringLiteral("cannot open the download folder ") + parent.errorString());
     return folder.isValid();
 }
@@ -127,13 +127,13 @@ void Transfer::measureRoom()
 bool Transfer::fits(qint64 size)
 {
     if (size > NetworkLimits::downloadMaxBytes) {
-        fail(Downloader::Error::Refused,
+        fail(Download::Error::Refused,
              QStringLiteral("the download is larger than %1")
                      .arg(NetworkLimits::sizeText(NetworkLimits::downloadMaxBytes)));
         return false;
     }
     if (room >= 0 && size > room) {
-        fail(Downloader::Error::DiskFull,
+        fail(Download::Error::DiskFull,
              QStringLiteral("disk full: the download would leave less than %1 free")
                      .arg(NetworkLimits::sizeText(NetworkLimits::freeSpaceReserveBytes)));
         return false;
@@ -168,7 +168,7 @@ bool Transfer::failToWrite(const QString &name, const QString &detail)
     const bool full = part.error() == QFileDevice::ResourceError
             || (volume.isValid() && volume.bytesAvailable() >= 0
                 && volume.bytesAvailable() < writeSlice);
-    fail(full ? Downloader::Error::DiskFull : Downloader::Error::WriteFailed,
+    fail(full ? Download::Error::DiskFull : Download::Error::WriteFailed,
          QStringLiteral("%1cannot write %2: %3")
                  .arg(full ? QStringLiteral("disk full: ") : QString(), name, detail));
     return false;
@@ -194,7 +194,7 @@ void Transfer::closePart()
 void Transfer::rename(const QString &partName, const QString &finalName)
 {
     if (!folder.moveNew(partName, folder, finalName)) {
-        fail(Downloader::Error::WriteFailed,
+        fail(Download::Error::WriteFailed,
              QStringLiteral("cannot name the download %1: %2")
                      .arg(finalName, folder.errorString()));
         return;
@@ -202,7 +202,7 @@ void Transfer::rename(const QString &partName, const QString &finalName)
     // Whoever takes the package up goes by its path: it must lead to these bytes.
     identity = FileIdentity::of(QDir(folderPath).filePath(finalName));
     if (folder.kindOf(finalName) != NativeDir::Kind::File || !identity.isSameFile(writtenTo))
-        fail(Downloader::Error::WriteFailed,
+        fail(Download::Error::WriteFailed,
              QStringLiteral("the download was replaced while it was written"));
 }
 

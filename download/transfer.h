@@ -1,7 +1,7 @@
 #ifndef TRANSFER_H
 #define TRANSFER_H
 
-#include "download/downloader.h"
+#include "download/downloadstatus.h"
 #include "download/resumepolicy.h"
 #include "platform/fileidentity.h"
 #include "platform/nativedir.h"
@@ -19,8 +19,8 @@ class UpdateLock;
 // Everything that belongs to one transfer of the Downloader: its reply and the reply's watch, the
 // partial file, how far it got and why it failed, and the hashing beside the writing. The
 // Downloader makes a new one at each download() and keeps it until the next, so nothing of an
-// earlier transfer is ever reset by hand. The reply and its watch belong to the network access
-// manager; the hashing thread and its worker belong to the transfer.
+// earlier transfer is ever reset by hand. The reply and its watch belong to the Downloader; the
+// hashing thread and its worker belong to the transfer.
 struct Transfer
 {
     Transfer() = default;
@@ -30,13 +30,13 @@ struct Transfer
 
     // Records why the transfer fails. The first cause found is the one told: what follows it
     // (the abort of the reply, say) is only its consequence.
-    void fail(Downloader::Error error, const QString &why);
-    bool failed() const { return kind != Downloader::Error::NoError; }
+    void fail(Download::Error error, const QString &why);
+    bool failed() const { return kind != Download::Error::NoError; }
     // For a finished reply, how it ended for the file: as the watch judges it, or Network for a
     // file short of its complete length; why says so in a line.
-    Downloader::Error verdict(QString *why) const;
+    Download::Error verdict(QString *why) const;
     // Fails the transfer as verdict() judges the finished reply, if it finds fault.
-    void takeWatchVerdict();
+    void applyWatchVerdict();
 
     // Starts the hashing thread and its worker; stopHasher() ends both. Their signals are the
     // Downloader's to connect.
@@ -84,7 +84,7 @@ struct Transfer
     bool answered = false; // the current reply's headers have been judged
     bool accepted = false; // and its body belongs to the file
     qint64 base = 0; // bytes in the file before the current answer's body
-    Downloader::Error kind = Downloader::Error::NoError;
+    Download::Error kind = Download::Error::NoError;
     QString reason; // empty while nothing went wrong
 
     QThread *hashThread = nullptr;

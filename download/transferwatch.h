@@ -19,7 +19,7 @@ class QNetworkReply;
 // answer: a watch that gave up is a failure even when the reply itself reports none (a body over
 // the cap that arrived whole in one read).
 //
-//     QNetworkReply *reply = manager->get(NetworkLimits::request(url));
+//     QNetworkReply *reply = Network::get(QNetworkRequest(url), this);
 //     auto *watch = new TransferWatch(reply, NetworkLimits::manifestMaxBytes);
 //     connect(reply, &QNetworkReply::finished, this, [reply, watch] {
 //         if (watch->error() != TransferWatch::Error::NoError)

@@ -1,6 +1,6 @@
 #include "install/deltastaging.h"
 
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <QFileInfo>
 

@@ -17,9 +17,6 @@ constexpr int maxNameLength = 255; // characters of one component
 // Costs one pass over the path.
 QString problem(const QString &path);
 
-// Whether name, without its extension, is one of Windows' device names (CON, COM1, ...).
-bool isReservedName(const QString &name);
-
 } // namespace EntryPath
 
 #endif // ENTRYPATH_H

@@ -3,6 +3,7 @@
 #include "road/progresstext.h"
 
 #include "download/downloader.h"
+#include "download/network.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
 #include "platform/fileidentity.h"
@@ -11,7 +12,6 @@
 #include "verify/releasetrust.h"
 
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QUrl>
 
@@ -55,15 +55,13 @@ void PackageFetch::start(const QString &url, PackageKind kind)
     // Whatever this fetch brings is checked against its own signature or none.
     trust.forgetPackageSignature();
     // An address the downloader refuses is refused with its own reason; nothing else is fetched.
-    if (!trust.isSigned() || !NetworkLimits::isWebAddress(address)) {
+    if (!trust.isSigned() || !Network::isWebAddress(address)) {
         startDownload(url);
         return;
     }
     QUrl signatureUrl = address;
     signatureUrl.setPath(address.path() + QLatin1String(".minisig"));
-    if (!manager)
-        manager = new QNetworkAccessManager(this);
-    QNetworkReply *reply = manager->get(NetworkLimits::request(signatureUrl));
+    QNetworkReply *reply = Network::get(QNetworkRequest(signatureUrl), this);
     auto *watch = new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
     connect(reply, &QNetworkReply::finished, this, [this, reply, watch, url, signedFor = address] {
         reply->deleteLater();
@@ -72,7 +70,7 @@ void PackageFetch::start(const QString &url, PackageKind kind)
             return;
         QString problem = watch->errorString();
         if (problem.isEmpty())
-            trust.takePackageSignature(reply->readAll(), signedFor, &problem);
+            trust.acceptPackageSignature(reply->readAll(), signedFor, &problem);
         if (problem.isEmpty())
             startDownload(url);
         else
@@ -159,7 +157,7 @@ bool PackageFetch::wholeUsable() const
 {
     const QUrl url(whole, QUrl::TolerantMode);
     const auto same = QUrl::RemoveFragment | QUrl::NormalizePathSegments;
-    return NetworkLimits::isWebAddress(url) && url.adjusted(same) != address.adjusted(same);
+    return Network::isWebAddress(url) && url.adjusted(same) != address.adjusted(same);
 }
 
 PackageKind PackageFetch::kind() const

@@ -12,7 +12,6 @@
 class Downloader;
 class FileDigest;
 class QFile;
-class QNetworkAccessManager;
 class QNetworkReply;
 class ReleaseTrust;
 
@@ -85,7 +84,6 @@ private:
 
     Downloader *downloader;
     ReleaseTrust &trust;
-    QNetworkAccessManager *manager = nullptr;
     PackageKind current = PackageKind::Incremental;
     // The address of the fetch under way or last ended; signatures are bound to it.
     QUrl address;

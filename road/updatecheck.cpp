@@ -1,11 +1,11 @@
 #include "road/updatecheck.h"
 
+#include "download/network.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
 #include "road/settings.h"
 #include "verify/releasetrust.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
@@ -25,8 +25,6 @@ UpdateCheck::UpdateCheck(const ReleaseTrust &trust, QObject *parent)
 
 void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
 {
-    if (!manager)
-        manager = new QNetworkAccessManager(this);
     const int round = ++lastRound;
     rounds[round].platformKey = platformKey;
     rounds[round].fileName = QUrl(manifestUrl, QUrl::TolerantMode).fileName();
@@ -39,7 +37,7 @@ void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
 
 void UpdateCheck::send(const QString &url, qint64 maxBytes, int round, bool signature)
 {
-    QNetworkReply *reply = manager->get(NetworkLimits::request(QUrl(url, QUrl::TolerantMode)));
+    QNetworkReply *reply = Network::get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)), this);
     auto *watch = new TransferWatch(reply, maxBytes);
     connect(reply, &QNetworkReply::finished, this, [this, reply, watch] { take(reply, watch); });
     reply->setProperty(roundProperty, round);

@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QString>
 
-class QNetworkAccessManager;
 class QNetworkReply;
 class ReleaseTrust;
 class TransferWatch;
@@ -70,7 +69,6 @@ private:
     static QString expiryProblem(const Manifest &manifest);
 
     const ReleaseTrust &trust;
-    QNetworkAccessManager *manager = nullptr;
     // Presses still waiting for a reply, by their number.
     QHash<int, Round> rounds;
     int lastRound = 0;

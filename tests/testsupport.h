@@ -6,7 +6,7 @@
 
 #include "install/entryname.h"
 #include "testplatform.h"
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <archive.h>
 #include <archive_entry.h>

@@ -3,7 +3,7 @@
 #include "httptestserver.h"
 #include "testplatform.h"
 #include "testsupport.h"
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <QDate>
 #include <QDirIterator>
@@ -221,7 +221,7 @@ void tst_Downloader::metaObjectHasFourSignals()
     QCOMPARE(
             signatures,
             QStringList({ "doProgress(qlonglong,qlonglong)", "onError(QNetworkReply::NetworkError)",
-                          "doFinished()", "doRetry(Downloader::Retry,qlonglong,int,int,int)" }));
+                          "doFinished()", "doRetry(Download::Retry,qlonglong,int,int,int)" }));
     // Registered, so that onError can also be delivered through queued connections.
     const int type = meta.method(meta.methodOffset() + 1).parameterType(0);
     QCOMPARE(QMetaType::typeName(type), "QNetworkReply::NetworkError");

@@ -1,11 +1,13 @@
+#include "download/network.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
 #include "httptestserver.h"
 
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTest>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(HttpTestServer::Response)
 using E = TransferWatch::Error;
@@ -95,10 +97,9 @@ void tst_TransferWatch::hostileServers()
     QFETCH(int, minMs);
     HttpTestServer server;
     server.respond("/x", response);
-    QNetworkAccessManager manager;
     QElapsedTimer clock;
     clock.start();
-    QNetworkReply *reply = manager.get(NetworkLimits::request(server.url("/x")));
+    QNetworkReply *reply = Network::get(QNetworkRequest(server.url("/x")), nullptr);
     auto *watch = new TransferWatch(reply, cap);
     QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
 
@@ -121,8 +122,7 @@ void tst_TransferWatch::requestAsksForIdentityAndStaysPut()
     moved.status = 302;
     moved.headers = { { "Location", "/elsewhere" } };
     server.respond("/x", moved);
-    QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(NetworkLimits::request(server.url("/x")));
+    QNetworkReply *reply = Network::get(QNetworkRequest(server.url("/x")), nullptr);
     QTRY_VERIFY(reply->isFinished());
 
     QCOMPARE(server.lastRequestHeader("accept-encoding"), QByteArray("identity"));
@@ -134,21 +134,37 @@ void tst_TransferWatch::requestAsksForIdentityAndStaysPut()
 void tst_TransferWatch::webAddresses_data()
 {
     QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("web");
-    QTest::newRow("http") << "http://example.org/pkg.zip" << true;
-    QTest::newRow("https") << "https://example.org:8443/pkg.zip" << true;
-    QTest::newRow("file") << "file:///usr/bin/true" << false;
-    QTest::newRow("ftp") << "ftp://example.org/pkg.zip" << false;
-    QTest::newRow("no host") << "http:///pkg.zip" << false;
-    QTest::newRow("relative") << "pkg.zip" << false;
-    QTest::newRow("data") << "data:text/plain,x" << false;
+    QTest::addColumn<QString>("refusal");
+    const QString notWeb = "not an http or https address";
+    QTest::newRow("http") << "http://example.org/pkg.zip" << "";
+    QTest::newRow("https") << "https://example.org:8443/pkg.zip" << "";
+    QTest::newRow("file") << "file:///usr/bin/true" << notWeb;
+    QTest::newRow("ftp") << "ftp://example.org/pkg.zip" << notWeb;
+    QTest::newRow("no host") << "http:///pkg.zip" << notWeb;
+    QTest::newRow("relative") << "pkg.zip" << notWeb;
+    QTest::newRow("data") << "data:text/plain,x" << notWeb;
+    QTest::newRow("empty") << "" << "no address";
 }
 
+// A refused address never reaches the network: its reply fails from the event loop, and its
+// watch judges it as it judges any other.
 void tst_TransferWatch::webAddresses()
 {
     QFETCH(QString, address);
-    QFETCH(bool, web);
-    QCOMPARE(NetworkLimits::isWebAddress(QUrl(address)), web);
+    QFETCH(QString, refusal);
+    const QUrl url(address, QUrl::TolerantMode);
+    QCOMPARE(Network::refusal(url), refusal);
+    QCOMPARE(Network::isWebAddress(url), refusal.isEmpty());
+    if (refusal.isEmpty())
+        return;
+    std::unique_ptr<QNetworkReply> reply(Network::get(QNetworkRequest(url), nullptr));
+    auto *watch = new TransferWatch(reply.get());
+    QVERIFY(!reply->isFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 5000);
+    QCOMPARE(reply->error(), QNetworkReply::ProtocolUnknownError);
+    QCOMPARE(watch->error(), E::Refused);
+    QCOMPARE(watch->errorString(), refusal);
+    QCOMPARE(reply->readAll(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_TransferWatch)

@@ -302,6 +302,8 @@ void tst_UpdaterDialog::failedCheckKeepsState_data()
 
     QTest::newRow("404") << "/missing.json" << 404 << QByteArray("{}") << "check error";
     QTest::newRow("refused") << "refused" << 0 << QByteArray() << "check error";
+    // A manifest that Qt would read from the disk is never asked for.
+    QTest::newRow("file address") << "file" << 0 << QByteArray() << "check error";
     QTest::newRow("empty body") << "/empty.json" << 200 << QByteArray() << "reply doc is null";
     QTest::newRow("not json") << "/html.json" << 200 << QByteArray("<html>moved</html>")
                               << "reply doc is null";
@@ -322,11 +324,18 @@ void tst_UpdaterDialog::failedCheckKeepsState()
     check(dialog, QStringLiteral("0.0"));
     QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
 
+    QTemporaryDir folder;
     if (path == QLatin1String("refused")) {
         // A port that was free a moment ago refuses the connection.
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         manifestUrl = QStringLiteral("http://127.0.0.1:%1/updates.json").arg(closed.serverPort());
+    } else if (path == QLatin1String("file")) {
+        QFile local(folder.filePath(QStringLiteral("updates.json")));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write(manifest(server, QStringLiteral("1.3.0")));
+        local.close();
+        manifestUrl = QUrl::fromLocalFile(local.fileName()).toString();
     } else {
         HttpTestServer::Response response = json(body);
         response.status = status;

@@ -1,7 +1,7 @@
 // Minisign keys and signatures made by the real minisign program at build time
 // (tests/make-fixtures), checked by the verifier.
 #include "testsupport.h"
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 #include "verify/minisignkey.h"
 #include "verify/minisignsignature.h"
 #include "verify/releasetrust.h"
@@ -234,10 +234,10 @@ void tst_Verify::packageSignatureBoundToAddress()
     const QUrl address("https://updates.example/1.2.0/package.zip");
     ReleaseTrust trust(keyA);
     QString why;
-    QVERIFY(trust.takePackageSignature(signature("a", "package.zip"), address, &why));
+    QVERIFY(trust.acceptPackageSignature(signature("a", "package.zip"), address, &why));
     QVERIFY2(trust.verifyPackage(digest, address, &why), qPrintable(why));
     QVERIFY(!trust.verifyPackage(digest, QUrl("https://updates.example/1.1.0/package.zip"), &why));
-    QVERIFY(!trust.takePackageSignature("not a signature", address, &why));
+    QVERIFY(!trust.acceptPackageSignature("not a signature", address, &why));
     QVERIFY(!trust.verifyPackage(digest, address, &why));
     QCOMPARE(why, QStringLiteral("no signature was taken for ") + address.toString());
 }

@@ -1,6 +1,6 @@
 #include "verify/filedigest.h"
 
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <QFile>
 #include <QThread>

@@ -15,8 +15,8 @@ bool ReleaseTrust::verifyManifest(const QByteArray &manifest, const QByteArray &
     return !parsed.isNull() && SignatureVerifier(key, parsed).verifyData(manifest, why);
 }
 
-bool ReleaseTrust::takePackageSignature(const QByteArray &signature, const QUrl &address,
-                                        QString *why)
+bool ReleaseTrust::acceptPackageSignature(const QByteArray &signature, const QUrl &address,
+                                          QString *why)
 {
     forgetPackageSignature();
     const MinisignSignature parsed = accepted(signature, address.fileName(), why);

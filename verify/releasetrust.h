@@ -26,7 +26,7 @@ public:
     // The package's .minisig, fetched before the package from address: it must parse, come from
     // the built-in key and name the address's last segment in its trusted comment. Kept, bound
     // to address, for verifyPackage() when it does; the one kept before is dropped either way.
-    bool takePackageSignature(const QByteArray &signature, const QUrl &address, QString *why);
+    bool acceptPackageSignature(const QByteArray &signature, const QUrl &address, QString *why);
     // The BLAKE2b-512 of the bytes fetched from address against the signature taken for that
     // very address: no other address's signature vouches for them.
     bool verifyPackage(const QByteArray &digest, const QUrl &address, QString *why) const;

@@ -1,6 +1,6 @@
 #include "verify/signatureverifier.h"
 
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <openssl/evp.h>
 

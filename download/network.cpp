@@ -1,0 +1,45 @@
+#include "download/network.h"
+
+#include "download/refusedreply.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QUrl>
+
+bool Network::isWebAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid() && !url.host().isEmpty()
+            && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+QString Network::refusal(const QUrl &url)
+{
+    if (url.isEmpty())
+        return QStringLiteral("no address");
+    return isWebAddress(url) ? QString() : QStringLiteral("not an http or https address");
+}
+
+QNetworkReply *Network::get(QNetworkRequest request, QObject *owner)
+{
+    const QString why = refusal(request.url());
+    if (!why.isEmpty())
+        return new RefusedReply(request, why, owner);
+    // Asking for identity ourselves also stops Qt from asking for gzip and inflating it.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = manager()->get(request);
+    reply->setParent(owner);
+    return reply;
+}
+
+QNetworkAccessManager *Network::manager()
+{
+    // Guarded, so that a manager that went with its application is made again, not used.
+    static QPointer<QNetworkAccessManager> one;
+    if (!one)
+        one = new QNetworkAccessManager(QCoreApplication::instance());
+    return one;
+}

@@ -1,0 +1,36 @@
+#ifndef NETWORK_H
+#define NETWORK_H
+
+#include <QNetworkRequest>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QUrl;
+
+// The program's one door to the network. Every GET goes through get(), so that the manifest,
+// its signature and the packages pass the same rules: http or https only, no compression (so
+// nothing is ever inflated in memory), no redirection followed. One QNetworkAccessManager serves
+// the whole process, as Qt advises; it is made on first use as the application's child.
+class Network
+{
+public:
+    Network() = delete;
+
+    // Whether url is an address the program may fetch at all: http or https with a host. A
+    // file:// address would copy any local program in as the package.
+    static bool isWebAddress(const QUrl &url);
+    // Why url may not be fetched ("no address", "not an http or https address"), or an empty
+    // string when it may.
+    static QString refusal(const QUrl &url);
+    // Sends a GET of request, its headers kept and the rules above set over them. Always a reply,
+    // owner's child, so that it goes with the one who asked: for a refused address one that
+    // finishes from the event loop with ProtocolUnknownError and refusal() as its errorString(),
+    // so that it fails where any other reply fails.
+    static QNetworkReply *get(QNetworkRequest request, QObject *owner);
+
+private:
+    static QNetworkAccessManager *manager();
+};
+
+#endif // NETWORK_H
