@@ -2,7 +2,7 @@
 
 #include "install/deltaplan.h"
 #include "install/packageplan.h"
-#include "verify/blake2b512.h"
+#include "common/blake2b512.h"
 
 #include <QDir>
 #include <QFile>
