@@ -1,6 +1,5 @@
 #include "download/downloader.h"
 
-#include "download/dispositionname.h"
 #include "download/hashworker.h"
 #include "download/network.h"
 #include "download/networklimits.h"
@@ -88,12 +87,14 @@ void Downloader::download(const QString &url)
 bool Downloader::lockFolder()
 {
     Transfer &t = *transfer;
-    auto folderLock = std::make_unique<UpdateLock>(targetDir.path());
-    if (!t.openFolder(targetDir.path(), folderLock.get())) {
+    auto folderLock = roadLock ? nullptr : std::make_unique<UpdateLock>(targetDir.path());
+    UpdateLock *const taken = roadLock ? roadLock : folderLock.get();
+    if (!t.openFolder(targetDir.path(), taken)) {
         failLater(t.kind, t.reason, QNetworkReply::NoError);
         return false;
     }
-    lock = std::move(folderLock);
+    ownLock = std::move(folderLock);
+    lock = taken;
     t.retire(fileName);
     const PartialRecord kept = PartialRecord::take(t.folder, url, &t.part);
     if (kept.isValid()) {
@@ -182,7 +183,10 @@ void Downloader::headersArrived()
     case ResumePolicy::Step::Write:
         if (t.written > 0)
             t.startAgain(partName());
-        chooseName();
+        // Headers that come again while the partial file is written change nothing: the file
+        // keeps its name to the end.
+        if (!t.part.isOpen())
+            t.chooseName(url, &fileName);
         break;
     case ResumePolicy::Step::Append:
         break;
@@ -194,26 +198,6 @@ void Downloader::headersArrived()
     // An announced length that cannot fit fails now, not after gigabytes.
     else if (t.policy.end() >= 0 && !t.fits(t.policy.end()))
         abortLater();
-}
-
-void Downloader::chooseName()
-{
-    // Headers that come again while the partial file is written change nothing: the file keeps
-    // its name to the end.
-    if (transfer->part.isOpen())
-        return;
-    // The update lock and the partial record live in this folder: their names are taken.
-    QString name = DispositionName::fromHeader(transfer->reply->rawHeader("Content-Disposition"));
-    const auto taken = [](const QString &name) {
-        return UpdateLock::isLockFileName(name) || PartialRecord::isRecordName(name);
-    };
-    if (name.isEmpty() || taken(name))
-        name = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
-    if (taken(name))
-        name.clear();
-    // With no usable name at all the earlier one stays.
-    if (!name.isEmpty())
-        fileName = name;
 }
 
 // Writes what the reply holds to the partial file and hands it to the hasher. While the hasher
@@ -298,27 +282,17 @@ void Downloader::end()
     }
     // A full disk must not stay full, and nothing half-made may look like a package. Without the
     // lock nothing was written, and a ".part" of that name is another updater's.
-    if (t.failed() && lock && !fileName.isEmpty() && !keepPartial())
+    if (t.failed() && lock && !fileName.isEmpty() && !t.keepPartial(url, fileName, last.status))
         t.folder.removeFile(partName());
     last.error = t.kind;
     last.reason = t.reason;
     last.complete = !t.failed();
     finalFile.setFileName(targetDir.filePath(fileName));
     t.folder = NativeDir();
-    lock.reset();
+    ownLock.reset();
+    lock = nullptr;
     busy = false;
     emit doFinished();
-}
-
-// What the network cut short, the next download of the same address can go on with.
-bool Downloader::keepPartial()
-{
-    const Transfer &t = *transfer;
-    const bool network = t.kind == Error::Network || t.kind == Error::Timeout
-            || (t.kind == Error::Refused && ResumePolicy::isTransient(last.status));
-    const PartialRecord record { url, fileName, t.policy.validator(), t.policy.completeLength(),
-                                 t.written };
-    return network && t.policy.canResume(t.written) && record.save(t.folder);
 }
 
 void Downloader::fail(Error kind, const QString &why)

@@ -78,6 +78,9 @@ public:
     // hashed). Invalid otherwise.
     FileIdentity identity() const;
 
+    // The lock of the download folder, which the caller holds from before the first transfer to
+    // after the last: transfers then take none of their own. Set between transfers.
+    void setLock(UpdateLock *held) { roadLock = held; }
     // Where files land; the download folder unless set. Meant for tests, between transfers.
     void setTargetDirectory(const QString &path);
 
@@ -109,8 +112,11 @@ private:
     QString fileName;
     QDir targetDir;
     QFile finalFile;
-    // Held from the start of a transfer to its end; only then is the folder ours to change.
-    std::unique_ptr<UpdateLock> lock;
+    // The folder's lock, held from the start of a transfer to its end; only then is the folder
+    // ours to change. Either the caller's, or one the transfer took itself.
+    UpdateLock *lock = nullptr;
+    UpdateLock *roadLock = nullptr;
+    std::unique_ptr<UpdateLock> ownLock;
     Result last;
     // The transfer under way, or the last one (its digest and identity) until the next.
     std::unique_ptr<Transfer> transfer;
@@ -120,12 +126,10 @@ private:
     bool lockFolder();
     void startReply();
     void headersArrived();
-    void chooseName();
     void saveArrived(bool evenIfBacklogged);
     void replyFinished();
     bool askAgain();
     void end();
-    bool keepPartial();
     void fail(Error kind, const QString &why);
     // Aborts the current reply from the event loop; nothing more of it is read.
     void abortLater();

@@ -1,13 +1,16 @@
 #include "download/transfer.h"
 
+#include "download/dispositionname.h"
 #include "download/hashworker.h"
 #include "download/networklimits.h"
+#include "download/partialrecord.h"
 #include "download/transferwatch.h"
 #include "platform/updatelock.h"
 
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkReply>
 #include <QStorageInfo>
 #include <QThread>
 
@@ -90,7 +93,7 @@ bool Transfer::openFolder(const QString &path, UpdateLock *lock)
     }
     if (kind == NativeDir::Kind::Missing)
         parent.makeFolder(name);
-    if (!lock->tryLock()) {
+    if (!lock->isLocked() && !lock->tryLock()) {
         const bool held = lock->error() == UpdateLock::Error::HeldElsewhere;
         fail(held ? Download::Error::Busy : Download::Error::WriteFailed,
              held ? QStringLiteral("another update is running") : lock->errorString());
@@ -253,4 +256,26 @@ void Transfer::hashFile(const QString &name)
     QMetaObject::invokeMethod(
             hasher, [worker = hasher, reader, size] { worker->addFile(reader, size); },
             Qt::QueuedConnection);
+}
+
+void Transfer::chooseName(const QUrl &url, QString *name) const
+{
+    // The update lock and the partial record live in this folder: their names are taken.
+    const auto taken = [](const QString &name) {
+        return UpdateLock::isLockFileName(name) || PartialRecord::isRecordName(name);
+    };
+    QString chosen = DispositionName::fromHeader(reply->rawHeader("Content-Disposition"));
+    if (chosen.isEmpty() || taken(chosen))
+        chosen = DispositionName::usable(url.fileName(QUrl::FullyDecoded));
+    if (!chosen.isEmpty() && !taken(chosen))
+        *name = chosen;
+}
+
+bool Transfer::keepPartial(const QUrl &url, const QString &name, int status) const
+{
+    const bool network = kind == Download::Error::Network || kind == Download::Error::Timeout
+            || (kind == Download::Error::Refused && ResumePolicy::isTransient(status));
+    const PartialRecord record { url, name, policy.validator(), policy.completeLength(),
+                                 written };
+    return network && policy.canResume(written) && record.save(folder);
 }

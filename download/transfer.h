@@ -14,6 +14,7 @@ class HashWorker;
 class QNetworkReply;
 class QThread;
 class TransferWatch;
+class QUrl;
 class UpdateLock;
 
 // Everything that belongs to one transfer of the Downloader: its reply and the reply's watch, the
@@ -45,6 +46,12 @@ struct Transfer
     // Opens the download folder at path by its handle, taking lock (of that folder) on the way;
     // false, with the transfer failed, when it is a link, cannot be opened, or is held elsewhere.
     bool openFolder(const QString &path, UpdateLock *lock);
+    // The file's name from the reply's Content-Disposition, else the last segment of url's path;
+    // names of the folder's own files are refused. Without a usable name, name stays as it is.
+    void chooseName(const QUrl &url, QString *name) const;
+    // After a failure: whether the partial file name is kept, with its record, for the next
+    // download of url to go on with (a network cut, a busy server, and a resumable answer).
+    bool keepPartial(const QUrl &url, const QString &name, int status) const;
     // Moves an earlier package name out of the way, to its dated backup or away.
     void retire(const QString &name);
     // Takes the room the folder's volume has now, for fits().

@@ -17,11 +17,13 @@ InstallJob::~InstallJob()
     }
 }
 
-void InstallJob::start(QFile *package, const QString &targetDir, PackageKind kind)
+void InstallJob::start(QFile *package, const QString &targetDir, PackageKind kind,
+                       const UpdateLock *held)
 {
     if (thread)
         return;
     installer = std::make_unique<PackageInstaller>(package, targetDir, kind);
+    installer->setLock(held);
     succeeded = false;
     PackageInstaller *worker = installer.get();
     thread = QThread::create([this, worker] { succeeded = worker->install(); });

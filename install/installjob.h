@@ -10,6 +10,7 @@
 
 class QFile;
 class QThread;
+class UpdateLock;
 
 // Runs one PackageInstaller on a thread of its own, so that the window keeps painting while the
 // package is unpacked; finished() arrives on the thread that owns the job.
@@ -22,9 +23,10 @@ public:
     // Cancels a running install and waits for its roll-back: nothing is left half done.
     ~InstallJob() override;
 
-    // package stays open, unread by anyone else, until finished() arrives.
+    // package stays open, unread by anyone else, until finished() arrives. held: the target's
+    // update lock, which the caller holds until then; without it the install takes its own.
     void start(QFile *package, const QString &targetDir,
-               PackageKind kind = PackageKind::Incremental);
+               PackageKind kind = PackageKind::Incremental, const UpdateLock *held = nullptr);
     // The install stops at its next safe point and rolls back; finished() then reports
     // "cancelled". Does nothing when no install runs.
     void cancel();

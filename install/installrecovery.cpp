@@ -54,11 +54,13 @@ InstallRecovery::Outcome InstallRecovery::run()
     NativeDir target = NativeDir::open(canonical);
     const QString lockFolder = UpdateLock::folderOf(canonical);
     // Nothing to settle: the folder stays as it is, not even the lock's folder is made.
+    const bool held = callerLock && callerLock->isLocked();
     if (!target.isValid() || stagingFolders(target).isEmpty()) {
-        return UpdateLock::isHeldElsewhere(lockFolder, &detail) ? Outcome::Busy : Outcome::Clean;
+        return !held && UpdateLock::isHeldElsewhere(lockFolder, &detail) ? Outcome::Busy
+                                                                         : Outcome::Clean;
     }
     UpdateLock lock(lockFolder);
-    if (!lock.tryLock()) {
+    if (!held && !lock.tryLock()) {
         detail = lock.errorString();
         qWarning("an interrupted update is not settled now: %s", qPrintable(detail));
         return lock.error() == UpdateLock::Error::HeldElsewhere ? Outcome::Busy

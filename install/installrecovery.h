@@ -4,6 +4,7 @@
 #include <QString>
 
 class NativeDir;
+class UpdateLock;
 
 // Finds what earlier installs left in an application folder and settles it, under the update
 // lock: an install cut short is rolled back to the old tree, a finished one loses its staging
@@ -23,6 +24,8 @@ public:
 
     explicit InstallRecovery(const QString &targetDir);
 
+    // The target's update lock, which the caller holds over run(): then none is taken here.
+    void setLock(const UpdateLock *held) { callerLock = held; }
     Outcome run();
     // The staging folder kept, or what could not be undone; empty after Clean.
     QString errorString() const;
@@ -32,6 +35,7 @@ private:
     Outcome settle(const NativeDir &target, const QString &canonical, const QString &name);
 
     QString targetDir;
+    const UpdateLock *callerLock = nullptr;
     QString detail;
 };
 

@@ -37,12 +37,13 @@ bool PackageInstaller::install()
     if (file->isSequential() || !file->isOpen())
         return fail(Error::Refused, QLatin1String("cannot open package: ") + file->fileName());
 
-    UpdateLock lock(UpdateLock::folderOf(targetDir));
-    if (!lock.tryLock())
-        return fail(lock.error() == UpdateLock::Error::HeldElsewhere ? Error::Busy
-                                                                     : Error::WriteFailed,
-                    lock.errorString());
-    return settleEarlierInstalls() && installFrom(file);
+    UpdateLock own(UpdateLock::folderOf(targetDir));
+    const bool held = callerLock && callerLock->isLocked();
+    if (!held && !own.tryLock())
+        return fail(own.error() == UpdateLock::Error::HeldElsewhere ? Error::Busy
+                                                                    : Error::WriteFailed,
+                    own.errorString());
+    return settleEarlierInstalls(held ? *callerLock : own) && installFrom(file);
 }
 
 bool PackageInstaller::installFrom(QFile *file)
@@ -66,9 +67,10 @@ bool PackageInstaller::installFrom(QFile *file)
 
 // What an earlier install left is settled first; one that cannot be stays untouched, and
 // nothing is installed over it.
-bool PackageInstaller::settleEarlierInstalls()
+bool PackageInstaller::settleEarlierInstalls(const UpdateLock &lock)
 {
     InstallRecovery recovery(targetDir);
+    recovery.setLock(&lock);
     switch (recovery.run()) {
     case InstallRecovery::Outcome::Clean:
     case InstallRecovery::Outcome::RolledBack:

@@ -9,6 +9,7 @@
 #include <atomic>
 
 class QFile;
+class UpdateLock;
 
 // Unpacks a zip package over a target directory, all or nothing, also across a crash. Under the
 // update lock, once what earlier installs left is settled, every entry is checked against the
@@ -29,7 +30,10 @@ public:
     PackageInstaller(QFile *package, const QString &targetDir,
                      PackageKind kind = PackageKind::Incremental);
 
-    // True when every entry of the package now lies in the target directory. Takes the update
+    // The target's update lock, which the caller holds from before install() to after it: then
+    // none is taken here.
+    void setLock(const UpdateLock *held) { callerLock = held; }
+    // True when every entry of the package now lies in the target directory. Holds the update
     // lock of the target and settles what earlier installs left first.
     bool install();
     Error error() const;
@@ -42,13 +46,14 @@ public:
 
 private:
     bool installFrom(QFile *file);
-    bool settleEarlierInstalls();
+    bool settleEarlierInstalls(const UpdateLock &lock);
     bool fail(Error kind, const QString &why);
 
     QString packagePath;
     QFile *package = nullptr;
     QString targetDir;
     PackageKind kind;
+    const UpdateLock *callerLock = nullptr;
     Error lastError = Error::NoError;
     QString reason;
     std::atomic<bool> cancelled { false };

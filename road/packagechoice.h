@@ -1,8 +1,8 @@
 #ifndef PACKAGECHOICE_H
 #define PACKAGECHOICE_H
 
+#include "install/packagekind.h"
 #include "road/manifest.h"
-#include "road/packagefetch.h"
 
 #include <QString>
 
@@ -20,6 +20,9 @@ public:
     bool needFull = false;
     PackageKind kind = PackageKind::Incremental;
     QString url;
+    // What the check tells of it: the installed version and, when offered, the latest one with
+    // its time and changelog.
+    QString summary;
 };
 
 #endif // PACKAGECHOICE_H

@@ -15,13 +15,30 @@
 #include <QNetworkReply>
 #include <QUrl>
 
-PackageFetch::PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject *parent)
+PackageFetch::PackageFetch(ReleaseTrust &trust, UpdateLock *lock, QObject *parent)
     : QObject(parent)
-    , downloader(downloader)
+    , downloader(new Downloader(this))
     , trust(trust)
 {
-    connect(downloader, &Downloader::doProgress, this,
-            [this](qint64, qint64 total) { noteDeltaSize(total); });
+    downloader->setLock(lock);
+    connect(downloader, &Downloader::doProgress, this, [this](qint64 received, qint64 total) {
+        noteDeltaSize(total);
+        emit progress(received, total);
+    });
+    // Our own aborts (time-outs, caps, a full disk, cancel) say why in the downloader's reason,
+    // logged at the end; their key name would only mislead.
+    connect(downloader, &Downloader::onError, this, [this](QNetworkReply::NetworkError code) {
+        if (code != QNetworkReply::OperationCanceledError)
+            emit note(ProgressText::errorKey(code));
+    });
+    connect(downloader, &Downloader::doRetry, this,
+            [this](Download::Retry why, qint64 at, int waitMs, int n, int of) {
+                emit note(ProgressText::retryLine(why, at, waitMs, n, of));
+            });
+    connect(downloader, &Downloader::doFinished, this, [this] {
+        emit downloadEnded();
+        takeDownload();
+    });
 }
 
 // The delta's size is said once, with its first report of a size.

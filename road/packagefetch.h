@@ -14,11 +14,12 @@ class FileDigest;
 class QFile;
 class QNetworkReply;
 class ReleaseTrust;
+class UpdateLock;
 
 // One press of "update", from the address to a package that may be used: in a signed build the
 // package's signature first (a package that could never be installed is not fetched), then the
-// package by the run's downloader, its bytes against the signature, and the file held open
-// against change until it has been used. Ends in one finished() per start().
+// package by its own downloader, its bytes against the signature, and the file held open against
+// change until it has been used. Ends in one finished() per start().
 class PackageFetch : public QObject
 {
     Q_OBJECT
@@ -31,8 +32,9 @@ public:
         SignatureInvalid, // signed build: the signature missing, not ours, or not these bytes
         Rejected, // the file changed after it was downloaded, or could not be held
     };
-    // The downloader and trust outlive the fetch.
-    PackageFetch(Downloader *downloader, ReleaseTrust &trust, QObject *parent);
+    // trust and lock outlive the fetch; lock is the application folder's update lock, which
+    // the caller holds while a fetch runs.
+    PackageFetch(ReleaseTrust &trust, UpdateLock *lock, QObject *parent);
     // Stops a recheck that still reads the held package.
     ~PackageFetch() override;
 
@@ -45,8 +47,6 @@ public:
     // and finished() follows for it; without a whole package to fetch, finished() says so at
     // once. False (nothing done) when the fetch was no delta.
     bool fallBack(const QString &why, bool signatureInvalid = false);
-    // To be called once the downloader has emitted doFinished for this fetch.
-    void takeDownload();
     // What the held package was fetched as, kept with it so that no later fetch relabels it.
     PackageKind kind() const;
     // Why the last fetch or recheck did not end in a held package, for the log.
@@ -70,11 +70,16 @@ signals:
     void rechecked(bool ok);
     // The delta is given up for the whole package, which is being fetched.
     void fellBack();
-    // A line for the log: the delta's size once known, why it was given up.
+    // A line for the log: the delta's size once known, why it was given up, a retry, the
+    // network's error.
     void note(const QString &line);
+    // Of the download under way, as Downloader::doProgress; and its end, before finished().
+    void progress(qint64 received, qint64 total);
+    void downloadEnded();
 
 private:
     void startDownload(const QString &url);
+    void takeDownload();
     bool wholeUsable() const;
     void noteDeltaSize(qint64 total);
     void takeSignature(QNetworkReply *reply, const QString &url);

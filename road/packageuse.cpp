@@ -5,10 +5,12 @@
 #include "road/packagefetch.h"
 #include "road/settings.h"
 
-PackageUse::PackageUse(const QString &appDir, bool startInstalled, QObject *parent)
+PackageUse::PackageUse(const QString &appDir, bool startInstalled, const UpdateLock *lock,
+                       QObject *parent)
     : QObject(parent)
     , appDir(appDir)
     , startInstalled(startInstalled)
+    , lock(lock)
 { }
 
 PackageUse::~PackageUse()
@@ -55,7 +57,7 @@ void PackageUse::install(PackageFetch *fetch)
                 fail(job->error(), reason);
         });
     }
-    job->start(fetch->package(), appDir, fetch->kind());
+    job->start(fetch->package(), appDir, fetch->kind(), lock);
 }
 
 void PackageUse::launch(const QString &program, bool downloaded)

@@ -8,6 +8,7 @@
 
 class InstallJob;
 class PackageFetch;
+class UpdateLock;
 
 // What Yes does with a held package. The full package is the installer itself, started from the
 // download folder by the path it was saved under; the incremental package is unpacked over the
@@ -26,7 +27,8 @@ public:
     };
 
     // startInstalled: whether Morvane is started once an incremental package is installed.
-    PackageUse(const QString &appDir, bool startInstalled, QObject *parent);
+    PackageUse(const QString &appDir, bool startInstalled, const UpdateLock *lock,
+               QObject *parent);
     // An install still running is cancelled and rolled back first.
     ~PackageUse() override;
 
@@ -56,6 +58,8 @@ private:
 
     QString appDir;
     bool startInstalled;
+    // The application folder's update lock, held by the caller while a package is installed.
+    const UpdateLock *lock;
     InstallJob *job = nullptr;
     PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
     QString why;

@@ -29,6 +29,8 @@ public:
     // names it: "another update is running", with its pid and computer where its file says.
     bool isHeldElsewhere(QString *holder) const;
     QString errorString() const;
+    // The lock open() takes: what the road downloads and installs under it holds it by.
+    UpdateLock *heldLock() { return &lock; }
 
 private:
     QString appDir;

@@ -1,10 +1,7 @@
 #include "road/updaterun.h"
 
-#include "download/downloader.h"
-#include "road/progresstext.h"
 #include "road/settings.h"
 
-#include <QNetworkReply>
 
 UpdateRun::UpdateRun(const QString &appDir, bool startInstalled, QObject *parent)
     : QObject(parent)
@@ -118,16 +115,9 @@ void UpdateRun::takeCheck(const UpdateCheck::Result &result)
 
 void UpdateRun::summarize()
 {
-    if (!chosen.offered) {
-        say(Line::Kind::Summary,
-            tr("current software is up-to-date") + tr("\nversion: v") + localVersion
-                    + tr("\nclick cancel button to quit"));
+    say(Line::Kind::Summary, chosen.summary);
+    if (!chosen.offered)
         return;
-    }
-    say(Line::Kind::Summary,
-        tr("current version is : v") + localVersion + tr("\nlatest version : v")
-                + read.latestVersion + tr("\nmodify time : ") + read.modifyTime
-                + tr("\nchangelog: ") + read.changelog + tr("\nclick update button to update"));
     // Offered, but not while another updater is at work here, nor over what could not be
     // undone; the log says which.
     QString holder;
@@ -170,31 +160,17 @@ void UpdateRun::update()
 
 void UpdateRun::createFetch()
 {
-    if (downloader)
+    if (fetch)
         return;
-    downloader = new Downloader(this);
-    // Our own aborts (time-outs, caps, a full disk, cancel) say why in the downloader's reason,
-    // logged at the end; their key name would only mislead.
-    connect(downloader, &Downloader::onError, this, [this](QNetworkReply::NetworkError code) {
-        if (code != QNetworkReply::OperationCanceledError)
-            say(Line::Kind::Note, ProgressText::errorKey(code));
-    });
-    connect(downloader, &Downloader::doFinished, this, [this] {
-        emit downloadEnded();
-        fetch->takeDownload();
-    });
-    connect(downloader, &Downloader::doProgress, this, &UpdateRun::progress);
-    connect(downloader, &Downloader::doRetry, this,
-            [this](Downloader::Retry why, qint64 at, int waitMs, int n, int of) {
-                say(Line::Kind::Note, ProgressText::retryLine(why, at, waitMs, n, of));
-            });
-    fetch = new PackageFetch(downloader, trust, this);
+    fetch = new PackageFetch(trust, gate.heldLock(), this);
     connect(fetch, &PackageFetch::finished, this, &UpdateRun::takePackage);
     connect(fetch, &PackageFetch::rechecked, this, &UpdateRun::usePackage);
     connect(fetch, &PackageFetch::note, this,
             [this](const QString &text) { say(Line::Kind::Note, text); });
+    connect(fetch, &PackageFetch::progress, this, &UpdateRun::progress);
+    connect(fetch, &PackageFetch::downloadEnded, this, &UpdateRun::downloadEnded);
     connect(fetch, &PackageFetch::fellBack, this, &UpdateRun::downloadStarted);
-    use = new PackageUse(appDir, startInstalled, this);
+    use = new PackageUse(appDir, startInstalled, gate.heldLock(), this);
     connect(use, &PackageUse::finished, this, &UpdateRun::takeUse);
 }
 
@@ -231,6 +207,7 @@ bool UpdateRun::openGate()
     // the lock.
     if (recoverAtPress) {
         InstallRecovery recovery(appDir);
+        recovery.setLock(gate.heldLock());
         const InstallRecovery::Outcome outcome = recovery.run();
         if (!takeRecovery(outcome, recovery.errorString())) {
             gate.close();

@@ -13,8 +13,6 @@
 #include <QObject>
 #include <QString>
 
-class Downloader;
-
 // One update of an application folder, from the check to the started program, with no window:
 // the check, the choice of package (delta, zip, full installer), its download and verification,
 // the question whether to install, the install or the installer's start. The update lock is
@@ -113,7 +111,6 @@ private:
     QString appDir;
     bool startInstalled;
     QString localVersion;
-    Downloader *downloader = nullptr;
     UpdateCheck *checker = nullptr;
     Manifest read;
     PackageChoice chosen;
