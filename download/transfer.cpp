@@ -275,7 +275,6 @@ bool Transfer::keepPartial(const QUrl &url, const QString &name, int status) con
 {
     const bool network = kind == Download::Error::Network || kind == Download::Error::Timeout
             || (kind == Download::Error::Refused && ResumePolicy::isTransient(status));
-    const PartialRecord record { url, name, policy.validator(), policy.completeLength(),
-                                 written };
+    const PartialRecord record { url, name, policy.validator(), policy.completeLength(), written };
     return network && policy.canResume(written) && record.save(folder);
 }

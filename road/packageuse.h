@@ -27,8 +27,7 @@ public:
     };
 
     // startInstalled: whether Morvane is started once an incremental package is installed.
-    PackageUse(const QString &appDir, bool startInstalled, const UpdateLock *lock,
-               QObject *parent);
+    PackageUse(const QString &appDir, bool startInstalled, const UpdateLock *lock, QObject *parent);
     // An install still running is cancelled and rolled back first.
     ~PackageUse() override;
 

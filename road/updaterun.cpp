@@ -2,7 +2,6 @@
 
 #include "road/settings.h"
 
-
 UpdateRun::UpdateRun(const QString &appDir, bool startInstalled, QObject *parent)
     : QObject(parent)
     , appDir(appDir)
