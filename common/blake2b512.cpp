@@ -29,10 +29,10 @@ void Blake2b512::addData(const char *data, qint64 size)
 
 QByteArray Blake2b512::result()
 {
-    QByteArray digest(Size, Qt::Uninitialized);
+    QByteArray out(Size, Qt::Uninitialized);
     unsigned int length = 0;
     if (!ok
-        || EVP_DigestFinal_ex(context.get(), reinterpret_cast<unsigned char *>(digest.data()),
+        || EVP_DigestFinal_ex(context.get(), reinterpret_cast<unsigned char *>(out.data()),
                               &length)
                 != 1
         || length != Size) {
@@ -40,5 +40,5 @@ QByteArray Blake2b512::result()
         return QByteArray();
     }
     ok = false;
-    return digest;
+    return out;
 }

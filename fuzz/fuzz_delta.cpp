@@ -24,7 +24,7 @@ QByteArray makeBase()
     return base.left(4096);
 }
 
-const QByteArray base = makeBase();
+const QByteArray installed = makeBase();
 
 // Also read as an index: a refusal says why, and what is accepted holds within the bounds.
 void readIndex(const uint8_t *data, size_t size)
@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *frame = reinterpret_cast<const char *>(data) + 3;
     const qint64 frameSize = qint64(size) - 3;
 
-    DeltaPatch patch(base.constData(), base.size(), declared);
+    DeltaPatch patch(installed.constData(), installed.size(), declared);
     qint64 received = 0;
-    const DeltaPatch::Sink sink = [&](const char *, qint64 bytes) {
+    const DeltaPatch::Sink counted = [&](const char *, qint64 bytes) {
         if (bytes <= 0)
             fault("empty piece handed to the sink", QString::number(bytes));
         received += bytes;
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     bool ok = true;
     for (qint64 at = 0; ok && at < frameSize; at += piece)
-        ok = patch.feed(frame + at, std::min(piece, frameSize - at), sink);
+        ok = patch.feed(frame + at, std::min(piece, frameSize - at), counted);
     ok = ok && patch.finish();
     if (ok != (patch.error() == DeltaPatch::Error::NoError) || ok != patch.errorString().isEmpty())
         fault("answer, kind and reason disagree", patch.errorString());

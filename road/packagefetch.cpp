@@ -111,7 +111,7 @@ void PackageFetch::takeDownload()
     // fetched before the download. No file stays under the package's final name otherwise.
     QString problem;
     if (trust.isSigned() && !trust.verifyPackage(downloader->digest(), address, &problem)) {
-        QFile::remove(path());
+        QFile::remove(packagePath());
         finish(Outcome::SignatureInvalid, problem);
         return;
     }
@@ -126,7 +126,7 @@ bool PackageFetch::hold()
 {
     held = std::make_unique<QFile>();
     QString problem;
-    if (!HeldFile::open(held.get(), path()))
+    if (!HeldFile::open(held.get(), packagePath()))
         problem = held->errorString();
     else if (!heldUnchanged())
         problem = QStringLiteral("the file changed after it was downloaded");
@@ -134,7 +134,7 @@ bool PackageFetch::hold()
     if (problem.isEmpty())
         return true;
     held.reset();
-    finish(Outcome::Rejected, path() + QLatin1String(": ") + problem);
+    finish(Outcome::Rejected, packagePath() + QLatin1String(": ") + problem);
     return false;
 }
 
@@ -192,14 +192,14 @@ QFile *PackageFetch::package() const
     return held.get();
 }
 
-QString PackageFetch::path() const
+QString PackageFetch::packagePath() const
 {
     return downloader->file()->fileName();
 }
 
 bool PackageFetch::pathUnchanged() const
 {
-    return FileIdentity::of(path()) == downloader->identity();
+    return FileIdentity::of(packagePath()) == downloader->identity();
 }
 
 bool PackageFetch::heldUnchanged() const
@@ -229,7 +229,7 @@ void PackageFetch::takeRecheck(const QByteArray &bytesDigest)
         return;
     }
     release();
-    QFile::remove(path());
+    QFile::remove(packagePath());
     why = QStringLiteral("the package changed after it was verified: ") + problem;
     emit rechecked(false);
 }

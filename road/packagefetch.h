@@ -56,7 +56,7 @@ public:
     QFile *package() const;
     // The final file's path, and whether it (by its name, or the held handle) is still the very
     // file that was downloaded and verified.
-    QString path() const;
+    QString packagePath() const;
     bool pathUnchanged() const;
     bool heldUnchanged() const;
     // The hold ends: the package may change or go. Not while a recheck runs.

@@ -31,7 +31,7 @@ void PackageUse::start(PackageFetch *fetch)
 
 void PackageUse::startFull(PackageFetch *fetch)
 {
-    path = fetch->path();
+    path = fetch->packagePath();
     if (!path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
         why = QStringLiteral("not an .exe");
     else if (!fetch->pathUnchanged())
