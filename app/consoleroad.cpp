@@ -14,12 +14,12 @@ ConsoleRoad::ConsoleRoad(const CommandLine &line, QObject *parent)
     , planDir(line.appDir)
     , road(new UpdateRun(QCoreApplication::applicationDirPath(), !line.noStart, this))
 {
-    connect(road, &UpdateRun::line, this, &ConsoleRoad::takeLine);
-    connect(road, &UpdateRun::checked, this, &ConsoleRoad::takeCheck);
+    connect(road, &UpdateRun::line, this, &ConsoleRoad::writeLine);
+    connect(road, &UpdateRun::checked, this, &ConsoleRoad::checkFinished);
     connect(road, &UpdateRun::progress, this, &ConsoleRoad::showProgress);
     connect(road, &UpdateRun::downloadStarted, this, [this] { lastPercent = -1; });
-    connect(road, &UpdateRun::question, this, &ConsoleRoad::takeQuestion);
-    connect(road, &UpdateRun::finished, this, &ConsoleRoad::takeEnd);
+    connect(road, &UpdateRun::question, this, &ConsoleRoad::answerQuestion);
+    connect(road, &UpdateRun::finished, this, &ConsoleRoad::runFinished);
 }
 
 void ConsoleRoad::start(const QString &installed)
@@ -28,12 +28,12 @@ void ConsoleRoad::start(const QString &installed)
     if (mode == CommandLine::Mode::Update) {
         InstallRecovery recovery(QCoreApplication::applicationDirPath());
         const InstallRecovery::Outcome outcome = recovery.run();
-        road->takeRecovery(outcome, recovery.errorString());
+        road->reportRecovery(outcome, recovery.errorString());
     }
     road->check(version);
 }
 
-void ConsoleRoad::takeLine(const UpdateRun::Line &line)
+void ConsoleRoad::writeLine(const UpdateRun::Line &line)
 {
     if (line.kind == UpdateRun::Line::Kind::Summary)
         summary = line.text;
@@ -41,7 +41,7 @@ void ConsoleRoad::takeLine(const UpdateRun::Line &line)
         Console::err(line.text);
 }
 
-void ConsoleRoad::takeCheck(bool read)
+void ConsoleRoad::checkFinished(bool read)
 {
     if (!read) {
         Console::err(summary);
@@ -63,7 +63,7 @@ void ConsoleRoad::takeCheck(bool read)
 }
 
 // Consent was given by the command line; a dry run plans instead and says No.
-void ConsoleRoad::takeQuestion()
+void ConsoleRoad::answerQuestion()
 {
     if (mode == CommandLine::Mode::DryRun)
         plan();
@@ -128,7 +128,7 @@ void ConsoleRoad::showProgress(qint64 received, qint64 total)
     Console::err(QStringLiteral("downloading %1 %").arg(percent));
 }
 
-void ConsoleRoad::takeEnd(UpdateRun::Outcome outcome)
+void ConsoleRoad::runFinished(UpdateRun::Outcome outcome)
 {
     const QString latest = road->manifest().latestVersion;
     switch (outcome) {

@@ -31,13 +31,13 @@ signals:
     void done(int status);
 
 private:
-    void takeLine(const UpdateRun::Line &line);
-    void takeCheck(bool read);
-    void takeQuestion();
+    void writeLine(const UpdateRun::Line &line);
+    void checkFinished(bool read);
+    void answerQuestion();
     void plan();
     void tellCheck();
     void showProgress(qint64 received, qint64 total);
-    void takeEnd(UpdateRun::Outcome outcome);
+    void runFinished(UpdateRun::Outcome outcome);
 
     CommandLine::Mode mode;
     // --dry-run's folder, and the status its plan ended in.

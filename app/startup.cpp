@@ -38,7 +38,7 @@ int runWindow(RunLog *log)
     UpdaterDialog dialog;
     if (log)
         log->follow(dialog.updateRun());
-    dialog.takeRecovery(recovered, recovery.errorString());
+    dialog.reportRecovery(recovered, recovery.errorString());
     dialog.show();
     return QCoreApplication::exec();
 }

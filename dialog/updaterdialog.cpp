@@ -28,7 +28,7 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     connect(run, &UpdateRun::downloadEnded, this,
             [this] { ui->label_3->setText(meter.summary()); });
     connect(run, &UpdateRun::question, this, &UpdaterDialog::ask);
-    connect(run, &UpdateRun::finished, this, &UpdaterDialog::takeEnd);
+    connect(run, &UpdateRun::finished, this, &UpdaterDialog::runFinished);
 }
 
 UpdaterDialog::~UpdaterDialog()
@@ -38,9 +38,9 @@ UpdaterDialog::~UpdaterDialog()
     delete ui;
 }
 
-bool UpdaterDialog::takeRecovery(InstallRecovery::Outcome outcome, const QString &why)
+bool UpdaterDialog::reportRecovery(InstallRecovery::Outcome outcome, const QString &why)
 {
-    return run->takeRecovery(outcome, why);
+    return run->reportRecovery(outcome, why);
 }
 
 void UpdaterDialog::showLine(const UpdateRun::Line &line)
@@ -68,7 +68,7 @@ void UpdaterDialog::ask()
     run->consent(answer == QMessageBox::Yes);
 }
 
-void UpdaterDialog::takeEnd(UpdateRun::Outcome outcome)
+void UpdaterDialog::runFinished(UpdateRun::Outcome outcome)
 {
     switch (outcome) {
     case UpdateRun::Outcome::Started:

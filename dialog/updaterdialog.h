@@ -26,7 +26,7 @@ public:
     // what it could not undo keeps update off for the life of the dialog, and when another
     // updater was at work the update press runs the recovery again; why is the recovery's own
     // detail, which names the holder of the lock. True when settled.
-    bool takeRecovery(InstallRecovery::Outcome outcome, const QString &why);
+    bool reportRecovery(InstallRecovery::Outcome outcome, const QString &why);
     // The update it shows.
     UpdateRun *updateRun() const { return run; }
 
@@ -43,7 +43,7 @@ private slots:
 private:
     void showLine(const UpdateRun::Line &line);
     void ask();
-    void takeEnd(UpdateRun::Outcome outcome);
+    void runFinished(UpdateRun::Outcome outcome);
     void showProgress(qint64 received, qint64 total);
 
     Ui::UpdaterDialog *ui;

@@ -37,7 +37,7 @@ PackageFetch::PackageFetch(ReleaseTrust &trust, UpdateLock *lock, QObject *paren
             });
     connect(downloader, &Downloader::doFinished, this, [this] {
         emit downloadEnded();
-        takeDownload();
+        downloadFinished();
     });
 }
 
@@ -101,7 +101,7 @@ void PackageFetch::startDownload(const QString &url)
     downloader->download(url);
 }
 
-void PackageFetch::takeDownload()
+void PackageFetch::downloadFinished()
 {
     if (!downloader->succeeded()) {
         finish(Outcome::DownloadFailed, downloader->errorString());
@@ -216,12 +216,12 @@ void PackageFetch::recheck()
 {
     if (!digest) {
         digest = new FileDigest(this);
-        connect(digest, &FileDigest::done, this, &PackageFetch::takeRecheck);
+        connect(digest, &FileDigest::done, this, &PackageFetch::recheckFinished);
     }
     digest->start(held.get());
 }
 
-void PackageFetch::takeRecheck(const QByteArray &bytesDigest)
+void PackageFetch::recheckFinished(const QByteArray &bytesDigest)
 {
     QString problem;
     if (trust.verifyPackage(bytesDigest, address, &problem)) {

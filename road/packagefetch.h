@@ -79,13 +79,12 @@ signals:
 
 private:
     void startDownload(const QString &url);
-    void takeDownload();
+    void downloadFinished();
     bool wholeUsable() const;
     void noteDeltaSize(qint64 total);
-    void takeSignature(QNetworkReply *reply, const QString &url);
     void finish(Outcome outcome, const QString &why);
     bool hold();
-    void takeRecheck(const QByteArray &digest);
+    void recheckFinished(const QByteArray &digest);
 
     Downloader *downloader;
     ReleaseTrust &trust;

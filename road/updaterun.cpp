@@ -34,7 +34,7 @@ bool UpdateRun::mayUpdate() const
     return pressable && chosen.offered && !heldElsewhere && blockedBecause.isEmpty();
 }
 
-bool UpdateRun::takeRecovery(InstallRecovery::Outcome outcome, const QString &why)
+bool UpdateRun::reportRecovery(InstallRecovery::Outcome outcome, const QString &why)
 {
     recoverAtPress = outcome == InstallRecovery::Outcome::Busy
             || outcome == InstallRecovery::Outcome::LockUnusable;
@@ -75,14 +75,14 @@ void UpdateRun::check(const QString &version)
     localVersion = version.isEmpty() ? QStringLiteral("0.0") : version;
     if (!checker) {
         checker = new UpdateCheck(trust, this);
-        connect(checker, &UpdateCheck::finished, this, &UpdateRun::takeCheck);
+        connect(checker, &UpdateCheck::finished, this, &UpdateRun::checkFinished);
     }
     checker->start(manifestUrl, platformKey);
 }
 
 // Whatever fails leaves the stored values, needFull and the offer as the last good check left
 // them.
-void UpdateRun::takeCheck(const UpdateCheck::Result &result)
+void UpdateRun::checkFinished(const UpdateCheck::Result &result)
 {
     switch (result.outcome) {
     case UpdateCheck::Outcome::TransferFailed:
@@ -162,7 +162,7 @@ void UpdateRun::createFetch()
     if (fetch)
         return;
     fetch = new PackageFetch(trust, gate.heldLock(), this);
-    connect(fetch, &PackageFetch::finished, this, &UpdateRun::takePackage);
+    connect(fetch, &PackageFetch::finished, this, &UpdateRun::fetchFinished);
     connect(fetch, &PackageFetch::rechecked, this, &UpdateRun::usePackage);
     connect(fetch, &PackageFetch::note, this,
             [this](const QString &text) { say(Line::Kind::Note, text); });
@@ -170,7 +170,7 @@ void UpdateRun::createFetch()
     connect(fetch, &PackageFetch::downloadEnded, this, &UpdateRun::downloadEnded);
     connect(fetch, &PackageFetch::fellBack, this, &UpdateRun::downloadStarted);
     use = new PackageUse(appDir, startInstalled, gate.heldLock(), this);
-    connect(use, &PackageUse::finished, this, &UpdateRun::takeUse);
+    connect(use, &PackageUse::finished, this, &UpdateRun::useFinished);
 }
 
 bool UpdateRun::openGate()
@@ -208,7 +208,7 @@ bool UpdateRun::openGate()
         InstallRecovery recovery(appDir);
         recovery.setLock(gate.heldLock());
         const InstallRecovery::Outcome outcome = recovery.run();
-        if (!takeRecovery(outcome, recovery.errorString())) {
+        if (!reportRecovery(outcome, recovery.errorString())) {
             gate.close();
             emit finished(Outcome::Failed);
             return false;
@@ -219,7 +219,7 @@ bool UpdateRun::openGate()
 
 // A package that did not arrive whole, or that its publisher did not sign, is never offered for
 // installation.
-void UpdateRun::takePackage(PackageFetch::Outcome outcome)
+void UpdateRun::fetchFinished(PackageFetch::Outcome outcome)
 {
     if (outcome != PackageFetch::Outcome::Held) {
         gate.close();
@@ -306,13 +306,13 @@ void UpdateRun::usePackage(bool rechecked)
         gate.close();
     } else if (!rechecked) {
         if (!fetch->fallBack(fetch->errorString(), true))
-            takePackage(PackageFetch::Outcome::SignatureInvalid);
+            fetchFinished(PackageFetch::Outcome::SignatureInvalid);
     } else {
         use->start(fetch);
     }
 }
 
-void UpdateRun::takeUse(PackageUse::Outcome outcome)
+void UpdateRun::useFinished(PackageUse::Outcome outcome)
 {
     if (outcome == PackageUse::Outcome::NotInstalled && current == Stage::Installing
         && use->mayFallBack() && fetch->fallBack(use->errorString()))

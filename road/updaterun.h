@@ -57,8 +57,8 @@ public:
     // An install still running is cancelled and rolled back first.
     ~UpdateRun() override;
 
-    // What the recovery of earlier installs found; see UpdaterDialog::takeRecovery.
-    bool takeRecovery(InstallRecovery::Outcome outcome, const QString &why);
+    // What the recovery of earlier installs found; see UpdaterDialog::reportRecovery.
+    bool reportRecovery(InstallRecovery::Outcome outcome, const QString &why);
     // Reads the manifest against the installed version localVersion; checked() follows.
     void check(const QString &localVersion);
     // Fetches the package the last check chose, then asks; only Idle or Downloading.
@@ -97,15 +97,15 @@ signals:
 private:
     void setStage(Stage next);
     void say(Line::Kind kind, const QString &text);
-    void takeCheck(const UpdateCheck::Result &result);
+    void checkFinished(const UpdateCheck::Result &result);
     void summarize();
     bool openGate();
     void blockUpdate(const QString &why);
     void createFetch();
-    void takePackage(PackageFetch::Outcome outcome);
+    void fetchFinished(PackageFetch::Outcome outcome);
     void proceed();
     void usePackage(bool rechecked);
-    void takeUse(PackageUse::Outcome outcome);
+    void useFinished(PackageUse::Outcome outcome);
     void showInstallFailure();
 
     QString appDir;
