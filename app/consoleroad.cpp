@@ -75,7 +75,7 @@ void ConsoleRoad::plan()
 {
     PlanReport report(planDir);
     QFile *package = road->heldPackage();
-    const QString name = package->fileName();
+    const QString name = road->heldPackagePath();
     if (road->heldKind() == PackageKind::Full) {
         Console::out(QStringLiteral("the full installer would be started: ") + name);
         planned = upToDate;

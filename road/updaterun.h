@@ -77,6 +77,8 @@ public:
     const PackageChoice &choice() const { return chosen; }
     // While asked: the package held, and what it was fetched as; null when none is held.
     QFile *heldPackage() const { return fetch ? fetch->package() : nullptr; }
+    // Its path: a file held by its handle (on Windows) has no name of its own.
+    QString heldPackagePath() const { return fetch->packagePath(); }
     PackageKind heldKind() const { return fetch->kind(); }
     // While asked: the delta held is given up for the whole package, why being the reason;
     // question() follows again for it, or finished(Failed). False when no delta is held.

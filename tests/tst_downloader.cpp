@@ -322,6 +322,7 @@ void tst_Downloader::noUsableNameKeepsEarlierOne()
     QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
 
     QVERIFY(fetch(downloader, recorder, server->url("/named")));
+    QVERIFY2(downloader.succeeded(), qPrintable(downloader.errorString()));
     bare.body = "third";
     server->respond("/", bare);
     QVERIFY(fetch(downloader, recorder, server->url("/")));
