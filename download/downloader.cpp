@@ -304,11 +304,12 @@ void Downloader::fail(Error kind, const QString &why)
 void Downloader::abortLater()
 {
     // From the event loop, not inside the reply's own signal: Qt does not expect a reply to end
-    // while it reports its headers. Until then nothing more is read.
+    // while it reports its headers. Until then nothing more is read. The reply is the call's
+    // context: one deleted meanwhile is never taken for a later reply at its address.
     QNetworkReply *const reply = transfer->reply;
     if (reply && !reply->isFinished())
         QMetaObject::invokeMethod(
-                this,
+                reply,
                 [this, reply] {
                     if (reply == transfer->reply && !reply->isFinished())
                         reply->abort();
