@@ -205,14 +205,15 @@ bool Installation::commit()
         if (!QFileInfo(target + QLatin1Char('/') + dir).isDir())
             newDirs.append(dir);
     }
+    // The removals first, while the folders they empty hold nothing new.
+    int slot = plan.entries().size();
+    for (const Removals::File &removal : removals.removed())
+        files.append({ slot++, removal.path, FileIdentity(), 0, removal.identity });
     for (int i = 0; i < plan.entries().size(); ++i) {
         const PackagePlan::Entry &entry = plan.entries().at(i);
         if (!entry.isDir)
             files.append({ i, entry.path, staged.at(i), stagedMode(entry.mode) });
     }
-    int slot = plan.entries().size();
-    for (const Removals::File &removal : removals.removed())
-        files.append({ slot++, removal.path, FileIdentity(), 0, removal.identity });
     if (!journal->write(newDirs, files)) {
         fail(Error::WriteFailed, journal->errorString(), stagingName);
         removeStaging();
