@@ -67,7 +67,8 @@ bool DeltaIndex::readFile(const QJsonValue &value, QString &path)
                     path);
     const QString action = item.value(QLatin1String("action")).toString();
     if (action == QLatin1String("remove")) {
-        const QByteArray oldDigest = RemovalList::digestOf(item.value(QLatin1String("old-blake2b")));
+        const QByteArray oldDigest
+                = RemovalList::digestOf(item.value(QLatin1String("old-blake2b")));
         if (oldDigest.isEmpty())
             return fail(QStringLiteral("delta index file without a usable digest"), path);
         return removed.add(path, { oldDigest }) || fail(removed.errorString(), path);
@@ -75,8 +76,9 @@ bool DeltaIndex::readFile(const QJsonValue &value, QString &path)
     const bool patch = action == QLatin1String("patch");
     if (!patch && action != QLatin1String("add"))
         return fail(QStringLiteral("unknown delta action"), path);
-    const QByteArray oldDigest
-            = patch ? RemovalList::digestOf(item.value(QLatin1String("old-blake2b"))) : QByteArray();
+    const QByteArray oldDigest = patch
+            ? RemovalList::digestOf(item.value(QLatin1String("old-blake2b")))
+            : QByteArray();
     const QByteArray digest = RemovalList::digestOf(item.value(QLatin1String("blake2b")));
     if (digest.isEmpty() || (patch && oldDigest.isEmpty()))
         return fail(QStringLiteral("delta index file without a usable digest"), path);

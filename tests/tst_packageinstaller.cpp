@@ -520,8 +520,8 @@ void tst_PackageInstaller::removesOldFiles()
     QVERIFY(writeFile(root->filePath("outside.dll"), "old v1"));
     if (standing == "folder")
         QVERIFY(writeFile(listed + "/inner", "old v1"));
-    else if (standing == "link" && !testplatform::makeSymbolicLink(root->filePath("outside.dll"),
-                                                                   listed))
+    else if (standing == "link"
+             && !testplatform::makeSymbolicLink(root->filePath("outside.dll"), listed))
         QSKIP(noLinks);
     else if (standing != "link" && !standing.isEmpty())
         QVERIFY(writeFile(listed, standing.toUtf8()));
