@@ -1,6 +1,7 @@
 #include "install/removals.h"
 
 #include "common/blake2b512.h"
+#include "install/installjournal.h"
 #include "install/packageplan.h"
 #include "install/removallist.h"
 #include "platform/nativedir.h"
@@ -13,6 +14,11 @@
 namespace {
 
 constexpr qint64 hashPiece = 1024 * 1024;
+// The package's paths (at most 4 Mi characters) and the list's, which its size bounds.
+static_assert(InstallJournal::sizeBound(Removals::maxTotal,
+                                        (qint64(4) << 20) + RemovalList::maxBytes)
+                      <= InstallJournal::maxBytes,
+              "the journal of the largest plan with removals must stay readable");
 
 QString parentOf(const QString &path)
 {
