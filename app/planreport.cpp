@@ -1,8 +1,10 @@
 #include "app/planreport.h"
 
-#include "install/deltaplan.h"
-#include "install/packageplan.h"
 #include "common/blake2b512.h"
+#include "install/archivecopy.h"
+#include "install/deltaplan.h"
+#include "install/removals.h"
+#include "platform/nativedir.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,16 +22,16 @@ PlanReport::PlanReport(const QString &dir)
 
 PlanReport::Verdict PlanReport::zip(QFile *package, const QString &name)
 {
-    PackagePlan plan;
-    if (!plan.read(package, name)) {
-        why = plan.errorString();
+    ArchiveCopy copy;
+    if (!copy.read(package, name)) {
+        why = copy.errorString();
         return Verdict::Refused;
     }
-    for (const PackagePlan::Entry &entry : plan.entries()) {
+    for (const PackagePlan::Entry &entry : copy.plan().entries()) {
         if (!entry.isDir)
             lines << placed(entry.path);
     }
-    return Verdict::Fits;
+    return judge(copy.removals(), copy.plan());
 }
 
 PlanReport::Verdict PlanReport::delta(QFile *package, const QString &name)
@@ -50,6 +52,20 @@ PlanReport::Verdict PlanReport::delta(QFile *package, const QString &name)
             return Verdict::Misfit;
         }
     }
+    return judge(plan.index().removals(), plan.result());
+}
+
+// The install's own judgement of which listed files go.
+PlanReport::Verdict PlanReport::judge(const RemovalList &list, const PackagePlan &plan)
+{
+    Removals removals;
+    const NativeDir target = NativeDir::open(QFileInfo(dir).canonicalFilePath());
+    if (!target.isValid() || !removals.judge(target, list, plan)) {
+        why = target.isValid() ? removals.errorString()
+                               : QStringLiteral("cannot open the target directory: ") + dir;
+        return Verdict::Refused;
+    }
+    lines << removals.lines();
     return Verdict::Fits;
 }
 

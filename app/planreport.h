@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+class PackagePlan;
 class QFile;
+class RemovalList;
 
 // What a verified package would change in a folder, planned with every check an install makes
 // before it writes (PackagePlan, DeltaPlan, the installed files a delta patches) and nothing
@@ -24,11 +26,13 @@ public:
     Verdict zip(QFile *package, const QString &name);
     Verdict delta(QFile *package, const QString &name);
 
-    // "added PATH", "replaced PATH", "patched PATH", in the package's order.
+    // "added PATH", "replaced PATH", "patched PATH", in the package's order, then "removed PATH"
+    // and "kept PATH (changed by the user)" for the files of older releases it removes.
     const QStringList &changes() const { return lines; }
     QString errorString() const { return why; }
 
 private:
+    Verdict judge(const RemovalList &list, const PackagePlan &plan);
     QString placed(const QString &path) const;
     bool matches(const QString &path, const QByteArray &digest) const;
 

@@ -2,10 +2,14 @@
 // first two bytes give the declared size, the third the size of the pieces the frame arrives in,
 // the rest is the frame. The sink may never receive a byte past the declared size, a success
 // must give exactly that many, and the answer, the kind and the reason must agree. The whole
-// input is also read as a delta.json, whose values must then hold within their bounds.
+// input is also read as a delta.json and as a package's removal list, whose values must then hold
+// within their bounds.
 #include "fuzzsupport.h"
 #include "install/deltaindex.h"
 #include "install/deltapatch.h"
+#include "install/entrypath.h"
+#include "install/packageplan.h"
+#include "install/removallist.h"
 
 #include <QByteArray>
 
@@ -26,6 +30,20 @@ QByteArray makeBase()
 
 const QByteArray installed = makeBase();
 
+// What a list accepts, whichever way it came, is a file the install may name.
+void checkRemovals(const RemovalList &list)
+{
+    if (list.items().size() > RemovalList::maxItems)
+        fault("removal list holds too many files", QString::number(list.items().size()));
+    for (const RemovalList::Item &item : list.items()) {
+        if (!EntryPath::problem(item.path).isEmpty() || PackagePlan::isProtected(item.path)
+            || item.digests.isEmpty() || item.digests.size() > RemovalList::maxDigests
+            || std::any_of(item.digests.begin(), item.digests.end(),
+                           [](const QByteArray &digest) { return digest.size() != 64; }))
+            fault("removal list accepted a file out of bounds", item.path);
+    }
+}
+
 // Also read as an index: a refusal says why, and what is accepted holds within the bounds.
 void readIndex(const uint8_t *data, size_t size)
 {
@@ -44,6 +62,20 @@ void readIndex(const uint8_t *data, size_t size)
             || file.size > DeltaIndex::maxFileSize)
             fault("index accepted a file out of bounds", file.path);
     }
+    checkRemovals(index.removals());
+    if (index.files().size() + index.removals().items().size() > DeltaIndex::maxFiles)
+        fault("index holds too many files and removals", QString());
+}
+
+void readRemovals(const uint8_t *data, size_t size)
+{
+    RemovalList list;
+    const bool read
+            = list.read(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+    if (!read && list.errorString().isEmpty())
+        fault("removal list refused without a reason", QString());
+    if (read)
+        checkRemovals(list);
 }
 
 } // namespace
@@ -51,6 +83,7 @@ void readIndex(const uint8_t *data, size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     readIndex(data, size);
+    readRemovals(data, size);
     if (size < 3)
         return 0;
     const qint64 declared = data[0] | data[1] << 8;

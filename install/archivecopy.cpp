@@ -1,10 +1,15 @@
 #include "install/archivecopy.h"
 
+#include "install/archivereader.h"
+
 #include <QIODevice>
+
+#include <utility>
 
 bool ArchiveCopy::read(QIODevice *package, const QString &name)
 {
     error.clear();
+    listed = RemovalList();
     if (!entries.read(package, name))
         return fail(entries.errorString());
     // Unpacked as a zip, a delta would leave its index and raw patch frames where the
@@ -12,7 +17,13 @@ bool ArchiveCopy::read(QIODevice *package, const QString &name)
     const QString first = entries.entries().value(0).path;
     if (first.compare(QLatin1String("delta.json"), Qt::CaseInsensitive) == 0)
         return fail(QStringLiteral("a delta package is not an incremental package: ") + name);
-    return true;
+    if (!entries.hasRemovalList())
+        return true;
+    QByteArray json;
+    if (!ArchiveReader::readFirstEntry(package, RemovalList::entryName(), RemovalList::maxBytes,
+                                       &json))
+        return fail(QStringLiteral("package has no readable removal list: ") + name);
+    return listed.read(std::move(json)) || fail(listed.errorString());
 }
 
 const PackagePlan &ArchiveCopy::plan() const
@@ -22,7 +33,12 @@ const PackagePlan &ArchiveCopy::plan() const
 
 int ArchiveCopy::leadingEntries() const
 {
-    return 0;
+    return entries.hasRemovalList() ? 1 : 0;
+}
+
+const RemovalList &ArchiveCopy::removals() const
+{
+    return listed;
 }
 
 bool ArchiveCopy::begin(int)

@@ -3,8 +3,10 @@
 
 #include "install/filemaker.h"
 #include "install/packageplan.h"
+#include "install/removallist.h"
 
-// The files of an incremental package: every entry copied as libarchive inflates it.
+// The files of an incremental package: every entry copied as libarchive inflates it, but a first
+// entry that lists the files to remove, which is read instead.
 class ArchiveCopy : public FileMaker
 {
 public:
@@ -12,6 +14,7 @@ public:
     bool read(QIODevice *package, const QString &name) override;
     const PackagePlan &plan() const override;
     int leadingEntries() const override;
+    const RemovalList &removals() const override;
 
     bool begin(int index) override;
     bool add(const char *data, qint64 size, const Sink &write) override;
@@ -22,6 +25,7 @@ private:
     bool fail(const QString &why);
 
     PackagePlan entries;
+    RemovalList listed;
     QString error;
 };
 

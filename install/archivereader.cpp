@@ -1,10 +1,15 @@
 #include "install/archivereader.h"
 
+#include "install/entryname.h"
+
+#include <archive_entry.h>
+
 #include <QIODevice>
 #include <QtEndian>
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -66,6 +71,24 @@ qint64 ArchiveReader::claimedEntryCount(QIODevice &device)
     if (record.size() != 40 || !record.startsWith("PK\x06\x06"))
         return -1;
     return qFromLittleEndian<qint64>(record.constData() + 32);
+}
+
+bool ArchiveReader::readFirstEntry(QIODevice *device, const QString &name, qint64 maxBytes,
+                                   QByteArray *content)
+{
+    ArchiveReader reader(device);
+    archive_entry *header = nullptr;
+    if (!reader.open() || archive_read_next_header(reader.get(), &header) != ARCHIVE_OK
+        || entryName(header) != name || archive_entry_filetype(header) != AE_IFREG
+        || archive_entry_size(header) > maxBytes)
+        return false;
+    QByteArray bytes(int(archive_entry_size(header)), Qt::Uninitialized);
+    char extra = 0;
+    if (archive_read_data(reader.get(), bytes.data(), size_t(bytes.size())) != bytes.size()
+        || archive_read_data(reader.get(), &extra, 1) != 0)
+        return false;
+    *content = std::move(bytes);
+    return true;
 }
 
 la_ssize_t ArchiveReader::read(archive *handle, void *data, const void **block)

@@ -29,6 +29,10 @@ public:
     // the whole central directory into memory: a 100 MB package of empty entries would make it
     // hold millions. -1 when there is no end record to read; libarchive then says what is wrong.
     static qint64 claimedEntryCount(QIODevice &device);
+    // The whole content of the zip's first entry, when it is a file called name of at most
+    // maxBytes; read whole but never past the bound.
+    static bool readFirstEntry(QIODevice *device, const QString &name, qint64 maxBytes,
+                               QByteArray *content);
 
 private:
     static la_ssize_t read(archive *handle, void *data, const void **block);

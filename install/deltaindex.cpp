@@ -11,22 +11,6 @@
 namespace {
 
 constexpr int maxVersionCharacters = 64;
-constexpr int digestBytes = 64;
-
-// Exactly 128 lower-case hex digits, as the publisher writes them; anything else is refused
-// rather than read leniently.
-QByteArray digestOf(const QJsonValue &value)
-{
-    const QString text = value.toString();
-    if (text.size() != 2 * digestBytes)
-        return QByteArray();
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-              || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
-            return QByteArray();
-    }
-    return QByteArray::fromHex(text.toLatin1());
-}
 
 bool isVersion(const QJsonValue &value)
 {
@@ -61,32 +45,41 @@ bool DeltaIndex::read(QByteArray json)
                     QString::number(array.size()));
     QSet<QString> keys;
     for (const QJsonValue &value : array) {
-        if (!readFile(value))
+        QString path;
+        if (!readFile(value, path))
             return false;
         // Windows compares names without case.
-        const QString key = listed.constLast().path.toCaseFolded();
+        const QString key = path.toCaseFolded();
         if (keys.contains(key))
-            return fail(QStringLiteral("delta index lists a file twice"), listed.constLast().path);
+            return fail(QStringLiteral("delta index lists a file twice"), path);
         keys.insert(key);
     }
     return true;
 }
 
-bool DeltaIndex::readFile(const QJsonValue &value)
+bool DeltaIndex::readFile(const QJsonValue &value, QString &path)
 {
     const QJsonObject item = value.toObject();
-    const QString path = item.value(QLatin1String("path")).toString();
+    path = item.value(QLatin1String("path")).toString();
     const QString problem = EntryPath::problem(path);
     if (path.isEmpty() || !problem.isEmpty())
         return fail(problem.isEmpty() ? QStringLiteral("delta index file without a path") : problem,
                     path);
     const QString action = item.value(QLatin1String("action")).toString();
+    if (action == QLatin1String("remove")) {
+        const QByteArray oldDigest
+                = RemovalList::digestOf(item.value(QLatin1String("old-blake2b")));
+        if (oldDigest.isEmpty())
+            return fail(QStringLiteral("delta index file without a usable digest"), path);
+        return removed.add(path, { oldDigest }) || fail(removed.errorString(), path);
+    }
     const bool patch = action == QLatin1String("patch");
     if (!patch && action != QLatin1String("add"))
         return fail(QStringLiteral("unknown delta action"), path);
-    const QByteArray oldDigest
-            = patch ? digestOf(item.value(QLatin1String("old-blake2b"))) : QByteArray();
-    const QByteArray digest = digestOf(item.value(QLatin1String("blake2b")));
+    const QByteArray oldDigest = patch
+            ? RemovalList::digestOf(item.value(QLatin1String("old-blake2b")))
+            : QByteArray();
+    const QByteArray digest = RemovalList::digestOf(item.value(QLatin1String("blake2b")));
     if (digest.isEmpty() || (patch && oldDigest.isEmpty()))
         return fail(QStringLiteral("delta index file without a usable digest"), path);
     // JSON numbers are doubles: a size must be a whole number in range before it is converted.

@@ -1,10 +1,6 @@
 #include "install/deltaplan.h"
 
 #include "install/archivereader.h"
-#include "install/entryname.h"
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <QFileInfo>
 #include <QIODevice>
@@ -52,19 +48,9 @@ bool DeltaPlan::checkInflation(qint64 packageSize, const QString &target)
 // The index is the first entry, read whole but never past its bound.
 bool DeltaPlan::readIndex(QIODevice *package)
 {
-    const QString unreadable = QStringLiteral("delta package has no readable delta.json");
-    ArchiveReader reader(package);
-    archive_entry *header = nullptr;
-    if (!reader.open() || archive_read_next_header(reader.get(), &header) != ARCHIVE_OK
-        || entryName(header) != indexName || archive_entry_filetype(header) != AE_IFREG
-        || archive_entry_size(header) > DeltaIndex::maxBytes)
-        return fail(unreadable);
-    QByteArray json(int(archive_entry_size(header)), Qt::Uninitialized);
-    if (archive_read_data(reader.get(), json.data(), size_t(json.size())) != json.size())
-        return fail(unreadable);
-    char extra = 0;
-    if (archive_read_data(reader.get(), &extra, 1) != 0)
-        return fail(unreadable);
+    QByteArray json;
+    if (!ArchiveReader::readFirstEntry(package, indexName, DeltaIndex::maxBytes, &json))
+        return fail(QStringLiteral("delta package has no readable delta.json"));
     if (!deltaIndex.read(std::move(json)))
         return fail(deltaIndex.errorString());
     return true;

@@ -29,6 +29,11 @@ int DeltaStaging::leadingEntries() const
     return 1;
 }
 
+const RemovalList &DeltaStaging::removals() const
+{
+    return delta.index().removals();
+}
+
 bool DeltaStaging::begin(int at)
 {
     letGo();

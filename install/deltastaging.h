@@ -27,6 +27,7 @@ public:
     // The package's first entry is its index.
     const PackagePlan &plan() const override;
     int leadingEntries() const override;
+    const RemovalList &removals() const override;
 
     // Maps and checks the installed file for a patch.
     bool begin(int index) override;

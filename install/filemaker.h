@@ -10,6 +10,7 @@
 #include <memory>
 
 class PackagePlan;
+class RemovalList;
 class QIODevice;
 
 // How the files of one kind of package are made in the staging folder, each from its entry of
@@ -33,6 +34,8 @@ public:
     virtual const PackagePlan &plan() const = 0;
     // Entries of the package before the one that makes plan()'s first.
     virtual int leadingEntries() const = 0;
+    // After read(): the files of older releases the package removes, where they are unchanged.
+    virtual const RemovalList &removals() const = 0;
 
     // Starts file index of plan(), then passes what its entry holds, piece by piece, to add(),
     // which hands what it makes to write, in order; end() after the last piece. A refusal is

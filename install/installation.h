@@ -3,6 +3,7 @@
 
 #include "install/installerror.h"
 #include "install/installjournal.h"
+#include "install/removals.h"
 #include "platform/nativedir.h"
 
 #include <QString>
@@ -28,12 +29,15 @@ public:
     Installation(QIODevice *package, FileMaker &maker, const QString &targetDir,
                  const std::atomic<bool> &cancelled);
 
-    // Checks the target, then inflates every file into the staging folder, each held to its
-    // declared size. On failure the staging folder is gone again and the target as it was.
+    // Checks the target, judges which listed files of older releases go, then inflates every
+    // file into the staging folder, each held to its declared size. On failure the staging
+    // folder is gone again and the target as it was.
     bool stage();
-    // After stage(): moves the staged files into place; a failure is rolled back as far as it
-    // can be.
+    // After stage(): moves the staged files into place and the removed ones aside; a failure is
+    // rolled back as far as it can be. Once done, the folders the removals emptied go too.
     bool commit();
+    // After stage(): "removed PATH" and "kept PATH (changed by the user)", for the log.
+    const QStringList &notes() const { return removals.lines(); }
 
     InstallError error() const;
     QString errorString() const;
@@ -48,6 +52,7 @@ private:
     bool stageFiles();
     bool stageFile(ArchiveReader &reader, archive_entry *header, int index, qint64 &total);
     void removeStaging();
+    void removeEmptiedFolders();
 
     QIODevice *package;
     FileMaker &maker;
@@ -57,6 +62,7 @@ private:
     const std::atomic<bool> &cancelled;
     NativeDir targetHandle;
     QVector<FileIdentity> staged; // by entry; invalid for a folder
+    Removals removals;
     QString stagingName;
     std::unique_ptr<InstallJournal> journal;
     Error kind = Error::NoError;

@@ -34,6 +34,7 @@ void InstallJob::start(QFile *package, const QString &targetDir, PackageKind kin
         thread = nullptr;
         const QString reason = installer->errorString();
         lastError = installer->error();
+        lastNotes = installer->notes();
         installer.reset();
         emit finished(succeeded, reason);
     });

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -33,6 +34,8 @@ public:
     bool isRunning() const;
     // How the last finished install ended; readable in a slot of finished().
     PackageInstaller::Error error() const;
+    // The last finished install's PackageInstaller::notes(); readable in a slot of finished().
+    QStringList notes() const { return lastNotes; }
 
 signals:
     void finished(bool ok, const QString &reason);
@@ -42,6 +45,7 @@ private:
     QThread *thread = nullptr;
     bool succeeded = false;
     PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
+    QStringList lastNotes;
 };
 
 #endif // INSTALLJOB_H

@@ -194,7 +194,7 @@ bool InstallJournal::carryOut(const std::atomic<bool> &cancelled)
     for (const File &file : qAsConst(files)) {
         if (cancelled)
             return fail(QStringLiteral("cancelled"));
-        if (!placeFile(file))
+        if (!(file.removes.isValid() ? removeFile(file) : placeFile(file)))
             return false;
     }
     return true;
@@ -233,6 +233,19 @@ bool InstallJournal::placeFile(const File &file)
     if (!from.moveNew(staged, parent, name))
         return fail(QStringLiteral("cannot place: ") + file.path);
     return true;
+}
+
+// Only the very file whose content was checked goes; one changed since is the user's and stays.
+bool InstallJournal::removeFile(const File &file)
+{
+    const NativeDir &parent = folder(parentOf(file.path));
+    const QString name = nameOf(file.path);
+    if (!parent.isValid() || parent.idOf(name) != file.removes)
+        return true;
+    const NativeDir &to = bucket(file.index);
+    return parent.moveNew(name, to, StagingLayout::backupName(file.index))
+            || fail(QStringLiteral("cannot remove: ") + file.path + QLatin1String(" (")
+                    + parent.errorString() + QLatin1Char(')'));
 }
 
 bool InstallJournal::commit()

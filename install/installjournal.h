@@ -23,8 +23,11 @@ public:
     {
         int index;
         QString path; // relative to the target
-        FileIdentity staged; // the staged file's identity
+        FileIdentity staged; // the staged file's identity; none for a removal
         int mode = 0; // what the staged file was created with
+        // A removal: the identity of the installed file to move aside, which nothing replaces.
+        // Journalled as a file with no staged identity, whose undo only puts the backup back.
+        FileIdentity removes = {};
     };
 
     // target stays open for the journal's life; stagingName is a folder in it.
@@ -42,8 +45,9 @@ public:
     // Reads the plan back from whichever copy is whole; false when neither is, or when any of
     // its paths is not a plain relative path inside the target.
     bool read();
-    // Creates the folders and moves every file into place, the replaced ones aside. Stops at the
-    // first failure or when cancelled turns true; rollBack() then undoes what was done.
+    // Creates the folders and moves every file into place, the replaced and removed ones aside.
+    // Stops at the first failure or when cancelled turns true; rollBack() then undoes what was
+    // done.
     bool carryOut(const std::atomic<bool> &cancelled);
     // Marks the install as finished, durably: from now on the staging folder is only rubbish.
     bool commit();
@@ -73,6 +77,7 @@ private:
     bool mark(const QString &name);
     bool parse(const QByteArray &content);
     bool placeFile(const File &file);
+    bool removeFile(const File &file);
     bool undoFile(const File &file);
 
     const NativeDir &target;

@@ -26,6 +26,7 @@ PackageInstaller::PackageInstaller(QFile *package, const QString &targetDir, Pac
 bool PackageInstaller::install()
 {
     reason.clear();
+    removalNotes.clear();
     lastError = Error::NoError;
     QFile owned(packagePath);
     QFile *file = package;
@@ -57,8 +58,10 @@ bool PackageInstaller::installFrom(QFile *file)
     if (!maker->read(file, file->fileName()))
         return fail(Error::Refused, maker->errorString());
     Installation installation(file, *maker, targetDir, cancelled);
-    if (installation.stage() && installation.commit())
+    if (installation.stage() && installation.commit()) {
+        removalNotes = installation.notes();
         return true;
+    }
     // Whatever else went wrong on the way, a cancelled install that was undone is cancelled.
     if (cancelled && installation.error() != Error::RollBackIncomplete)
         return fail(Error::Cancelled, QStringLiteral("cancelled"));

@@ -5,6 +5,7 @@
 #include "install/packagekind.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -39,6 +40,9 @@ public:
     Error error() const;
     // Why the last install() refused or failed, for the log; empty after success.
     QString errorString() const;
+    // After a successful install(): what became of the files of older releases it removes,
+    // "removed PATH" or "kept PATH (changed by the user)".
+    QStringList notes() const { return removalNotes; }
 
     // Callable from any thread: the install stops at the next piece or file, rolls back, and
     // install() returns false with Error::Cancelled.
@@ -56,6 +60,7 @@ private:
     const UpdateLock *callerLock = nullptr;
     Error lastError = Error::NoError;
     QString reason;
+    QStringList removalNotes;
     std::atomic<bool> cancelled { false };
 };
 

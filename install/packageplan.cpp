@@ -4,6 +4,7 @@
 #include "install/entryname.h"
 #include "install/entrypath.h"
 #include "install/installjournal.h"
+#include "install/removallist.h"
 #include "install/staginglayout.h"
 #include "platform/updatelock.h"
 
@@ -52,11 +53,12 @@ bool PackagePlan::read(QIODevice *package, const QString &name)
         return fail(Refusal::Unreadable, QStringLiteral("package holds no entry"), name);
     // libarchive lists what the central directory holds; an end record that counts otherwise
     // belongs to a cut or patched archive. 0xffff may be a count past 16 bits without zip64.
-    if (claimed >= 0 && claimed != 0xffff && claimed != planned.size())
+    const int listed = planned.size() + (removalList ? 1 : 0);
+    if (claimed >= 0 && claimed != 0xffff && claimed != listed)
         return fail(Refusal::Unreadable, unreadable,
                     QStringLiteral("the end record counts %1 entries, the directory holds %2")
                             .arg(claimed)
-                            .arg(planned.size()));
+                            .arg(listed));
     if (total > inflationBound(package->size()))
         return fail(Refusal::OverLimit, QStringLiteral("package inflates too far"),
                     QStringLiteral("%1 bytes declared").arg(total));
@@ -118,7 +120,7 @@ bool PackagePlan::readHeaders(ArchiveReader &reader)
             return true;
         if (status != ARCHIVE_OK)
             return fail(Refusal::Unreadable, unreadable, reader.lastError());
-        if (planned.size() == maxEntries)
+        if (planned.size() + (removalList ? 1 : 0) == maxEntries)
             return fail(Refusal::OverLimit, QStringLiteral("too many entries"),
                         QString::number(maxEntries + 1));
         if (!addEntry(header))
@@ -151,7 +153,21 @@ bool PackagePlan::addEntry(archive_entry *header)
     if (!isDir && !archive_entry_size_is_set(header))
         return fail(Refusal::Unsafe, QStringLiteral("unsupported entry"), name);
     const qint64 size = isDir ? 0 : archive_entry_size(header);
+    if (path.compare(RemovalList::entryName(), Qt::CaseInsensitive) == 0)
+        return takeRemovalList(name, isDir, size);
     return addChecked({ path, isDir, int(archive_entry_perm(header)) & 0777, size }, name);
+}
+
+// The list is read before anything else and never installed; anywhere else its name would be
+// installed by one updater and read by another.
+bool PackagePlan::takeRemovalList(const QString &name, bool isDir, qint64 size)
+{
+    if (isDir || removalList || !planned.isEmpty() || name != RemovalList::entryName())
+        return fail(Refusal::Unsafe, QStringLiteral("entry with a reserved name"), name);
+    if (size > RemovalList::maxBytes)
+        return fail(Refusal::OverLimit, QStringLiteral("removal list too large"), name);
+    removalList = true;
+    return true;
 }
 
 bool PackagePlan::addFile(const QString &path, int mode, qint64 size)
@@ -181,14 +197,24 @@ bool PackagePlan::addChecked(const Entry &entry, const QString &name)
 
 // The updater's own folder holds the downloads and the update lock; staging folders the
 // installs in flight.
+bool PackagePlan::isProtected(const QString &path)
+{
+    const QString first = path.section(QLatin1Char('/'), 0, 0).toCaseFolded();
+    return first == UpdateLock::folderName().toCaseFolded()
+            || first.startsWith(StagingLayout::prefix().toCaseFolded());
+}
+
 bool PackagePlan::checkPlace(const QString &key, const QString &name)
 {
-    const int firstSlash = key.indexOf(QLatin1Char('/'));
-    const QString first = firstSlash < 0 ? key : key.left(firstSlash);
-    if (first == UpdateLock::folderName().toCaseFolded()
-        || first.startsWith(StagingLayout::prefix().toCaseFolded()))
+    if (isProtected(key))
         return fail(Refusal::Unsafe, QStringLiteral("entry in a protected folder"), name);
     return true;
+}
+
+bool PackagePlan::holds(const QString &path) const
+{
+    const QString key = path.toCaseFolded();
+    return kinds.contains(keyOf(key, key.size()));
 }
 
 // Notes path and the folders above it, refusing a file where anything else lies already and

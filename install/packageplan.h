@@ -46,8 +46,13 @@ public:
     // of its path, size and place as an entry's. False at the first that fails.
     bool addFile(const QString &path, int mode, qint64 size);
 
-    // In the package's order, one per entry.
+    // In the package's order, one per entry but the removal list.
     const QVector<Entry> &entries() const;
+    // Whether the package's first entry is its removal list (RemovalList::entryName()), which is
+    // read, not installed.
+    bool hasRemovalList() const { return removalList; }
+    // Whether the package fills path (relative), as a file or a folder, whatever the case.
+    bool holds(const QString &path) const;
     // Every folder the package needs, parents first.
     const QStringList &dirs() const;
     qint64 declaredTotal() const;
@@ -58,11 +63,14 @@ public:
     // An entry's name as a path of the plan. Windows' own tar.exe names the package's top "./"
     // and every entry below it "./name".
     static QString withoutTop(const QString &name);
+    // Whether path (relative) lies in the updater's own folder or an install's staging folder.
+    static bool isProtected(const QString &path);
 
 private:
     bool fail(Refusal kind, const QString &reason, const QString &subject);
     bool readHeaders(ArchiveReader &reader);
     bool addEntry(archive_entry *header);
+    bool takeRemovalList(const QString &path, bool isDir, qint64 size);
     bool addChecked(const Entry &entry, const QString &name);
     bool checkPlace(const QString &key, const QString &name);
     bool addPath(const QString &path, const QString &key, bool isDir, const QString &name);
@@ -80,6 +88,7 @@ private:
     QStringList folders;
     qint64 total = 0;
     qint64 nameCharacters = 0;
+    bool removalList = false;
 };
 
 #endif // PACKAGEPLAN_H

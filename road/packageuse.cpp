@@ -23,6 +23,7 @@ void PackageUse::start(PackageFetch *fetch)
     lastError = PackageInstaller::Error::NoError;
     why.clear();
     path.clear();
+    installNotes.clear();
     if (fetch->kind() == PackageKind::Full)
         startFull(fetch);
     else
@@ -49,6 +50,7 @@ void PackageUse::install(PackageFetch *fetch)
     if (!job) {
         job = new InstallJob(this);
         connect(job, &InstallJob::finished, this, [this](bool ok, const QString &reason) {
+            installNotes = job->notes();
             if (ok && !startInstalled)
                 emit finished(Outcome::Installed);
             else if (ok)

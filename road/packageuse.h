@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class InstallJob;
 class PackageFetch;
@@ -45,6 +46,8 @@ public:
     bool mayFallBack() const;
     // The program that was to be started.
     QString program() const;
+    // What the install did with the files of older releases, for the log (InstallJob::notes()).
+    QStringList notes() const { return installNotes; }
 
 signals:
     void finished(PackageUse::Outcome outcome);
@@ -63,6 +66,7 @@ private:
     PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
     QString why;
     QString path;
+    QStringList installNotes;
 };
 
 #endif // PACKAGEUSE_H

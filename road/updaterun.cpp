@@ -321,6 +321,8 @@ void UpdateRun::useFinished(PackageUse::Outcome outcome)
     gate.close();
     const bool closing = current == Stage::Closing;
     setStage(Stage::Idle);
+    for (const QString &note : use->notes())
+        say(Line::Kind::Note, note);
     switch (outcome) {
     case PackageUse::Outcome::Started:
         return emit finished(Outcome::Started);

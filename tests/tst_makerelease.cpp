@@ -304,7 +304,8 @@ void tst_MakeRelease::expiryRenewed()
 
 // Against an older release: Morvane.exe changed inside, readme.txt removed, plugins/new.dll
 // added, the rest the same. zstd itself applies each patch; the manifest names the delta until
-// a release without one.
+// a release without one. The removal travels in the delta and in the zip; a release that drops a
+// file of the one published before, with no --previous that has it, warns.
 void tst_MakeRelease::deltaPackage()
 {
     if (!runsHere())
@@ -327,12 +328,18 @@ void tst_MakeRelease::deltaPackage()
     for (const auto &entry : testsupport::zipListing(delta))
         names << entry.first;
     QCOMPARE(names, QStringList({ "delta.json", "Morvane.exe", "plugins/new.dll" }));
+    QCOMPARE(testsupport::zipListing(path("out/Morvane-1.1.0.zip")).value(0).first,
+             QStringLiteral(".removed.json"));
     QCOMPARE(runProgram("python3", { "-m", "zipfile", "-e", delta, path("unpacked") }).exitCode, 0);
     const QByteArray json = testsupport::readFile(path("unpacked/delta.json"));
     const QJsonArray files = QJsonDocument::fromJson(json).object().value("files").toArray();
-    QCOMPARE(files.size(), 2);
-    for (const QJsonValue &value : files) {
-        const QJsonObject item = value.toObject();
+    QCOMPARE(files.size(), 3);
+    QCOMPARE(files.at(2).toObject(),
+             QJsonObject({ { "path", "readme.txt" },
+                           { "action", "remove" },
+                           { "old-blake2b", blake2b(path("old/readme.txt")) } }));
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject item = files.at(i).toObject();
         const QString name = item.value("path").toString();
         const QString newFile = path("files/" + name);
         QString result = path("unpacked/" + name);
@@ -361,7 +368,12 @@ void tst_MakeRelease::deltaPackage()
     for (const char *name : { "Morvane.exe", "plugins/new.dll", "bin/helper" })
         QCOMPARE(testsupport::readFile(path("installed/") + name),
                  testsupport::readFile(path("files/") + name));
-    QVERIFY(QFile::exists(path("installed/readme.txt")));
+    QVERIFY(!QFile::exists(path("installed/readme.txt")));
+    // The zip lists it too, for an installation of the old release that gets the zip.
+    QVERIFY(makeReleaseFolder(path("zipped")));
+    PackageInstaller zipped(path("out/Morvane-1.1.0.zip"), path("zipped"));
+    QVERIFY2(zipped.install(), qPrintable(zipped.errorString()));
+    QCOMPARE(zipped.notes(), QStringList("removed readme.txt"));
 
     // The same files, touched since, give the same delta package.
     QCOMPARE(runProgram("touch", { "-d", "2030-01-01", path("files/plugins/new.dll") }).exitCode,
@@ -375,8 +387,13 @@ void tst_MakeRelease::deltaPackage()
              BaseUrl + "/Morvane-1.0.0-to-1.1.0.delta.zip");
     QCOMPARE(platformEntry(path("out/updates.json")).value("delta-from").toString(),
              QStringLiteral("1.0.0"));
-    // A later release without a delta names none: the old one would patch to 1.1.0.
-    QCOMPARE(makeRelease(releaseArgs("1.2.0", path("out"))).exitCode, 0);
+    // A later release without a delta names none: the old one would patch to 1.1.0. It drops a
+    // file of the release published before and names no --previous that has it: a warning.
+    QVERIFY(QFile::remove(path("files/bin/helper")));
+    const Run dropped = makeRelease(releaseArgs("1.2.0", path("out")));
+    QCOMPARE(dropped.exitCode, 0);
+    QVERIFY2(dropped.errors.contains("bin/helper is in Morvane-1.1.0.zip but not in 1.2.0"),
+             dropped.errors.constData());
     const QJsonObject entry = platformEntry(path("out/updates.json"));
     QVERIFY(entry.contains("changelog"));
     QVERIFY(!entry.contains("delta-url") && !entry.contains("delta-from"));
@@ -408,6 +425,8 @@ void tst_MakeRelease::refuses_data()
     row("old folder with a link", "1.1.0", "", "", {}, "old");
     row("old folder holds the output", "1.1.0", "", "", {}, ".");
     row("expiry of no days", "1.1.0", "", "", {}, "", { "--expires", "0" });
+    row("previous folder missing", "1.1.0", "", "", {}, "", { "--previous", "missing" });
+    row("removal list's name in the release", "1.1.0", ".removed.json");
     // The package and the manifest are written by then: a key that minisign cannot use
     // must still publish nothing.
     if (!QStandardPaths::findExecutable("minisign").isEmpty())
@@ -424,7 +443,9 @@ void tst_MakeRelease::refuses()
     QFETCH(QByteArray, secretKey);
     QFETCH(QString, deltaFrom);
     QFETCH(QStringList, extra);
-    if (!link.isEmpty()) {
+    if (link == ".removed.json") {
+        QVERIFY(testsupport::writeFile(path("files/.removed.json"), "{}"));
+    } else if (!link.isEmpty()) {
         const QString target = link.startsWith("data/") ? path("files/bin") : "readme.txt";
         QVERIFY(QFile::link(target, path("files/" + link)));
     }

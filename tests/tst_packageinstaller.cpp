@@ -45,6 +45,13 @@ QVector<ZipEntry> manyFiles(int count, const QByteArray &content)
     return entries;
 }
 
+// A removal list of one file, listed with the digest of content.
+QByteArray removalList(const QByteArray &path, const QByteArray &content)
+{
+    return R"({"removed": [{"path": ")" + path + R"(", "blake2b": [")" + blake2bHex(content)
+            + R"("]}]})";
+}
+
 // The updater's own folder, where the installer takes the update lock.
 const QString ownFolder = QStringLiteral("app/updater-downloads");
 
@@ -68,6 +75,8 @@ private slots:
     void rejectsPackage();
     void refusesHostilePackage_data();
     void refusesHostilePackage();
+    void removesOldFiles_data();
+    void removesOldFiles();
     void existingLinks_data();
     void existingLinks();
     void rollsBackFailedMove_data();
@@ -299,6 +308,26 @@ void tst_PackageInstaller::rejectsPackage_data()
     write16(moreEntries, endRecord(stored) + 10, 3);
     QTest::newRow("end record counts an entry too many") << moreEntries << true << unreadable;
     QTest::newRow("empty archive") << makeZip({}) << true << "package holds no entry";
+    const auto removing = [](const char *tag, const QByteArray &list, QVector<ZipEntry> entries,
+                             const QString &expected) {
+        entries.prepend({ ".removed.json", list });
+        QTest::newRow(tag) << makeZip(entries) << true << expected;
+    };
+    removing("removes a file it holds", removalList("X", "existing x"), { { "x", "new" } },
+             "removal of a path the package fills: X");
+    removing("removes a folder it fills", removalList("sub", "existing x"), { { "sub/y", "y" } },
+             "removal of a path the package fills: sub");
+    removing("removes outside the folder", removalList("../x", "existing x"), { { "y", "y" } },
+             "unsafe entry name: ../x");
+    removing("removes the updater's own", removalList("updater-downloads/updater.lock", ""),
+             { { "y", "y" } }, "removal in a protected folder");
+    removing("removal list not JSON", "[]", { { "y", "y" } },
+             "removal list is no JSON object with a list");
+    removing("removal with a short digest", R"({"removed": [{"path": "x", "blake2b": ["00"]}]})",
+             { { "y", "y" } }, "removal without usable digests: x");
+    QTest::newRow("removal list not first")
+            << makeZip({ { "y", "y" }, { ".removed.json", removalList("x", "existing x") } })
+            << true << "entry with a reserved name: .removed.json";
     QTest::newRow("missing package") << QByteArray() << false << "cannot open package";
 
     // Delta packages against the installed x: refused before anything moves, whatever lies.
@@ -342,6 +371,10 @@ void tst_PackageInstaller::rejectsPackage_data()
           "result differs from the release's: x");
     delta("delta: results past the bomb rule", index(item("x", x, "new x", qint64(1) << 30)),
           { { "x", patch } }, "delta inflates too far");
+    delta("delta: removes a file it makes",
+          index(item("x", x, "new x", 5) + R"(, {"path": "X", "action": "remove", "old-blake2b": ")"
+                + blake2bHex(x) + "\"}"),
+          { { "x", patch } }, "delta index lists a file twice: X");
     delta("delta: patch against nothing installed", index(item("keep/x", x, "new x", 5)),
           { { "keep/x", patch } }, "installed file missing: keep/x");
     // The same delta, given to be unpacked as a zip: its index and frames never land.
@@ -451,6 +484,74 @@ void tst_PackageInstaller::refusesHostilePackage()
     if (residentBefore > 0 && peak > 0 && !addressSanitized)
         QVERIFY2(peak - residentBefore < 64 * 1024,
                  qPrintable(QString::number(peak - residentBefore) + " KiB more"));
+}
+
+// lib/old.dll was published as "old v1" and as "old v2"; only a plain file that holds one of them
+// goes, with its folder when nothing else is left in it.
+void tst_PackageInstaller::removesOldFiles_data()
+{
+    QTest::addColumn<QString>("standing"); // at lib/old.dll; "folder", "link" or a file's content
+    QTest::addColumn<bool>("beside"); // a file of the user's lies beside it
+    QTest::addColumn<bool>("delta"); // the list travels in a delta, which names "old v1" only
+    QTest::addColumn<QString>("note"); // the install's one note about it, if any
+
+    const QString removed = QStringLiteral("removed lib/old.dll");
+    const QString kept = QStringLiteral("kept lib/old.dll (changed by the user)");
+    QTest::newRow("unchanged") << "old v1" << false << false << removed;
+    QTest::newRow("an older version") << "old v2" << false << false << removed;
+    QTest::newRow("beside a file of the user's") << "old v1" << true << false << removed;
+    QTest::newRow("changed by the user") << "mine" << false << false << kept;
+    QTest::newRow("a folder in its place") << "folder" << false << false << kept;
+    QTest::newRow("a link to the published file") << "link" << false << false << kept;
+    QTest::newRow("gone already") << "" << false << false << "";
+    QTest::newRow("delta, unchanged") << "old v1" << false << true << removed;
+    QTest::newRow("delta, another version") << "old v2" << false << true << kept;
+}
+
+void tst_PackageInstaller::removesOldFiles()
+{
+    QFETCH(QString, standing);
+    QFETCH(bool, beside);
+    QFETCH(bool, delta);
+    QFETCH(QString, note);
+
+    const QString listed = app + "/lib/old.dll";
+    QVERIFY(writeFile(app + "/Morvane.exe", "old") && QDir().mkpath(app + "/lib"));
+    QVERIFY(writeFile(root->filePath("outside.dll"), "old v1"));
+    if (standing == "folder")
+        QVERIFY(writeFile(listed + "/inner", "old v1"));
+    else if (standing == "link"
+             && !testplatform::makeSymbolicLink(root->filePath("outside.dll"), listed))
+        QSKIP(noLinks);
+    else if (standing != "link" && !standing.isEmpty())
+        QVERIFY(writeFile(listed, standing.toUtf8()));
+    if (beside)
+        QVERIFY(writeFile(app + "/lib/user.txt", "the user's"));
+    const QByteArray made = R"({"path": "Morvane.exe", "action": "add", "blake2b": ")"
+            + blake2bHex("new") + R"(", "size": 3, "executable": false})";
+    const QByteArray json = delta
+            ? R"({"from": "1.0", "to": "1.1", "files": [)" + made
+                    + R"(, {"path": "lib/old.dll", "action": "remove", "old-blake2b": ")"
+                    + blake2bHex("old v1") + "\"}]}"
+            : R"({"removed": [{"path": "lib/old.dll", "blake2b": [")" + blake2bHex("old v1")
+                    + R"(", ")" + blake2bHex("old v2") + "\"]}]}";
+    QVERIFY(writeFile(package,
+                      makeZip({ { delta ? "delta.json" : ".removed.json", json },
+                                { "Morvane.exe", "new" } })));
+    Tree expected = snapshot(root->path(), ownFolder);
+    if (note.startsWith("removed")) {
+        expected.remove("app/lib/old.dll");
+        if (!beside)
+            expected.remove("app/lib");
+    }
+
+    PackageInstaller installer(package, app, delta ? PackageKind::Delta : PackageKind::Incremental);
+    QVERIFY2(installer.install(), qPrintable(installer.errorString()));
+    QCOMPARE(installer.notes(), note.isEmpty() ? QStringList() : QStringList(note));
+    Tree after = snapshot(root->path(), ownFolder);
+    QCOMPARE(after.take("app/Morvane.exe"), fileState(delta ? 0644 : 0600, "new"));
+    expected.remove("app/Morvane.exe");
+    QCOMPARE(after, expected);
 }
 
 void tst_PackageInstaller::existingLinks_data()
@@ -581,6 +682,8 @@ void tst_PackageInstaller::recoversFromCrash_data()
                                                  << "old" << old;
     QTest::newRow("half way through the moves") << QStringList { "backup", "300" } << ""
                                                 << "old" << old;
+    QTest::newRow("a removed file moved aside") << QStringList { "backup", "901" } << ""
+                                                << "old" << old;
     QTest::newRow("dangling link moved aside") << QStringList { "backup", "600" } << ""
                                                << "old" << old;
     QTest::newRow("marked done") << QStringList { "done" } << ""
@@ -620,7 +723,13 @@ void tst_PackageInstaller::recoversFromCrash()
     entries.append(ZipEntry { "dangling", "now a file" });
     for (int i = 0; i < 300; ++i)
         entries.append(ZipEntry { QStringLiteral("n%1/g.txt").arg(i), "new folder" });
-    QVERIFY(writeFile(package, makeZip(entries)));
+    // d0/obsolete.txt goes first, moved aside as file 901; d1/mine.txt, changed by the user, stays.
+    const QByteArray list = R"({"removed": [{"path": "d0/obsolete.txt", "blake2b": [")"
+            + blake2bHex("obsolete") + R"("]}, {"path": "d1/mine.txt", "blake2b": [")"
+            + blake2bHex("published") + "\"]}]}";
+    QVERIFY(writeFile(package, makeZip(QVector<ZipEntry> { { ".removed.json", list } } + entries)));
+    QVERIFY(writeFile(app + "/d0/obsolete.txt", "obsolete"));
+    QVERIFY(writeFile(app + "/d1/mine.txt", "the user's"));
     for (int i = 0; i < 600; ++i)
         QVERIFY(writeFile(app + '/' + entries.at(i).name, "old " + QByteArray::number(i)));
     // Where no link can be made, a file stands in: only the rows about links need one.
@@ -633,6 +742,7 @@ void tst_PackageInstaller::recoversFromCrash()
     QVERIFY(QDir().mkpath(root->filePath("outside")));
     const Tree before = snapshot(root->path(), ownFolder);
     Tree after = before;
+    after.remove("app/d0/obsolete.txt");
     for (const ZipEntry &entry : qAsConst(entries)) {
         after["app/" + entry.name] = fileState(0600, entry.data);
         if (entry.name.startsWith('n'))
