@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""tools/check-release against a release made by tools/make-release and served on 127.0.0.1 by a
+server that can be told to serve it badly, one fault per row.
+
+  check_release_test.py [DRY_RUN_UPDATER]
+DRY_RUN_UPDATER: an updater whose manifest address and key come from PROBE_MANIFEST_URL and
+PROBE_PUBLIC_KEY (the command probe); without it the plan rows are skipped."""
+
+import http.server
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parent.parent
+MANIFEST = "Kestrin/deploy/raw/branch/master/Morvane/definitions/updates.json"
+DEADLINE = 120
+UPDATER = Path(sys.argv.pop(1)) if len(sys.argv) > 1 else None
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    """Serves server.root as nginx-site.conf.in does, less what server.faults names."""
+
+    def do_HEAD(self):
+        self.answer(body=False)
+
+    def do_GET(self):
+        self.answer(body=True)
+
+    def answer(self, body):
+        faults = self.server.faults
+        path = self.server.root / self.path.lstrip("/")
+        if "redirect" in faults and self.path.endswith(".json"):
+            self.send_response(301)
+            self.send_header("Location", self.path + "?moved")
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
+        if not path.is_file():
+            self.send_error(404)
+            return
+        data = path.read_bytes()
+        status, tag = 200, f'"{len(data)}-{path.stat().st_mtime_ns}"'
+        first, last = 0, len(data) - 1
+        wanted = self.headers.get("Range", "")
+        if wanted.startswith("bytes=") and self.headers.get("If-Range") == tag and (
+                "no-range" not in faults):
+            status = 206
+            first, _, end = wanted[len("bytes="):].partition("-")
+            first, last = int(first), min(int(end or last), last)
+        self.send_response(status)
+        if status == 206:
+            self.send_header("Content-Range", f"bytes {first}-{last}/{len(data)}")
+        if self.path.startswith("/packages/"):
+            name = path.name if "unquoted" in faults else f'"{path.name}"'
+            if "no-disposition" not in faults:
+                self.send_header("Content-Disposition", f"attachment; filename={name}")
+            if "no-validator" not in faults:
+                self.send_header("ETag", tag)
+        elif "no-cache-control" not in faults or self.path.endswith(".minisig"):
+            self.send_header("Cache-Control", "no-cache")
+        if "gzip" in faults and self.path.endswith(".json"):
+            self.send_header("Content-Encoding", "gzip")
+        self.send_header("Content-Length", str(last + 1 - first))
+        self.end_headers()
+        if body:
+            self.wfile.write(data[first:last + 1])
+
+    def log_message(self, *arguments):
+        pass
+
+
+def run(command, **options):
+    return subprocess.run(command, check=True, timeout=DEADLINE, capture_output=True, **options)
+
+
+def append(path):
+    with open(path, "ab") as file:
+        file.write(b"changed")
+
+
+class CheckRelease(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.temp = tempfile.TemporaryDirectory(prefix="check-release-test.")
+        top = Path(cls.temp.name)
+        cls.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        cls.server.faults, cls.server.root = set(), top / "site"
+        threading.Thread(target=cls.server.serve_forever, daemon=True).start()
+        cls.url = f"http://127.0.0.1:{cls.server.server_port}/{MANIFEST}"
+        cls.keys = {}
+        for key in ("good", "other"):
+            run(["minisign", "-G", "-W", "-p", top / f"{key}.pub", "-s", top / f"{key}.key"])
+            cls.keys[key] = top / f"{key}.pub"
+        old, new = top / "release-1.0.0", top / "release-1.1.0"
+        for folder, version in ((old, "1.0.0"), (new, "1.1.0")):
+            (folder / "docs").mkdir(parents=True)
+            (folder / "Morvane.exe").write_bytes(b"program " * 4000 + version.encode())
+            (folder / "docs/manual.txt").write_text("the manual\n")
+        (new / "docs/tutorial.txt").write_text("new\n")
+        installer = top / "Morvane-setup.exe"
+        installer.write_bytes(b"installer")
+        run([SOURCE / "tools/make-release", "1.1.0", new, "--changelog", "Faster.",
+             "--installer", installer, "--output", top / "site/packages",
+             "--manifest", top / "site" / MANIFEST, "--sign", top / "good.key",
+             "--base-url", f"http://127.0.0.1:{cls.server.server_port}/packages",
+             "--delta-from", old, "--delta-from-version", "1.0.0", "--expires", "30"])
+        cls.top, cls.old = top, old
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.shutdown()
+        cls.temp.cleanup()
+
+    def expire(self, site):
+        manifest = site / MANIFEST
+        text = manifest.read_text()
+        manifest.write_text(text.replace(text.split('"expires": "')[1][:20], "2020-01-01T00:00:00Z"))
+        run(["minisign", "-S", "-s", self.top / "good.key", "-m", manifest])
+
+    def test_faults(self):
+        packages = ["package", "delta", "installer"]
+        rows = [
+            # name, faults of the server, change to the site, options, the checks that fail
+            ("a good site", set(), None, [], []),
+            ("the manifest's signature not served", set(),
+             lambda site: (site / f"{MANIFEST}.minisig").unlink(), [], ["manifest signature"]),
+            ("the package's signature as the manifest's", set(),
+             lambda site: shutil.copy(site / "packages/Morvane-1.1.0.zip.minisig",
+                                      site / f"{MANIFEST}.minisig"), [], ["manifest signature"]),
+            ("signed with another key", set(), None, ["--public-key", self.keys["other"]],
+             ["manifest signature"] + [f"{kind} signature" for kind in packages]),
+            ("a package changed after signing", set(),
+             lambda site: append(site / "packages/Morvane-1.1.0.zip"), [], ["package signature"]),
+            ("an expired manifest", set(), self.expire, [], ["manifest expiry"]),
+            ("the manifest cached", {"no-cache-control"}, None, [], ["manifest Cache-Control"]),
+            ("the manifest compressed", {"gzip"}, None, [], ["manifest http"]),
+            ("the manifest redirected", {"redirect"}, None, [], ["manifest http"]),
+            ("no Content-Disposition", {"no-disposition"}, None, [],
+             [f"{kind} http" for kind in packages]),
+            ("an unquoted file name", {"unquoted"}, None, [], [f"{kind} http" for kind in packages]),
+            ("no ETag", {"no-validator"}, None, [], [f"{kind} resume" for kind in packages]),
+            ("no ranges", {"no-range"}, None, [], [f"{kind} resume" for kind in packages]),
+            ("nothing newer", set(), None, ["--version", "1.1.0"], ["offer to 1.1.0"]),
+        ]
+        if UPDATER is not None:
+            rows += [
+                ("the plan", set(), None, ["--updater", UPDATER], []),
+                ("a user's change to the old release", set(), None,
+                 ["--updater", UPDATER, "--app-dir", "changed"], ["plan over"]),
+            ]
+        for name, faults, change, options, failing in rows:
+            with self.subTest(name), tempfile.TemporaryDirectory(dir=self.top) as folder:
+                site = Path(folder, "site")
+                shutil.copytree(self.top / "site", site)
+                if change is not None:
+                    change(site)
+                self.server.faults, self.server.root = faults, site
+                self.check(options, failing, folder)
+
+    def check(self, options, failing, folder):
+        if "changed" in options:
+            shutil.copytree(self.old, Path(folder, "changed"))
+            append(Path(folder, "changed/Morvane.exe"))
+            options = [str(Path(folder, "changed")) if o == "changed" else o for o in options]
+        arguments = ["--version", "1.0.0", "--public-key", self.keys["good"],
+                     "--app-dir", self.old] + options
+        environment = dict(os.environ, PROBE_MANIFEST_URL=self.url, PROBE_DEADLINE_MS="60000",
+                           PROBE_PUBLIC_KEY=self.keys["good"].read_text().splitlines()[1])
+        result = subprocess.run([SOURCE / "tools/check-release", self.url] + arguments,
+                                capture_output=True, text=True, timeout=DEADLINE, env=environment)
+        lines = result.stdout.splitlines()
+        failed = [line[len("FAIL "):] for line in lines if line.startswith("FAIL ")]
+        self.assertEqual(len(failed), len(failing), result.stdout + result.stderr)
+        for line, what in zip(failed, failing):
+            self.assertTrue(line.startswith(what), f"{line!r} is not about {what}")
+        self.assertEqual(result.returncode, 1 if failing else 0, result.stderr)
+        if not failing:
+            # Six checks of the manifest and its offer, three of each package, and the plan.
+            passed = [line for line in lines if line.startswith("ok  ")]
+            self.assertEqual(len(passed), 16 if "--updater" in options else 15, result.stdout)
+        if "--updater" in options and not failing:
+            self.assertIn("1 added, 1 patched", result.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
