@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""docs/publishing.md as a publisher reads it: every shell block marked <!-- runnable --> run in
-order in an empty folder, with the host name, the port and the key replaced by the test's own,
-and the nginx block it prints compared with tools/nginx-site.conf.in.
-
-  runnable_docs_test.py DRY_RUN_UPDATER
-DRY_RUN_UPDATER stands in for the publisher's build/updater: the command probe, its manifest
-address and key taken from PROBE_MANIFEST_URL and PROBE_PUBLIC_KEY."""
+"""docs/publishing.md as a publisher reads it: its blocks marked <!-- runnable --> run in order in
+an empty folder with the test's host, port and key, the command probe (the argument) standing in
+for build/updater; and its nginx block compared with tools/nginx-site.conf.in."""
 
 import os
 import re
