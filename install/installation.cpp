@@ -220,6 +220,7 @@ bool Installation::commit()
         return false;
     }
     if (journal->carryOut(cancelled) && journal->commit()) {
+        removals.keepChanged(journal->keptFiles());
         journal.reset();
         removeEmptiedFolders();
         StagingLayout::remove(targetHandle, stagingName);

@@ -240,8 +240,10 @@ bool InstallJournal::removeFile(const File &file)
 {
     const NativeDir &parent = folder(parentOf(file.path));
     const QString name = nameOf(file.path);
-    if (!parent.isValid() || parent.idOf(name) != file.removes)
+    if (!parent.isValid() || parent.idOf(name) != file.removes) {
+        kept << file.path;
         return true;
+    }
     const NativeDir &to = bucket(file.index);
     return parent.moveNew(name, to, StagingLayout::backupName(file.index))
             || fail(QStringLiteral("cannot remove: ") + file.path + QLatin1String(" (")

@@ -49,6 +49,8 @@ public:
     // Stops at the first failure or when cancelled turns true; rollBack() then undoes what was
     // done.
     bool carryOut(const std::atomic<bool> &cancelled);
+    // After carryOut(): the files to remove that had changed since they were judged, and stayed.
+    const QStringList &keptFiles() const { return kept; }
     // Marks the install as finished, durably: from now on the staging folder is only rubbish.
     bool commit();
     // Undoes whatever part of the plan has been carried out, in reverse; true when all of it is
@@ -89,6 +91,7 @@ private:
     QStringList newDirs;
     int madeDirs = -1; // of newDirs, how many this run made; -1 when read from a crash
     QVector<File> files;
+    QStringList kept;
     QString error;
 };
 

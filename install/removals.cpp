@@ -59,6 +59,15 @@ bool Removals::judge(const NativeDir &target, const RemovalList &list, const Pac
     return true;
 }
 
+void Removals::keepChanged(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        const int line = said.indexOf(QStringLiteral("removed ") + path);
+        if (line >= 0)
+            said[line] = QStringLiteral("kept %1 (changed by the user)").arg(path);
+    }
+}
+
 // Read in pieces: an installed file may be larger than memory allows at once. The identity is
 // taken before and after, so that a file changed while it was read counts as changed.
 bool Removals::isListedVersion(const NativeDir &parent, const QString &name,

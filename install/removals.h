@@ -36,6 +36,8 @@ public:
     const QVector<File> &removed() const { return going; }
     // "removed PATH" and "kept PATH (changed by the user)", in the list's order.
     const QStringList &lines() const { return said; }
+    // The files of paths changed after they were judged and were kept: their lines say so.
+    void keepChanged(const QStringList &paths);
     // The folders above the removed files that the package does not fill, deepest first: once the
     // install is done, each that is then empty goes too.
     QStringList emptiedFolders(const PackagePlan &plan) const;
