@@ -68,8 +68,10 @@ class RunnableDocs(unittest.TestCase):
             result = subprocess.run(["bash", "-c", script], cwd=folder, env=environment,
                                     capture_output=True, text=True, timeout=DEADLINE)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-            # The pre-flight's plan: the delta patches Morvane.exe and adds the tutorial.
-            self.assertIn("ok  plan over release/1.0.0: 1 added, 1 patched", result.stdout)
+            # The pre-flight's plan: the delta patches Morvane.exe, adds the tutorial and removes
+            # the notes of 1.0.0.
+            self.assertIn("ok  plan over release/1.0.0: 1 added, 1 patched, 1 removed\n",
+                          result.stdout)
 
 
 if __name__ == "__main__":
