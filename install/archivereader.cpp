@@ -80,7 +80,7 @@ bool ArchiveReader::readFirstEntry(QIODevice *device, const QString &name, qint6
     archive_entry *header = nullptr;
     if (!reader.open() || archive_read_next_header(reader.get(), &header) != ARCHIVE_OK
         || entryName(header) != name || archive_entry_filetype(header) != AE_IFREG
-        || archive_entry_size(header) > maxBytes)
+        || archive_entry_size(header) < 0 || archive_entry_size(header) > maxBytes)
         return false;
     QByteArray bytes(int(archive_entry_size(header)), Qt::Uninitialized);
     char extra = 0;
