@@ -1,9 +1,8 @@
 #include "road/settings.h"
 
-// The host is chosen by the publisher at configure time (UPDATER_SERVER_HOST).
-QString manifestUrl
-        = QStringLiteral("http://" UPDATER_SERVER_HOST
-                         ":1995/Kestrin/deploy/raw/branch/master/Morvane/definitions/updates.json");
+// Chosen by the publisher at configure time: UPDATER_MANIFEST_URL, else the usual address on
+// UPDATER_SERVER_HOST.
+QString manifestUrl = QStringLiteral(UPDATER_MANIFEST_URL);
 QString platformKey = QStringLiteral("windows");
 QString appName = QStringLiteral("Morvane");
 QString currentVersion = QStringLiteral("0.0.0");
