@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSpacerItem>
 #include <QTemporaryDir>
 #include <QTest>
@@ -287,10 +288,24 @@ void tst_UpdaterDialog::messages()
     QVERIFY(check(dialog, QString()).startsWith(QLatin1String("current version is : v0.0\n")));
     QCOMPARE(child<QLineEdit>(dialog, "versionInput")->text(), QString());
 
-    // A manifest without this platform's entry has no version to offer.
-    server.respond(QStringLiteral("/updates.json"),
-                   json(R"({"updates": {"linux": {"latest-version": "9.0.0"}}, "other": 1})"));
-    QVERIFY(check(dialog, QStringLiteral("1.2.3")).startsWith("current software is up-to-date"));
+    // A manifest that names no release for this platform is not "up to date": it says what is
+    // missing, and update goes off.
+    const QString noRelease = QStringLiteral("the update information has no release for windows");
+    const QList<QPair<QByteArray, QString>> publisherMistakes {
+        { R"({"updates": {"Windows": {"latest-version": "9.0.0"}}, "other": 1})", noRelease },
+        { R"({"updates": {"windows": {"download-url": "http://127.0.0.1/p.zip"}}})", noRelease },
+        { manifest(server, QStringLiteral("2.0-beta")),
+          QStringLiteral("the update information has an unusable version: 2.0-beta") },
+    };
+    for (const auto &mistake : publisherMistakes) {
+        server.respond(QStringLiteral("/updates.json"),
+                       json(manifest(server, QStringLiteral("1.3.0"))));
+        check(dialog, QStringLiteral("1.2.3"));
+        QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
+        server.respond(QStringLiteral("/updates.json"), json(mistake.first));
+        QCOMPARE(check(dialog, QStringLiteral("1.2.3")), mistake.second);
+        QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
+    }
 }
 
 void tst_UpdaterDialog::failedCheckKeepsState_data()
@@ -486,12 +501,21 @@ void tst_UpdaterDialog::secondPressKeepsClock()
     check(dialog, QStringLiteral("1.2.3"));
 
     const int before = server.requests().count(QStringLiteral("/inc.zip"));
+    auto *update = child<QPushButton>(dialog, "btn_update");
+    QVERIFY(update->isEnabled());
     pressUpdate(dialog);
+    // A press during the download would change nothing, and update looks it, also after a check.
+    QVERIFY(!update->isEnabled());
     QTest::qWait(1000);
+    QSignalSpy checked(dialog.updateRun(), &UpdateRun::checked);
+    QTest::mouseClick(child<QPushButton>(dialog, "btn_check"), Qt::LeftButton);
+    QVERIFY(checked.wait(5000));
+    QVERIFY(!update->isEnabled());
     pressUpdate(dialog);
     auto *log = child<QPlainTextEdit>(dialog, "show");
     QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().endsWith(QLatin1String("download failed")), 20000);
     QCOMPARE(server.requests().count(QStringLiteral("/inc.zip")), before + 1);
+    QVERIFY(update->isEnabled());
 
     const QRegularExpression pattern(
             QStringLiteral("^total time: ([0-9.]+)s    average speed: ([0-9.]+)kb/s$"));
