@@ -5,6 +5,7 @@
 #include "httptestserver.h"
 #include "testsupport.h"
 
+#include <QClipboard>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QJsonObject>
@@ -14,9 +15,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpacerItem>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTest>
 #include <QTimer>
 
@@ -36,6 +39,7 @@ private slots:
     void checkChoosesPackage_data();
     void checkChoosesPackage();
     void messages();
+    void logCanBeRead();
     void failedCheckKeepsState_data();
     void failedCheckKeepsState();
     void lastReplyWins();
@@ -118,9 +122,7 @@ void tst_UpdaterDialog::afterConstruction()
     QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
     QVERIFY(child<QPushButton>(dialog, "btn_check")->isEnabled());
     QVERIFY(child<QPushButton>(dialog, "btn_cancel")->isEnabled());
-    auto *log = child<QPlainTextEdit>(dialog, "show");
-    QVERIFY(!log->isEnabled());
-    QVERIFY(log->toPlainText().isEmpty());
+    QVERIFY(child<QPlainTextEdit>(dialog, "show")->toPlainText().isEmpty());
     QCOMPARE(child<QLabel>(dialog, "label_2")->text(), QString());
     QCOMPARE(child<QLabel>(dialog, "label_3")->text(), QString());
     QCOMPARE(child<QProgressBar>(dialog, "progressBar")->value(), 0);
@@ -306,6 +308,53 @@ void tst_UpdaterDialog::messages()
         QCOMPARE(check(dialog, QStringLiteral("1.2.3")), mistake.second);
         QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
     }
+}
+
+void tst_UpdaterDialog::logCanBeRead()
+{
+    QStringList changes;
+    for (int line = 1; line <= 400; ++line)
+        changes << QStringLiteral("change %1").arg(line);
+    server.respond(QStringLiteral("/updates.json"),
+                   json(manifest(server, QStringLiteral("1.3.0"), changes.join('\n'))));
+    UpdaterDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    const QString text = check(dialog, QStringLiteral("1.2.3"));
+    auto *log = child<QPlainTextEdit>(dialog, "show");
+    QScrollBar *bar = log->verticalScrollBar();
+    const auto firstShown = [log] { return log->cursorForPosition(QPoint(2, 2)).block().text(); };
+    const auto say = [&dialog](const char *text) {
+        emit dialog.updateRun()->line({ UpdateRun::Line::Kind::Note, QString::fromLatin1(text) });
+    };
+
+    // The newest line is in view; typing, deleting and pasting change nothing.
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    log->setFocus();
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    QTest::keyClicks(log, QStringLiteral("typed"));
+    for (const auto &key : { QKeySequence::Delete, QKeySequence::Cut, QKeySequence::Paste })
+        QTest::keySequence(log, key);
+    QCOMPARE(log->toPlainText(), text);
+
+    // The first line is reached from the keyboard, and a new line does not pull the view away.
+    QTest::keyClick(log, Qt::Key_Home);
+    QCOMPARE(firstShown(), QStringLiteral("current version is : v1.2.3"));
+    say("download failed");
+    QCOMPARE(firstShown(), QStringLiteral("current version is : v1.2.3"));
+
+    // Everything it says can be copied.
+    QTest::keySequence(log, QKeySequence::SelectAll);
+    QTest::keySequence(log, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), text + QStringLiteral("\ndownload failed"));
+
+    // Back at the end, it follows the newest line again.
+    QTest::keyClick(log, Qt::Key_End);
+    say("need full");
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(log->cursorForPosition(QPoint(2, log->viewport()->height() - 4)).block().text(),
+             QStringLiteral("need full"));
 }
 
 void tst_UpdaterDialog::failedCheckKeepsState_data()
