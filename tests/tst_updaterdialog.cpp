@@ -1,3 +1,4 @@
+#include "app/theme.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"
@@ -5,6 +6,7 @@
 #include "httptestserver.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -34,6 +36,7 @@ private slots:
     void iconKeepsItsSize_data();
     void iconKeepsItsSize();
     void cancelCloses();
+    void keyboardAndScreenReaders();
 
     // The check against a manifest served on 127.0.0.1.
     void checkChoosesPackage_data();
@@ -211,6 +214,42 @@ void tst_UpdaterDialog::iconKeepsItsSize()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(child<QLabel>(dialog, "labelIcon")->size(), QSize(200, 150));
+}
+
+// Tab walks the controls in reading order and every one of them shows that it has the focus; a
+// screen reader hears each by its name, the field by its label too.
+void tst_UpdaterDialog::keyboardAndScreenReaders()
+{
+    loadStyleSheet();
+    server.respond(QStringLiteral("/updates.json"),
+                   json(manifest(server, QStringLiteral("1.3.0"))));
+    UpdaterDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    check(dialog, QStringLiteral("1.2.3"));
+
+    auto *version = child<QLineEdit>(dialog, "versionInput");
+    const auto labelled = QAccessible::queryAccessibleInterface(child<QLabel>(dialog, "label"))
+                                  ->relations(QAccessible::Labelled);
+    QCOMPARE(labelled.size(), 1);
+    QCOMPARE(labelled.first().first->object(), version);
+    QCOMPARE(QAccessible::queryAccessibleInterface(child<QProgressBar>(dialog, "progressBar"))
+                     ->text(QAccessible::Name),
+             QStringLiteral("Download progress"));
+
+    version->setFocus();
+    QStringList heard;
+    for (int step = 0; step < 6; ++step) {
+        QWidget *focused = QApplication::focusWidget();
+        heard << QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name);
+        const QImage withFocus = focused->grab().toImage();
+        QTest::keyClick(focused, Qt::Key_Tab);
+        QVERIFY2(focused->grab().toImage() != withFocus, qPrintable(heard.last()));
+    }
+    qApp->setStyleSheet(QString());
+    QCOMPARE(heard,
+             QStringList({ "Installed version", "Check for updates", "Messages", "Update",
+                           "Cancel", "Installed version" }));
 }
 
 void tst_UpdaterDialog::cancelCloses()
