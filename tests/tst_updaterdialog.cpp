@@ -21,8 +21,8 @@
 #include <QSignalSpy>
 #include <QSpacerItem>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 class tst_UpdaterDialog : public QObject
@@ -248,8 +248,8 @@ void tst_UpdaterDialog::keyboardAndScreenReaders()
     }
     qApp->setStyleSheet(QString());
     QCOMPARE(heard,
-             QStringList({ "Installed version", "Check for updates", "Messages", "Update",
-                           "Cancel", "Installed version" }));
+             QStringList({ "Installed version", "Check for updates", "Messages", "Update", "Cancel",
+                           "Installed version" }));
 }
 
 void tst_UpdaterDialog::cancelCloses()
