@@ -58,6 +58,12 @@ int runRoad(const CommandLine &line, RunLog *log)
 
 int runUpdater(int &argc, char **argv)
 {
+    // Drawn at the screen's scale, 150 % as 150 %, not rounded to 200 %: the window, its picture
+    // and the log's lines keep their proportions. Only before the application object is made.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+            Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     // Without a window nothing of the GUI is loaded, so that it runs where there is no screen.
     const std::unique_ptr<QCoreApplication> app = CommandLine::isHeadless(argc, argv)
             ? Console::application(argc, argv)

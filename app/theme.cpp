@@ -17,5 +17,10 @@ void loadStyleSheet()
     // Text mode folds CR LF into LF; a failed open leaves an empty sheet, which styles nothing.
     file.open(QIODevice::ReadOnly | QIODevice::Text);
     QTextStream stream(&file);
-    qApp->setStyleSheet(stream.readAll());
+    // The theme draws a focused field or log with a blue border but a focused button not at all;
+    // a keyboard user must see where the focus is. The border is there, unseen, without focus,
+    // so that taking focus moves nothing.
+    qApp->setStyleSheet(stream.readAll()
+                        + QStringLiteral("\nQPushButton { border: 1px solid transparent; }\n"
+                                         "QPushButton:focus { border: 1px solid #1A72BB; }\n"));
 }

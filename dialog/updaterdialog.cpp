@@ -16,8 +16,11 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     setWindowTitle(QStringLiteral("Updater"));
     ui->btn_update->setEnabled(false);
     ui->versionInput->setText(currentVersion);
-    // The log only shows messages; it takes no input.
-    ui->show->setEnabled(false);
+    // The log takes no input, yet every line of it can be reached: read-only, not disabled, so
+    // that it scrolls, selects and copies, and shows no caret. Appending follows the newest line
+    // unless the user has scrolled away from the end.
+    ui->show->setReadOnly(true);
+    ui->show->setTabChangesFocus(true);
     ui->label_2->setText(QString());
     ui->label_3->setText(QString());
     connect(run, &UpdateRun::stageChanged, this,

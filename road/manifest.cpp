@@ -79,8 +79,9 @@ Manifest::Status Manifest::read(const QByteArray &body, const QString &platformK
     }
 
     // Missing members and members of other types read as empty values.
-    const QJsonObject entry
-            = doc.object().value(QLatin1String("updates")).toObject().value(platformKey).toObject();
+    const QJsonValue entryValue
+            = doc.object().value(QLatin1String("updates")).toObject().value(platformKey);
+    const QJsonObject entry = entryValue.toObject();
     const auto text
             = [&entry](const char *key) { return entry.value(QLatin1String(key)).toString(); };
     const QString full = text("full-url");
@@ -98,6 +99,7 @@ Manifest::Status Manifest::read(const QByteArray &body, const QString &platformK
         return Status::Unusable;
     }
 
+    hasEntry = entryValue.isObject();
     fullUrl = full;
     changelog = cutForDisplay(text("changelog"), maxChangelogCharacters, maxChangelogLines,
                               maxLineCharacters);

@@ -11,7 +11,7 @@ class Manifest
 {
 public:
     enum class Status {
-        Read, // the values hold the entry (empty where it had none)
+        Read, // the values hold the entry (empty where it had none; see hasEntry)
         NotJson, // the body is empty or no JSON object or array
         Unusable // a version or an address longer than anything a publisher writes
     };
@@ -29,6 +29,9 @@ public:
     // Why the last read() did not give Read, for the log.
     QString errorString() const { return error; }
 
+    // Whether "updates" holds an object for the platform at all: without one the values are
+    // empty, and nothing tells a missing release from a misspelled platform name.
+    bool hasEntry = false;
     QString fullUrl;
     QString changelog;
     QString downloadUrl;

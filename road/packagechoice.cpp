@@ -1,13 +1,27 @@
 #include "road/packagechoice.h"
 
+#include "road/settings.h"
 #include "road/versionrule.h"
 
 #include <QCoreApplication>
 
 PackageChoice::PackageChoice(const Manifest &manifest, const QString &installed)
 {
-    if (!VersionRule::isUsable(manifest.latestVersion))
+    const auto tr = [](const char *text) { return QCoreApplication::translate("UpdateRun", text); };
+    // A misspelled platform name or a version nothing can be compared with is the publisher's
+    // mistake, not an installation that is up to date.
+    if (!manifest.hasEntry || manifest.latestVersion.isEmpty()) {
+        hasRelease = false;
+        summary = tr("the update information has no release for %1").arg(platformKey);
+        return;
+    }
+    if (!VersionRule::isUsable(manifest.latestVersion)) {
         qWarning("latest version not usable: \"%s\"", qPrintable(manifest.latestVersion.left(40)));
+        hasRelease = false;
+        summary = tr("the update information has an unusable version: %1")
+                          .arg(manifest.latestVersion);
+        return;
+    }
     offered = VersionRule::offersUpdate(installed, manifest.latestVersion, &needFull);
     if (needFull) {
         kind = PackageKind::Full;
@@ -18,7 +32,6 @@ PackageChoice::PackageChoice(const Manifest &manifest, const QString &installed)
     } else {
         url = manifest.downloadUrl;
     }
-    const auto tr = [](const char *text) { return QCoreApplication::translate("UpdateRun", text); };
     summary = offered ? tr("current version is : v") + installed + tr("\nlatest version : v")
                     + manifest.latestVersion + tr("\nmodify time : ") + manifest.modifyTime
                     + tr("\nchangelog: ") + manifest.changelog

@@ -17,11 +17,14 @@ public:
 
     // Only a strictly newer release is offered, also because a signed manifest can be replayed.
     bool offered = false;
+    // Whether the manifest names a comparable release for this platform; when not, nothing is
+    // offered and the summary says what is missing.
+    bool hasRelease = true;
     bool needFull = false;
     PackageKind kind = PackageKind::Incremental;
     QString url;
     // What the check tells of it: the installed version and, when offered, the latest one with
-    // its time and changelog.
+    // its time and changelog; or why the manifest offers no release at all.
     QString summary;
 };
 

@@ -30,8 +30,8 @@ void UpdateRun::say(Line::Kind kind, const QString &text)
 
 bool UpdateRun::mayUpdate() const
 {
-    const bool pressable = current == Stage::Idle || current == Stage::Downloading;
-    return pressable && chosen.offered && !heldElsewhere && blockedBecause.isEmpty();
+    // While a package is fetched, a press would change nothing: update looks it.
+    return current == Stage::Idle && chosen.offered && !heldElsewhere && blockedBecause.isEmpty();
 }
 
 bool UpdateRun::reportRecovery(InstallRecovery::Outcome outcome, const QString &why)
@@ -109,7 +109,7 @@ void UpdateRun::checkFinished(const UpdateCheck::Result &result)
     heldElsewhere = false;
     summarize();
     setStage(current);
-    emit checked(true);
+    emit checked(chosen.hasRelease);
 }
 
 void UpdateRun::summarize()

@@ -70,7 +70,8 @@ public:
     bool leave();
 
     Stage stage() const { return current; }
-    // Whether update() would start: an update offered that nothing stands in the way of.
+    // Whether update() would start: an update offered that nothing stands in the way of, and
+    // no download or install under way.
     bool mayUpdate() const;
     // The last manifest read, and what update() fetches for it.
     const Manifest &manifest() const { return read; }
@@ -91,7 +92,7 @@ signals:
     // A download starts from zero (the first, or the whole package after a delta), and ends.
     void downloadStarted();
     void downloadEnded();
-    // A check ended: read tells whether a manifest was read.
+    // A check ended: read tells whether a manifest with a release for this platform was read.
     void checked(bool read);
     void question();
     void finished(UpdateRun::Outcome outcome);

@@ -1,3 +1,4 @@
+#include "app/theme.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"
@@ -5,6 +6,8 @@
 #include "httptestserver.h"
 #include "testsupport.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QJsonObject>
@@ -14,9 +17,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSpacerItem>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 class tst_UpdaterDialog : public QObject
@@ -30,11 +35,13 @@ private slots:
     void iconKeepsItsSize_data();
     void iconKeepsItsSize();
     void cancelCloses();
+    void keyboardAndScreenReaders();
 
     // The check against a manifest served on 127.0.0.1.
     void checkChoosesPackage_data();
     void checkChoosesPackage();
     void messages();
+    void logCanBeRead();
     void failedCheckKeepsState_data();
     void failedCheckKeepsState();
     void lastReplyWins();
@@ -117,9 +124,7 @@ void tst_UpdaterDialog::afterConstruction()
     QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
     QVERIFY(child<QPushButton>(dialog, "btn_check")->isEnabled());
     QVERIFY(child<QPushButton>(dialog, "btn_cancel")->isEnabled());
-    auto *log = child<QPlainTextEdit>(dialog, "show");
-    QVERIFY(!log->isEnabled());
-    QVERIFY(log->toPlainText().isEmpty());
+    QVERIFY(child<QPlainTextEdit>(dialog, "show")->toPlainText().isEmpty());
     QCOMPARE(child<QLabel>(dialog, "label_2")->text(), QString());
     QCOMPARE(child<QLabel>(dialog, "label_3")->text(), QString());
     QCOMPARE(child<QProgressBar>(dialog, "progressBar")->value(), 0);
@@ -210,6 +215,36 @@ void tst_UpdaterDialog::iconKeepsItsSize()
     QCOMPARE(child<QLabel>(dialog, "labelIcon")->size(), QSize(200, 150));
 }
 
+// Tab walks the controls in reading order, each showing that it has the focus and heard by its
+// name; the field also by its label.
+void tst_UpdaterDialog::keyboardAndScreenReaders()
+{
+    loadStyleSheet();
+    server.respond(QStringLiteral("/updates.json"),
+                   json(manifest(server, QStringLiteral("1.3.0"))));
+    UpdaterDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    check(dialog, QStringLiteral("1.2.3"));
+    const auto labelled = QAccessible::queryAccessibleInterface(child<QLabel>(dialog, "label"))
+                                  ->relations(QAccessible::Labelled);
+    QCOMPARE(labelled.value(0).first->object(), child<QLineEdit>(dialog, "versionInput"));
+    QStringList heard;
+    child<QLineEdit>(dialog, "versionInput")->setFocus();
+    for (QWidget *focused; heard.size() < 6; QTest::keyClick(focused, Qt::Key_Tab)) {
+        focused = QApplication::focusWidget();
+        heard << QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name);
+        const QImage withFocus = focused->grab().toImage();
+        focused->clearFocus();
+        QVERIFY2(focused->grab().toImage() != withFocus, qPrintable(heard.last()));
+        focused->setFocus();
+    }
+    qApp->setStyleSheet(QString());
+    QCOMPARE(heard.join(", "),
+             QStringLiteral("Installed version, Check for updates, Messages, Update, Cancel, "
+                            "Installed version"));
+}
+
 void tst_UpdaterDialog::cancelCloses()
 {
     UpdaterDialog dialog;
@@ -287,10 +322,47 @@ void tst_UpdaterDialog::messages()
     QVERIFY(check(dialog, QString()).startsWith(QLatin1String("current version is : v0.0\n")));
     QCOMPARE(child<QLineEdit>(dialog, "versionInput")->text(), QString());
 
-    // A manifest without this platform's entry has no version to offer.
+    // No release for this platform is not "up to date": it says what is missing; update goes off.
+    const QList<QPair<QByteArray, QString>> mistakes {
+        { R"({"updates": {"Windows": {"latest-version": "9.0.0"}}})", "no release for windows" },
+        { R"({"updates": {"windows": {"download-url": "http://x/p.zip"}}})",
+          "no release for windows" },
+        { manifest(server, QStringLiteral("2.0-beta")), "an unusable version: 2.0-beta" },
+    };
+    for (const auto &mistake : mistakes) {
+        server.respond(QStringLiteral("/updates.json"), json(manifest(server, "1.3.0")));
+        check(dialog, QStringLiteral("1.2.3"));
+        server.respond(QStringLiteral("/updates.json"), json(mistake.first));
+        QCOMPARE(check(dialog, QStringLiteral("1.2.3")),
+                 "the update information has " + mistake.second);
+        QVERIFY(!child<QPushButton>(dialog, "btn_update")->isEnabled());
+    }
+}
+
+void tst_UpdaterDialog::logCanBeRead()
+{
+    QStringList changes;
+    for (int line = 1; line <= 400; ++line)
+        changes << QString::number(line);
     server.respond(QStringLiteral("/updates.json"),
-                   json(R"({"updates": {"linux": {"latest-version": "9.0.0"}}, "other": 1})"));
-    QVERIFY(check(dialog, QStringLiteral("1.2.3")).startsWith("current software is up-to-date"));
+                   json(manifest(server, QStringLiteral("1.3.0"), changes.join('\n'))));
+    UpdaterDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    const QString text = check(dialog, QStringLiteral("1.2.3"));
+    auto *log = child<QPlainTextEdit>(dialog, "show");
+    const auto shown = [log](int y) { return log->cursorForPosition(QPoint(2, y)).block().text(); };
+    // It follows the newest line; typing changes nothing (the copy below shows it).
+    QCOMPARE(shown(log->viewport()->height() - 4), QStringLiteral("click update button to update"));
+    log->setFocus();
+    QTest::keyClicks(log, QStringLiteral("typed"));
+    // Scrolled back to the first line, a new line does not pull the view away; all is copied.
+    QTest::keyClick(log, Qt::Key_Home);
+    emit dialog.updateRun()->line({ UpdateRun::Line::Kind::Note, "download failed" });
+    QCOMPARE(shown(2), QStringLiteral("current version is : v1.2.3"));
+    QTest::keySequence(log, QKeySequence::SelectAll);
+    QTest::keySequence(log, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), text + QStringLiteral("\ndownload failed"));
 }
 
 void tst_UpdaterDialog::failedCheckKeepsState_data()
@@ -486,12 +558,20 @@ void tst_UpdaterDialog::secondPressKeepsClock()
     check(dialog, QStringLiteral("1.2.3"));
 
     const int before = server.requests().count(QStringLiteral("/inc.zip"));
+    auto *update = child<QPushButton>(dialog, "btn_update");
     pressUpdate(dialog);
+    // A press during the download would change nothing, and update looks it, also after a check.
+    QVERIFY(!update->isEnabled());
     QTest::qWait(1000);
+    QSignalSpy checked(dialog.updateRun(), &UpdateRun::checked);
+    QTest::mouseClick(child<QPushButton>(dialog, "btn_check"), Qt::LeftButton);
+    QVERIFY(checked.wait(5000));
+    QVERIFY(!update->isEnabled());
     pressUpdate(dialog);
     auto *log = child<QPlainTextEdit>(dialog, "show");
     QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().endsWith(QLatin1String("download failed")), 20000);
     QCOMPARE(server.requests().count(QStringLiteral("/inc.zip")), before + 1);
+    QVERIFY(update->isEnabled());
 
     const QRegularExpression pattern(
             QStringLiteral("^total time: ([0-9.]+)s    average speed: ([0-9.]+)kb/s$"));
