@@ -147,7 +147,9 @@ void Transfer::measureRoom()
     const QStorageInfo volume(folderPath);
     const qint64 free = volume.isValid() ? volume.bytesAvailable() : -1;
     // The bytes kept from earlier already take their space.
-    room = free >= 0 ? written + free - NetworkLimits::freeSpaceReserveBytes : -1;
+    // Below zero on a volume with less than the reserve free: nothing fits.
+    roomKnown = free >= 0;
+    room = written + free - NetworkLimits::freeSpaceReserveBytes;
 }
 
 bool Transfer::fits(qint64 size)
@@ -162,7 +164,7 @@ bool Transfer::fits(qint64 size)
              values);
         return false;
     }
-    if (room >= 0 && size > room) {
+    if (roomKnown && size > room) {
         // What the rest of the file and the reserve need on the volume, against what it has.
         needed = size - written + NetworkLimits::freeSpaceReserveBytes;
         available = room - written + NetworkLimits::freeSpaceReserveBytes;

@@ -94,7 +94,8 @@ struct Transfer
     QString folderPath;
     QFile part; // "<name>.part", open while written
     FileIdentity writtenTo; // of the partial file, as its handle knew it at the end
-    qint64 room = -1; // the bytes that fit the volume; -1: unknown
+    qint64 room = 0; // the bytes that fit the volume, where known
+    bool roomKnown = false;
     qint64 written = 0; // bytes in the partial file, those of earlier answers included
     ResumePolicy policy; // what each answer means for the next request
     bool answered = false; // the current reply's headers have been judged

@@ -4,6 +4,7 @@
 #include "platform/updatelock.h"
 #include "road/settings.h"
 
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -20,19 +21,19 @@ QString seconds(qint64 ms)
 // phrase is not shown, as nothing it sends is.
 QString statusPhrase(int status)
 {
-    switch (status) {
-    case 400: return QStringLiteral("Bad Request");
-    case 401: return QStringLiteral("Unauthorized");
-    case 403: return QStringLiteral("Forbidden");
-    case 404: return QStringLiteral("Not Found");
-    case 410: return QStringLiteral("Gone");
-    case 429: return QStringLiteral("Too Many Requests");
-    case 500: return QStringLiteral("Internal Server Error");
-    case 502: return QStringLiteral("Bad Gateway");
-    case 503: return QStringLiteral("Service Unavailable");
-    case 504: return QStringLiteral("Gateway Timeout");
-    default: return QString();
-    }
+    static const QHash<int, const char *> phrases {
+        { 400, "Bad Request" },
+        { 401, "Unauthorized" },
+        { 403, "Forbidden" },
+        { 404, "Not Found" },
+        { 410, "Gone" },
+        { 429, "Too Many Requests" },
+        { 500, "Internal Server Error" },
+        { 502, "Bad Gateway" },
+        { 503, "Service Unavailable" },
+        { 504, "Gateway Timeout" },
+    };
+    return QString::fromLatin1(phrases.value(status));
 }
 
 QString statusText(int status)
@@ -96,8 +97,7 @@ QString FailureText::download(const Download::Failure &failure)
         return tr("not enough disk space: %1 needed, %2 free")
                 .arg(size(failure.needed), size(std::max<qint64>(failure.available, 0)));
     case Download::Error::WriteFailed:
-        return tr("the package could not be saved in the folder %1")
-                .arg(UpdateLock::folderName());
+        return tr("the package could not be saved in the folder %1").arg(UpdateLock::folderName());
     case Download::Error::Busy:
         return tr("another update is running; try again once it has finished");
     case Download::Error::Cancelled:
@@ -141,7 +141,8 @@ QString FailureText::signature(Subject subject, const NetworkFailure &fetch,
                                ReleaseTrust::Problem problem)
 {
     const bool package = subject == Subject::Package;
-    if (fetch.cause == NetworkFailure::Cause::Status && (fetch.status == 404 || fetch.status == 410))
+    if (fetch.cause == NetworkFailure::Cause::Status
+        && (fetch.status == 404 || fetch.status == 410))
         return package ? tr("no signature was published beside the package (%1)").arg(fetch.status)
                        : tr("no signature was published beside the update information (%1)")
                                  .arg(fetch.status);
