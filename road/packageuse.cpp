@@ -77,9 +77,8 @@ void PackageUse::launch(const QString &program, bool downloaded)
         return emit finished(Outcome::NotStarted);
     if (!QFileInfo::exists(path))
         refuseStart(StartProblem::Missing, QStringLiteral("no such file"));
-    else if (!Launcher::start(path,
-                              downloaded ? Launcher::Origin::Downloaded
-                                         : Launcher::Origin::Installed))
+    else if (!Launcher::start(
+                     path, downloaded ? Launcher::Origin::Downloaded : Launcher::Origin::Installed))
         refuseStart(StartProblem::SystemRefused, QStringLiteral("the system did not start it"));
     // The full installer runs: it is the install, so the same goes for it.
     else if (downloaded)

@@ -319,10 +319,10 @@ void tst_UpdaterDialog::failedCheckKeepsState_data()
     QTest::newRow("slower than the deadline") << "/slow.json" << 200 << QByteArray(4096, ' ')
                                               << "check error\nno answer from HOST within 1 s";
     // Signed: the manifest itself is served, its signature is not, or not the publisher's.
-    QTest::newRow("signature missing")
-            << "/updates.json" << 0 << QByteArray() << "manifest signature invalid\nno signature "
-                                                        "was published beside the update "
-                                                        "information (404)";
+    QTest::newRow("signature missing") << "/updates.json" << 0 << QByteArray()
+                                       << "manifest signature invalid\nno signature "
+                                          "was published beside the update "
+                                          "information (404)";
     QTest::newRow("signed with another key")
             << "/updates.json" << 0 << QByteArray("other")
             << "manifest signature invalid\nthe update information was signed with a key this "
@@ -467,9 +467,11 @@ void tst_UpdaterDialog::unknownTotalShowsBusyIndicator()
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 0);
     // One log line for each such report (the press itself logs that no address is known).
-    QVERIFY(child<QPlainTextEdit>(dialog, "show")->toPlainText().endsWith(
-            QStringLiteral("download failed\nthe update information names no package for this "
-                           "update\nDownloading Updates...\nDownloading Updates...")));
+    QVERIFY(child<QPlainTextEdit>(dialog, "show")
+                    ->toPlainText()
+                    .endsWith(QStringLiteral(
+                            "download failed\nthe update information names no package for this "
+                            "update\nDownloading Updates...\nDownloading Updates...")));
     QCOMPARE(child<QLabel>(dialog, "label_2")->text(), sizeLine);
 }
 

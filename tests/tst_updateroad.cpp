@@ -240,8 +240,8 @@ void tst_UpdateRoad::answerNo()
     QCOMPARE(server->requests().count(QStringLiteral("/Morvane-1.1.0.zip.minisig")),
              isSigned ? 2 : 0);
     if (again) {
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))),
-                                  QByteArray("1.1.0\n"), roadDeadlineMs);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
+                                  roadDeadlineMs);
         return;
     }
     QCOMPARE(application(), before);
@@ -522,8 +522,8 @@ void tst_UpdateRoad::unwritableFolder_data()
     QTest::addColumn<QString>("mounted"); // relative to the application folder
     QTest::addColumn<qint64>("bytes"); // 0: the folder itself, read-only
     QTest::addColumn<QString>("shown");
-    QTest::newRow("download folder full") << "updater-downloads" << qint64(256 << 10)
-                                          << "not enough disk space: 65 MB needed, ";
+    QTest::newRow("download folder full")
+            << "updater-downloads" << qint64(256 << 10) << "not enough disk space: 65 MB needed, ";
     // Root here, elevated already: nothing to ask for, nothing downloaded.
     QTest::newRow("application folder read-only")
             << "." << qint64(0) << "administrator rights are needed to update";
