@@ -19,6 +19,8 @@ namespace {
 // backlog, so the GUI thread reads and writes the next while the hasher works on the last.
 constexpr qint64 readPiece = 512 * 1024;
 
+using Cause = NetworkFailure::Cause;
+
 } // namespace
 
 Downloader::Downloader(QObject *parent)
@@ -44,16 +46,8 @@ Downloader::~Downloader()
         transfer->reply->abort();
     }
     transfer->stopHasher();
-    if (lock) {
-        transfer->part.close();
-        if (!fileName.isEmpty())
-            transfer->folder.removeFile(partName());
-    }
-}
-
-QString Downloader::folderName()
-{
-    return UpdateLock::folderName();
+    if (lock)
+        transfer->leave(url, fileName, last.status);
 }
 
 void Downloader::download(const QString &url)
@@ -69,7 +63,8 @@ void Downloader::download(const QString &url)
     // nothing for a package.
     const QString refusal = Network::refusal(this->url);
     if (!refusal.isEmpty()) {
-        failLater(Error::Refused, refusal, QNetworkReply::ProtocolUnknownError);
+        const auto code = QNetworkReply::ProtocolUnknownError;
+        failLater(Error::Refused, refusal, code, Cause::NotWebAddress);
         return;
     }
     if (!lockFolder())
@@ -161,11 +156,6 @@ FileIdentity Downloader::identity() const
     return last.complete ? transfer->identity : FileIdentity();
 }
 
-void Downloader::setTargetDirectory(const QString &path)
-{
-    targetDir.setPath(QDir(path).absolutePath());
-}
-
 void Downloader::headersArrived()
 {
     Transfer &t = *transfer;
@@ -175,7 +165,7 @@ void Downloader::headersArrived()
     // not asked for is no package, and an answer dropped for a retry is no part of it.
     switch (t.policy.judge(ResumePolicy::Answer::of(*t.reply))) {
     case ResumePolicy::Step::Stop:
-        fail(Error::Refused, t.policy.errorString());
+        fail(Error::Refused, t.policy.errorString(), Cause::Status);
         return;
     case ResumePolicy::Step::Retry:
         abortLater();
@@ -194,7 +184,7 @@ void Downloader::headersArrived()
     t.accepted = true;
     t.base = t.written;
     if (fileName.isEmpty())
-        fail(Error::Refused, QStringLiteral("no usable file name"));
+        fail(Error::Refused, QStringLiteral("no usable file name"), Cause::Malformed);
     // An announced length that cannot fit fails now, not after gigabytes.
     else if (t.policy.end() >= 0 && !t.fits(t.policy.end()))
         abortLater();
@@ -214,7 +204,8 @@ void Downloader::saveArrived(bool evenIfBacklogged)
         const QByteArray data = t.reply->read(readPiece);
         // No part runs past its range, and no file past its complete length.
         if (t.policy.end() >= 0 && t.written + data.size() > t.policy.end()) {
-            fail(Error::Refused, QStringLiteral("more bytes than the answer announced"));
+            fail(Error::Refused, QStringLiteral("more bytes than the answer announced"),
+                 Cause::Malformed);
             return;
         }
         // A body without a length stops at the bounds all the same.
@@ -237,7 +228,7 @@ void Downloader::replyFinished()
         emit onError(t.reply->error());
     t.applyWatchVerdict();
     if (t.written == 0)
-        fail(Error::Refused, QStringLiteral("empty body"));
+        fail(Error::Refused, QStringLiteral("empty body"), Cause::Empty);
     t.closePart();
     t.reply->deleteLater();
     t.reply = nullptr;
@@ -286,6 +277,7 @@ void Downloader::end()
         t.folder.removeFile(partName());
     last.error = t.kind;
     last.reason = t.reason;
+    last.failure = { t.kind, t.network, t.policy.retries(), t.needed, t.available };
     last.complete = !t.failed();
     finalFile.setFileName(targetDir.filePath(fileName));
     t.folder = NativeDir();
@@ -295,9 +287,9 @@ void Downloader::end()
     emit doFinished();
 }
 
-void Downloader::fail(Error kind, const QString &why)
+void Downloader::fail(Error kind, const QString &why, NetworkFailure::Cause cause)
 {
-    transfer->fail(kind, why);
+    transfer->fail(kind, why, cause);
     abortLater();
 }
 
@@ -317,9 +309,10 @@ void Downloader::abortLater()
                 Qt::QueuedConnection);
 }
 
-void Downloader::failLater(Error kind, const QString &why, QNetworkReply::NetworkError code)
+void Downloader::failLater(Error kind, const QString &why, QNetworkReply::NetworkError code,
+                           NetworkFailure::Cause cause)
 {
-    transfer->fail(kind, why);
+    transfer->fail(kind, why, cause);
     QMetaObject::invokeMethod(
             this,
             [this, code] {
@@ -351,6 +344,12 @@ void Downloader::startHasher()
             fail(Error::WriteFailed, QStringLiteral("cannot hash the download"));
         end();
     });
+}
+
+void Downloader::tidy()
+{
+    if (!busy && roadLock && roadLock->isLocked())
+        Transfer::tidy(targetDir.path(), last.complete ? fileName : QString());
 }
 
 QString Downloader::partName() const

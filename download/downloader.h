@@ -3,6 +3,7 @@
 
 #include "download/downloadstatus.h"
 #include "platform/fileidentity.h"
+#include "platform/updatelock.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -15,7 +16,6 @@
 
 #include <memory>
 
-class UpdateLock;
 struct Transfer;
 
 // Fetches one http or https URL into the updater's own download folder (folderName() inside
@@ -28,8 +28,9 @@ struct Transfer;
 // zero; a busy server (503 and the like) is asked again too. Anything else (a status but 200, an
 // empty body, a timeout, a full disk, cancel()) is a failure: error() tells its kind and
 // errorString() says why. A failure of the network leaves its ".part", where it can be resumed,
-// with a PartialRecord of it for the next download() of the same address to go on with; any
-// other address, a failure of another kind, and cancel() remove it. Nothing outside the folder is
+// with a PartialRecord of it for the next download() of the same address to go on with, and so
+// do cancel() and the destruction of a Downloader at work; any other address and a failure of
+// another kind remove it. Nothing outside the folder is
 // ever touched: it and its files are opened by handle, never through a link, and a body stops
 // at NetworkLimits::downloadMaxBytes and at the free space of the volume less a reserve. Nothing
 // in it is touched while another updater holds the folder's update lock: from its start to its
@@ -41,11 +42,12 @@ class Downloader : public QObject
 
 public:
     explicit Downloader(QObject *parent);
-    // A transfer still under way is stopped and its ".part" removed; no signal follows.
+    // A transfer still under way is stopped and its ".part" kept for resuming where it can be,
+    // else removed; no signal follows.
     ~Downloader() override;
 
     // The download folder's name within the application directory.
-    static QString folderName();
+    static QString folderName() { return UpdateLock::folderName(); }
 
     // Starts a transfer of url. Ignored while a transfer is under way. Results come by the
     // signals, also for an address refused at once (empty, or no web address): doFinished
@@ -67,6 +69,8 @@ public:
     int httpStatus() const { return last.status; }
     bool succeeded() const { return last.complete; }
     QString errorString() const { return last.reason; }
+    // The same failure as values, for a line that tells the user why.
+    Download::Failure failure() const { return last.failure; }
 
     // With hashing on, every byte written is also hashed (BLAKE2b-512) on a worker thread, and
     // after a successful transfer digest() is the hash of exactly the final file's bytes;
@@ -81,8 +85,12 @@ public:
     // The lock of the download folder, which the caller holds from before the first transfer to
     // after the last: transfers then take none of their own. Set between transfers.
     void setLock(UpdateLock *held) { roadLock = held; }
+    // Once the last transfer's file has been used: every other file in the folder goes, earlier
+    // packages, dated copies and partial downloads alike; the file in use and the update lock's
+    // own files stay. Only under the lock set by setLock(), between transfers.
+    void tidy();
     // Where files land; the download folder unless set. Meant for tests, between transfers.
-    void setTargetDirectory(const QString &path);
+    void setTargetDirectory(const QString &path) { targetDir.setPath(QDir(path).absolutePath()); }
 
 signals:
     // Bytes of the whole file so far, of its complete length (-1 while unknown): a resumed body
@@ -104,6 +112,7 @@ private:
         int status = 0;
         bool complete = false;
         QString reason;
+        Download::Failure failure;
     };
 
     bool busy = false;
@@ -130,12 +139,13 @@ private:
     void replyFinished();
     bool askAgain();
     void end();
-    void fail(Error kind, const QString &why);
+    void fail(Error kind, const QString &why, NetworkFailure::Cause cause = {});
     // Aborts the current reply from the event loop; nothing more of it is read.
     void abortLater();
     // Fails a transfer that never got a reply, from the event loop; code, unless NoError, is
     // reported by onError first.
-    void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code);
+    void failLater(Error kind, const QString &why, QNetworkReply::NetworkError code,
+                   NetworkFailure::Cause cause = {});
     void startHasher();
     QString partName() const;
 };

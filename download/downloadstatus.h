@@ -1,6 +1,8 @@
 #ifndef DOWNLOADSTATUS_H
 #define DOWNLOADSTATUS_H
 
+#include "download/networkfailure.h"
+
 #include <QObject>
 
 // How a download ended and why it asks again, in a header of their own: the parts of the
@@ -27,6 +29,18 @@ enum class Retry {
     ServerBusy, // a status that says "later" (503 and the like)
 };
 Q_ENUM_NS(Retry)
+
+// What a failed transfer knew of its cause, as values: the kind, the network's part in it (for
+// Network, Refused and Timeout), how often it was asked again, and for a full disk the bytes it
+// needed and those free, where measured (-1 otherwise).
+struct Failure
+{
+    Error error = Error::NoError;
+    NetworkFailure network;
+    int retries = 0;
+    qint64 needed = -1;
+    qint64 available = -1;
+};
 
 } // namespace Download
 

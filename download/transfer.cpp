@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QThread>
 
@@ -44,12 +45,22 @@ Transfer::~Transfer()
     stopHasher();
 }
 
-void Transfer::fail(Download::Error error, const QString &why)
+void Transfer::fail(Download::Error error, const QString &why, const NetworkFailure &values)
 {
     if (failed())
         return;
     kind = error;
     reason = why;
+    network = values;
+}
+
+void Transfer::fail(Download::Error error, const QString &why, NetworkFailure::Cause cause)
+{
+    NetworkFailure values;
+    if (reply)
+        values = NetworkFailure::of(*reply);
+    values.cause = cause;
+    fail(error, why, values);
 }
 
 Download::Error Transfer::verdict(QString *why) const
@@ -72,8 +83,12 @@ void Transfer::applyWatchVerdict()
 {
     QString why;
     const Download::Error kind = verdict(&why);
+    NetworkFailure values = watch->failure();
+    // The watch found nothing wrong: the file is short of its complete length.
+    if (values.cause == NetworkFailure::Cause::None)
+        values.cause = NetworkFailure::Cause::Lost;
     if (kind != Download::Error::NoError)
-        fail(kind, why);
+        fail(kind, why, values);
 }
 
 // The application folder is trusted, links on its way too: they are the installation's. The
@@ -108,12 +123,20 @@ bool Transfer::openFolder(const QString &path, UpdateLock *lock)
 }
 
 // A link there goes, unfollowed; a folder is left alone. Where that day's backup exists already,
-// the earlier package goes altogether.
+// the earlier package goes altogether. One dated copy is kept: the older ones go.
 void Transfer::retire(const QString &name)
 {
     const NativeDir::Kind kind = name.isEmpty() ? NativeDir::Kind::Missing : folder.kindOf(name);
     const QString backup
             = name + QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    if (kind == NativeDir::Kind::File) {
+        static const QRegularExpression dated(QStringLiteral("_\\d{4}-\\d\\d-\\d\\d$"));
+        for (const QString &older : folder.entryNames()) {
+            if (older != backup && dated.match(older).hasMatch()
+                && folder.kindOf(older) == NativeDir::Kind::File)
+                folder.removeFile(older);
+        }
+    }
     if (kind == NativeDir::Kind::Link
         || (kind == NativeDir::Kind::File && !folder.moveNew(name, folder, backup)))
         folder.removeFile(name);
@@ -124,18 +147,27 @@ void Transfer::measureRoom()
     const QStorageInfo volume(folderPath);
     const qint64 free = volume.isValid() ? volume.bytesAvailable() : -1;
     // The bytes kept from earlier already take their space.
-    room = free >= 0 ? written + free - NetworkLimits::freeSpaceReserveBytes : -1;
+    // Below zero on a volume with less than the reserve free: nothing fits.
+    roomKnown = free >= 0;
+    room = written + free - NetworkLimits::freeSpaceReserveBytes;
 }
 
 bool Transfer::fits(qint64 size)
 {
     if (size > NetworkLimits::downloadMaxBytes) {
+        NetworkFailure values;
+        values.cause = NetworkFailure::Cause::TooLarge;
+        values.limit = NetworkLimits::downloadMaxBytes;
         fail(Download::Error::Refused,
              QStringLiteral("the download is larger than %1")
-                     .arg(NetworkLimits::sizeText(NetworkLimits::downloadMaxBytes)));
+                     .arg(NetworkLimits::sizeText(NetworkLimits::downloadMaxBytes)),
+             values);
         return false;
     }
-    if (room >= 0 && size > room) {
+    if (roomKnown && size > room) {
+        // What the rest of the file and the reserve need on the volume, against what it has.
+        needed = size - written + NetworkLimits::freeSpaceReserveBytes;
+        available = room - written + NetworkLimits::freeSpaceReserveBytes;
         fail(Download::Error::DiskFull,
              QStringLiteral("disk full: the download would leave less than %1 free")
                      .arg(NetworkLimits::sizeText(NetworkLimits::freeSpaceReserveBytes)));
@@ -271,9 +303,34 @@ void Transfer::chooseName(const QUrl &url, QString *name) const
         *name = chosen;
 }
 
+void Transfer::leave(const QUrl &url, const QString &name, int status)
+{
+    fail(Download::Error::Cancelled, QStringLiteral("cancelled"));
+    part.close();
+    if (!name.isEmpty() && !keepPartial(url, name, status))
+        folder.removeFile(name + QLatin1String(".part"));
+}
+
+void Transfer::tidy(const QString &path, const QString &keep)
+{
+    const QFileInfo where(path);
+    const NativeDir parent = NativeDir::open(where.absolutePath());
+    // A link in the folder's place is not entered, here as anywhere.
+    if (parent.kindOf(where.fileName()) != NativeDir::Kind::Folder)
+        return;
+    const NativeDir folder = parent.openFolder(where.fileName());
+    for (const QString &name : folder.entryNames()) {
+        const NativeDir::Kind kind = folder.kindOf(name);
+        if (name != keep && !UpdateLock::isLockFileName(name)
+            && (kind == NativeDir::Kind::File || kind == NativeDir::Kind::Link))
+            folder.removeFile(name);
+    }
+}
+
 bool Transfer::keepPartial(const QUrl &url, const QString &name, int status) const
 {
     const bool network = kind == Download::Error::Network || kind == Download::Error::Timeout
+            || kind == Download::Error::Cancelled
             || (kind == Download::Error::Refused && ResumePolicy::isTransient(status));
     const PartialRecord record { url, name, policy.validator(), policy.completeLength(), written };
     return network && policy.canResume(written) && record.save(folder);

@@ -30,8 +30,10 @@ struct Transfer
     Q_DISABLE_COPY(Transfer)
 
     // Records why the transfer fails. The first cause found is the one told: what follows it
-    // (the abort of the reply, say) is only its consequence.
-    void fail(Download::Error error, const QString &why);
+    // (the abort of the reply, say) is only its consequence. values: what is known of the cause.
+    void fail(Download::Error error, const QString &why, const NetworkFailure &values = {});
+    // The same with the cause alone, the reply (if any) telling its host and status.
+    void fail(Download::Error error, const QString &why, NetworkFailure::Cause cause);
     bool failed() const { return kind != Download::Error::NoError; }
     // For a finished reply, how it ended for the file: as the watch judges it, or Network for a
     // file short of its complete length; why says so in a line.
@@ -50,8 +52,15 @@ struct Transfer
     // names of the folder's own files are refused. Without a usable name, name stays as it is.
     void chooseName(const QUrl &url, QString *name) const;
     // After a failure: whether the partial file name is kept, with its record, for the next
-    // download of url to go on with (a network cut, a busy server, and a resumable answer).
+    // download of url to go on with (a network cut, a busy server, a cancel, and a resumable
+    // answer).
     bool keepPartial(const QUrl &url, const QString &name, int status) const;
+    // The transfer is left unfinished (cancelled): its partial file name is kept for the next
+    // download of url where it can be, else removed.
+    void leave(const QUrl &url, const QString &name, int status);
+    // Every file in the download folder at path but keep and the update lock's own goes; only
+    // under that lock.
+    static void tidy(const QString &path, const QString &keep);
     // Moves an earlier package name out of the way, to its dated backup or away.
     void retire(const QString &name);
     // Takes the room the folder's volume has now, for fits().
@@ -85,7 +94,8 @@ struct Transfer
     QString folderPath;
     QFile part; // "<name>.part", open while written
     FileIdentity writtenTo; // of the partial file, as its handle knew it at the end
-    qint64 room = -1; // the bytes that fit the volume; -1: unknown
+    qint64 room = 0; // the bytes that fit the volume, where known
+    bool roomKnown = false;
     qint64 written = 0; // bytes in the partial file, those of earlier answers included
     ResumePolicy policy; // what each answer means for the next request
     bool answered = false; // the current reply's headers have been judged
@@ -93,6 +103,10 @@ struct Transfer
     qint64 base = 0; // bytes in the file before the current answer's body
     Download::Error kind = Download::Error::NoError;
     QString reason; // empty while nothing went wrong
+    // The cause as values; for a full disk found by measure, the bytes needed and free.
+    NetworkFailure network;
+    qint64 needed = -1;
+    qint64 available = -1;
 
     QThread *hashThread = nullptr;
     HashWorker *hasher = nullptr; // null without hashing, and once stopped

@@ -36,7 +36,7 @@ TransferWatch::TransferWatch(QNetworkReply *reply, qint64 maxBytes)
     stall.setSingleShot(true);
     stall.setInterval(NetworkLimits::stallTimeoutMs);
     connect(&stall, &QTimer::timeout, this, [this] {
-        giveUp(Error::Timeout,
+        giveUp(Error::Timeout, NetworkFailure::Cause::NoAnswer, NetworkLimits::stallTimeoutMs,
                QStringLiteral("no data for ") + secondsText(NetworkLimits::stallTimeoutMs));
     });
     pace.setInterval(qMax(1, NetworkLimits::dripWindowMs / paceChecksPerWindow));
@@ -75,10 +75,23 @@ QString TransferWatch::errorString() const
     return line;
 }
 
-TransferWatch::Error TransferWatch::judge(QString &line) const
+NetworkFailure TransferWatch::failure() const
 {
+    QString line;
+    NetworkFailure values;
+    judge(line, &values);
+    return values;
+}
+
+TransferWatch::Error TransferWatch::judge(QString &line, NetworkFailure *failure) const
+{
+    NetworkFailure ignored;
+    NetworkFailure &values = failure ? *failure : ignored;
+    values = NetworkFailure::of(*reply);
     if (gaveUp()) {
         line = why;
+        values.cause = whyValues.cause;
+        values.limit = whyValues.limit;
         return whyKind;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -90,6 +103,7 @@ TransferWatch::Error TransferWatch::judge(QString &line) const
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     if (usable && known && received != length) {
         line = QStringLiteral("connection closed after %1 of %2 bytes").arg(received).arg(length);
+        values.cause = NetworkFailure::Cause::Lost;
         return Error::Network;
     }
     if (reply->error() != QNetworkReply::NoError) {
@@ -98,12 +112,16 @@ TransferWatch::Error TransferWatch::judge(QString &line) const
         // anything else never arrived whole.
         const bool refused
                 = (status != 0 && !usable) || reply->error() == QNetworkReply::ProtocolUnknownError;
+        if (status != 0 && !usable)
+            values.cause = NetworkFailure::Cause::Status;
         return refused ? Error::Refused : Error::Network;
     }
     if (!usable) {
         line = QStringLiteral("HTTP status %1").arg(status);
+        values.cause = NetworkFailure::Cause::Status;
         return Error::Refused;
     }
+    values.cause = NetworkFailure::Cause::None;
     return Error::NoError;
 }
 
@@ -112,7 +130,7 @@ void TransferWatch::headersArrived()
     stall.start();
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity") {
-        giveUp(Error::Refused,
+        giveUp(Error::Refused, NetworkFailure::Cause::Compressed, 0,
                QStringLiteral("compressed answer refused (Content-Encoding: %1)")
                        .arg(shown(encoding)));
         return;
@@ -120,7 +138,8 @@ void TransferWatch::headersArrived()
     bool known = false;
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     if (known && maxBytes >= 0 && length > maxBytes)
-        giveUp(Error::Refused, QStringLiteral("larger than ") + NetworkLimits::sizeText(maxBytes));
+        giveUp(Error::Refused, NetworkFailure::Cause::TooLarge, maxBytes,
+               QStringLiteral("larger than ") + NetworkLimits::sizeText(maxBytes));
 }
 
 void TransferWatch::bytesArrived(qint64 received)
@@ -130,7 +149,8 @@ void TransferWatch::bytesArrived(qint64 received)
     this->received = received;
     stall.start();
     if (maxBytes >= 0 && received > maxBytes)
-        giveUp(Error::Refused, QStringLiteral("larger than ") + NetworkLimits::sizeText(maxBytes));
+        giveUp(Error::Refused, NetworkFailure::Cause::TooLarge, maxBytes,
+               QStringLiteral("larger than ") + NetworkLimits::sizeText(maxBytes));
 }
 
 void TransferWatch::checkPace()
@@ -144,17 +164,20 @@ void TransferWatch::checkPace()
     if (samples.front().first > windowStart)
         return; // not one whole window yet
     if (received - samples.front().second < NetworkLimits::dripMinBytes)
-        giveUp(Error::Timeout,
+        giveUp(Error::Timeout, NetworkFailure::Cause::TooSlow, NetworkLimits::dripWindowMs,
                QStringLiteral("too slow: less than %1 in %2")
                        .arg(NetworkLimits::sizeText(NetworkLimits::dripMinBytes),
                             secondsText(NetworkLimits::dripWindowMs)));
 }
 
-void TransferWatch::giveUp(Error kind, const QString &why)
+void TransferWatch::giveUp(Error kind, NetworkFailure::Cause cause, qint64 limit,
+                           const QString &why)
 {
     if (gaveUp())
         return;
     whyKind = kind;
+    whyValues.cause = cause;
+    whyValues.limit = limit;
     this->why = why;
     stall.stop();
     pace.stop();

@@ -1,6 +1,8 @@
 #ifndef TRANSFERWATCH_H
 #define TRANSFERWATCH_H
 
+#include "download/networkfailure.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -51,14 +53,17 @@ public:
     // usable answer.
     Error error() const;
     QString errorString() const;
+    // The same judgement as values, for a line that tells the user why.
+    NetworkFailure failure() const;
 
 private:
     void headersArrived();
     void bytesArrived(qint64 received);
     void checkPace();
-    void giveUp(Error kind, const QString &why);
-    // error() and errorString() in one: the kind, and the short line into line.
-    Error judge(QString &line) const;
+    void giveUp(Error kind, NetworkFailure::Cause cause, qint64 limit, const QString &why);
+    // error(), errorString() and failure() in one: the kind, the short line into line, the
+    // values into failure.
+    Error judge(QString &line, NetworkFailure *failure = nullptr) const;
 
     QNetworkReply *reply;
     qint64 maxBytes;
@@ -70,6 +75,7 @@ private:
     // just over one drip window.
     std::deque<std::pair<qint64, qint64>> samples;
     Error whyKind = Error::NoError;
+    NetworkFailure whyValues;
     QString why;
 };
 

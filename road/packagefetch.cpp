@@ -1,5 +1,6 @@
 #include "road/packagefetch.h"
 
+#include "road/failuretext.h"
 #include "road/progresstext.h"
 
 #include "download/downloader.h"
@@ -68,12 +69,17 @@ void PackageFetch::start(const QString &url, PackageKind kind)
 {
     current = kind;
     why.clear();
+    reasonLine.clear();
     address = QUrl(url, QUrl::TolerantMode);
+    reusing = reusable(address, kind);
     // Whatever this fetch brings is checked against its own signature or none.
     trust.forgetPackageSignature();
     // An address the downloader refuses is refused with its own reason; nothing else is fetched.
     if (!trust.isSigned() || !Network::isWebAddress(address)) {
-        startDownload(url);
+        if (reusing)
+            QMetaObject::invokeMethod(this, &PackageFetch::startKept, Qt::QueuedConnection);
+        else
+            startDownload(url);
         return;
     }
     QUrl signatureUrl = address;
@@ -88,15 +94,44 @@ void PackageFetch::start(const QString &url, PackageKind kind)
         QString problem = watch->errorString();
         if (problem.isEmpty())
             trust.acceptPackageSignature(reply->readAll(), signedFor, &problem);
-        if (problem.isEmpty())
+        if (problem.isEmpty() && reusing)
+            startKept();
+        else if (problem.isEmpty())
             startDownload(url);
         else
-            finish(Outcome::SignatureInvalid, problem);
+            finish(Outcome::SignatureInvalid, problem,
+                   FailureText::signature(FailureText::Subject::Package, watch->failure(),
+                                          trust.problem()));
     });
+}
+
+bool PackageFetch::reusable(const QUrl &url, PackageKind kind) const
+{
+    return !keptAddress.isEmpty() && url == keptAddress && kind == keptKind && pathUnchanged();
+}
+
+// The package declined before, held again; in a signed build it is hashed against the signature
+// just fetched (recheckFinished()).
+void PackageFetch::startKept()
+{
+    emit note(tr("using the package downloaded before"));
+    held = std::make_unique<QFile>();
+    if (!HeldFile::open(held.get(), packagePath()) || !heldUnchanged()) {
+        held.reset();
+        reusing = false;
+        return startDownload(address.toString());
+    }
+    heldKind = current;
+    if (trust.isSigned())
+        return recheck();
+    reusing = false;
+    emit downloadEnded();
+    finish(Outcome::Held, QString());
 }
 
 void PackageFetch::startDownload(const QString &url)
 {
+    keptAddress.clear();
     downloader->setHashing(trust.isSigned());
     downloader->download(url);
 }
@@ -104,7 +139,8 @@ void PackageFetch::startDownload(const QString &url)
 void PackageFetch::downloadFinished()
 {
     if (!downloader->succeeded()) {
-        finish(Outcome::DownloadFailed, downloader->errorString());
+        finish(Outcome::DownloadFailed, downloader->errorString(),
+               FailureText::download(downloader->failure()));
         return;
     }
     // The digest the downloader computed from the bytes as it wrote them, against the signature
@@ -112,7 +148,8 @@ void PackageFetch::downloadFinished()
     QString problem;
     if (trust.isSigned() && !trust.verifyPackage(downloader->digest(), address, &problem)) {
         QFile::remove(packagePath());
-        finish(Outcome::SignatureInvalid, problem);
+        finish(Outcome::SignatureInvalid, problem,
+               FailureText::signature(FailureText::Subject::Package, {}, trust.problem()));
         return;
     }
     if (!hold())
@@ -134,13 +171,15 @@ bool PackageFetch::hold()
     if (problem.isEmpty())
         return true;
     held.reset();
-    finish(Outcome::Rejected, packagePath() + QLatin1String(": ") + problem);
+    finish(Outcome::Rejected, packagePath() + QLatin1String(": ") + problem,
+           FailureText::changedAfterDownload());
     return false;
 }
 
-void PackageFetch::finish(Outcome outcome, const QString &problem)
+void PackageFetch::finish(Outcome outcome, const QString &problem, const QString &reason)
 {
     why = problem;
+    reasonLine = reason;
     if (outcome == Outcome::Held || !fallBack(problem, outcome == Outcome::SignatureInvalid))
         emit finished(outcome);
 }
@@ -158,6 +197,7 @@ bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
     if (!wholeUsable()) {
         why = QStringLiteral("the delta does not fit this installation and the update "
                              "information names no whole package");
+        reasonLine = FailureText::noWholePackage();
         emit finished(Outcome::DownloadFailed);
         return true;
     }
@@ -212,6 +252,18 @@ void PackageFetch::release()
     held.reset();
 }
 
+void PackageFetch::decline()
+{
+    keptAddress = held ? address : QUrl();
+    keptKind = heldKind;
+    release();
+}
+
+void PackageFetch::tidy()
+{
+    downloader->tidy();
+}
+
 void PackageFetch::recheck()
 {
     if (!digest) {
@@ -224,12 +276,24 @@ void PackageFetch::recheck()
 void PackageFetch::recheckFinished(const QByteArray &bytesDigest)
 {
     QString problem;
-    if (trust.verifyPackage(bytesDigest, address, &problem)) {
+    const bool verified = trust.verifyPackage(bytesDigest, address, &problem);
+    // A kept package that no longer verifies is fetched anew, as if none were kept.
+    if (reusing) {
+        reusing = false;
+        if (!verified) {
+            release();
+            return startDownload(address.toString());
+        }
+        emit downloadEnded();
+        return finish(Outcome::Held, QString());
+    }
+    if (verified) {
         emit rechecked(true);
         return;
     }
     release();
     QFile::remove(packagePath());
     why = QStringLiteral("the package changed after it was verified: ") + problem;
+    reasonLine = FailureText::signature(FailureText::Subject::Package, {}, trust.problem());
     emit rechecked(false);
 }

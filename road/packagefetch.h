@@ -49,8 +49,10 @@ public:
     bool fallBack(const QString &why, bool signatureInvalid = false);
     // What the held package was fetched as, kept with it so that no later fetch relabels it.
     PackageKind kind() const;
-    // Why the last fetch or recheck did not end in a held package, for the log.
+    // Why the last fetch or recheck did not end in a held package: the detail for the warning
+    // output, and the line for the user.
     QString errorString() const;
+    QString reason() const { return reasonLine; }
 
     // The held package, positioned anywhere; null when none is held.
     QFile *package() const;
@@ -61,6 +63,12 @@ public:
     bool heldUnchanged() const;
     // The hold ends: the package may change or go. Not while a recheck runs.
     void release();
+    // The hold ends on a package that was not wanted now: the next start() of its address and
+    // kind takes it again, without a download, while it is the very file downloaded (and, in a
+    // signed build, while a signature fetched anew verifies over it).
+    void decline();
+    // Once the held package was used: every other file of the download folder goes.
+    void tidy();
     // Hashes the held package once more, on a thread; rechecked() follows. Where the system does
     // not hold the file (Unix), what was verified as it arrived may have changed in place since.
     void recheck();
@@ -82,7 +90,9 @@ private:
     void downloadFinished();
     bool wholeUsable() const;
     void noteDeltaSize(qint64 total);
-    void finish(Outcome outcome, const QString &why);
+    void finish(Outcome outcome, const QString &why, const QString &reason = QString());
+    bool reusable(const QUrl &url, PackageKind kind) const;
+    void startKept();
     bool hold();
     void recheckFinished(const QByteArray &digest);
 
@@ -95,6 +105,11 @@ private:
     QString deltaFrom;
     bool sizeNoted = false;
     QString why;
+    QString reasonLine;
+    // The package declined last, by its address and kind; taken again (reusing) by a start().
+    QUrl keptAddress;
+    PackageKind keptKind = PackageKind::Incremental;
+    bool reusing = false;
     std::unique_ptr<QFile> held;
     PackageKind heldKind = PackageKind::Incremental;
     // Reads held, so it is ended before held closes.

@@ -5,6 +5,8 @@
 #include "road/packagefetch.h"
 #include "road/settings.h"
 
+#include <QFileInfo>
+
 PackageUse::PackageUse(const QString &appDir, bool startInstalled, const UpdateLock *lock,
                        QObject *parent)
     : QObject(parent)
@@ -21,9 +23,11 @@ PackageUse::~PackageUse()
 void PackageUse::start(PackageFetch *fetch)
 {
     lastError = PackageInstaller::Error::NoError;
+    notStarted = StartProblem::None;
     why.clear();
     path.clear();
     installNotes.clear();
+    source = fetch;
     if (fetch->kind() == PackageKind::Full)
         startFull(fetch);
     else
@@ -34,9 +38,10 @@ void PackageUse::startFull(PackageFetch *fetch)
 {
     path = fetch->packagePath();
     if (!path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
-        why = QStringLiteral("not an .exe");
+        refuseStart(StartProblem::NotProgram, QStringLiteral("not an .exe"));
     else if (!fetch->pathUnchanged())
-        why = QStringLiteral("the file changed after it was downloaded");
+        refuseStart(StartProblem::Changed,
+                    QStringLiteral("the file changed after it was downloaded"));
     launch(path, true);
 }
 
@@ -51,6 +56,9 @@ void PackageUse::install(PackageFetch *fetch)
         job = new InstallJob(this);
         connect(job, &InstallJob::finished, this, [this](bool ok, const QString &reason) {
             installNotes = job->notes();
+            // Installed: what else the downloads left goes, under the lock still held.
+            if (ok)
+                source->tidy();
             if (ok && !startInstalled)
                 emit finished(Outcome::Installed);
             else if (ok)
@@ -65,11 +73,23 @@ void PackageUse::install(PackageFetch *fetch)
 void PackageUse::launch(const QString &program, bool downloaded)
 {
     path = program;
-    if (why.isEmpty()
-        && !Launcher::start(
-                path, downloaded ? Launcher::Origin::Downloaded : Launcher::Origin::Installed))
-        why = QStringLiteral("the system did not start it");
+    if (!why.isEmpty())
+        return emit finished(Outcome::NotStarted);
+    if (!QFileInfo::exists(path))
+        refuseStart(StartProblem::Missing, QStringLiteral("no such file"));
+    else if (!Launcher::start(
+                     path, downloaded ? Launcher::Origin::Downloaded : Launcher::Origin::Installed))
+        refuseStart(StartProblem::SystemRefused, QStringLiteral("the system did not start it"));
+    // The full installer runs: it is the install, so the same goes for it.
+    else if (downloaded)
+        source->tidy();
     emit finished(why.isEmpty() ? Outcome::Started : Outcome::NotStarted);
+}
+
+void PackageUse::refuseStart(StartProblem problem, const QString &detail)
+{
+    notStarted = problem;
+    why = detail;
 }
 
 void PackageUse::fail(PackageInstaller::Error kind, const QString &reason)

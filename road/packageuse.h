@@ -27,6 +27,9 @@ public:
         NotInstalled, // error() and errorString() say why; nothing of the package is in place
     };
 
+    // Why program() was not started.
+    enum class StartProblem { None, NotProgram, Changed, Missing, SystemRefused };
+
     // startInstalled: whether Morvane is started once an incremental package is installed.
     PackageUse(const QString &appDir, bool startInstalled, const UpdateLock *lock, QObject *parent);
     // An install still running is cancelled and rolled back first.
@@ -44,8 +47,9 @@ public:
     // Whether a failed install of a delta is the delta's own fault (it did not fit, or could not
     // be made), so that the whole package may still install.
     bool mayFallBack() const;
-    // The program that was to be started.
+    // The program that was to be started, and why it was not.
     QString program() const;
+    StartProblem startProblem() const { return notStarted; }
     // What the install did with the files of older releases, for the log (InstallJob::notes()).
     QStringList notes() const { return installNotes; }
 
@@ -56,6 +60,7 @@ private:
     void startFull(PackageFetch *fetch);
     void install(PackageFetch *fetch);
     void launch(const QString &path, bool downloaded);
+    void refuseStart(StartProblem problem, const QString &detail);
     void fail(PackageInstaller::Error kind, const QString &why);
 
     QString appDir;
@@ -64,9 +69,12 @@ private:
     const UpdateLock *lock;
     InstallJob *job = nullptr;
     PackageInstaller::Error lastError = PackageInstaller::Error::NoError;
+    StartProblem notStarted = StartProblem::None;
     QString why;
     QString path;
     QStringList installNotes;
+    // The fetch whose package is used, from start() to finished().
+    PackageFetch *source = nullptr;
 };
 
 #endif // PACKAGEUSE_H

@@ -3,6 +3,7 @@
 #include "download/network.h"
 #include "download/networklimits.h"
 #include "download/transferwatch.h"
+#include "road/failuretext.h"
 #include "road/settings.h"
 #include "verify/releasetrust.h"
 
@@ -57,13 +58,20 @@ void UpdateCheck::take(QNetworkReply *reply, const TransferWatch *watch)
     const QString failure = round->late
             ? QStringLiteral("no answer within %1 s").arg(NetworkLimits::checkDeadlineMs / 1000.0)
             : watch->errorString();
+    NetworkFailure cause = watch->failure();
+    if (round->late) {
+        cause.cause = NetworkFailure::Cause::NoAnswer;
+        cause.limit = NetworkLimits::checkDeadlineMs;
+    }
     const QByteArray body = failure.isEmpty() ? reply->readAll() : QByteArray();
     if (reply->property(signatureProperty).toBool()) {
         round->signature = body;
         round->signatureFailure = failure;
+        round->signatureCause = cause;
     } else {
         round->manifest = body;
         round->manifestFailure = failure;
+        round->manifestCause = cause;
     }
     if (--round->pending == 0)
         emit finished(judge(rounds.take(number)));
@@ -90,6 +98,7 @@ UpdateCheck::Result UpdateCheck::judge(const Round &round) const
     Result result;
     if (!round.manifestFailure.isEmpty()) {
         result.detail = round.manifestFailure;
+        result.reason = FailureText::network(round.manifestCause);
         return result;
     }
     if (trust.isSigned()) {
@@ -98,16 +107,20 @@ UpdateCheck::Result UpdateCheck::judge(const Round &round) const
             trust.verifyManifest(round.manifest, round.signature, round.fileName, &result.detail);
         if (!result.detail.isEmpty()) {
             result.outcome = Outcome::SignatureInvalid;
+            result.reason = FailureText::signature(FailureText::Subject::UpdateInformation,
+                                                   round.signatureCause, trust.problem());
             return result;
         }
     }
     switch (result.manifest.read(round.manifest, round.platformKey)) {
     case Manifest::Status::NotJson:
         result.outcome = Outcome::NotJson;
+        result.reason = FailureText::notJson(round.manifest);
         break;
     case Manifest::Status::Unusable:
         result.outcome = Outcome::Unusable;
         result.detail = result.manifest.errorString();
+        result.reason = FailureText::unusableManifest();
         break;
     case Manifest::Status::Read:
         result.outcome = Outcome::Read;

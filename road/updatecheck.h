@@ -1,6 +1,7 @@
 #ifndef UPDATECHECK_H
 #define UPDATECHECK_H
 
+#include "download/networkfailure.h"
 #include "road/manifest.h"
 
 #include <QByteArray>
@@ -34,7 +35,8 @@ public:
     {
         Outcome outcome = Outcome::TransferFailed;
         Manifest manifest;
-        QString detail; // why, for the log, where the outcome is not Read
+        QString detail; // why, for the warning output, where the outcome is not Read
+        QString reason; // why, for the user, where the outcome is not Read
     };
 
     // How far this machine's clock may run ahead of the publisher's when an expiry is judged.
@@ -58,8 +60,10 @@ private:
         QList<QPointer<QNetworkReply>> replies;
         QByteArray manifest;
         QString manifestFailure;
+        NetworkFailure manifestCause;
         QByteArray signature;
         QString signatureFailure;
+        NetworkFailure signatureCause;
     };
 
     void send(const QString &url, qint64 maxBytes, int round, bool signature);

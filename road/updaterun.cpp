@@ -1,5 +1,6 @@
 #include "road/updaterun.h"
 
+#include "road/failuretext.h"
 #include "road/settings.h"
 
 UpdateRun::UpdateRun(const QString &appDir, bool startInstalled, QObject *parent)
@@ -13,19 +14,10 @@ UpdateRun::UpdateRun(const QString &appDir, bool startInstalled, QObject *parent
 
 UpdateRun::~UpdateRun()
 {
-    // An install still running reads the held package: it is ended first.
+    // An install still running reads the held package: it is ended first. A download still
+    // running keeps its partial file while the lock is held.
     delete use;
-}
-
-void UpdateRun::setStage(Stage next)
-{
-    current = next;
-    emit stageChanged(current);
-}
-
-void UpdateRun::say(Line::Kind kind, const QString &text)
-{
-    emit line(Line { kind, text });
+    delete fetch;
 }
 
 bool UpdateRun::mayUpdate() const
@@ -85,17 +77,18 @@ void UpdateRun::check(const QString &version)
 void UpdateRun::checkFinished(const UpdateCheck::Result &result)
 {
     switch (result.outcome) {
+    // The failure's line and why in one summary, which starts the log anew.
     case UpdateCheck::Outcome::TransferFailed:
     case UpdateCheck::Outcome::Unusable:
         qWarning("check error: %s", qPrintable(result.detail));
-        say(Line::Kind::Summary, QStringLiteral("check error"));
+        say(Line::Kind::Summary, QStringLiteral("check error\n") + result.reason);
         return emit checked(false);
     case UpdateCheck::Outcome::SignatureInvalid:
         qWarning("manifest signature invalid: %s", qPrintable(result.detail));
-        say(Line::Kind::Summary, QStringLiteral("manifest signature invalid"));
+        say(Line::Kind::Summary, QStringLiteral("manifest signature invalid\n") + result.reason);
         return emit checked(false);
     case UpdateCheck::Outcome::NotJson:
-        say(Line::Kind::Summary, QStringLiteral("reply doc is null"));
+        say(Line::Kind::Summary, QStringLiteral("reply doc is null\n") + result.reason);
         return emit checked(false);
     case UpdateCheck::Outcome::Expired:
         qWarning("manifest refused: %s", qPrintable(result.detail));
@@ -144,8 +137,8 @@ void UpdateRun::update()
     if (current == Stage::Downloading)
         return;
     if (picked.url.isEmpty()) {
-        say(Line::Kind::Note, QStringLiteral("no package address in the manifest"));
         say(Line::Kind::Failure, QStringLiteral("download failed"));
+        say(Line::Kind::Note, FailureText::noPackageAddress());
         return emit finished(Outcome::Failed);
     }
     if (!openGate())
@@ -238,7 +231,7 @@ void UpdateRun::fetchFinished(PackageFetch::Outcome outcome)
         }
         return;
     case PackageFetch::Outcome::DownloadFailed:
-        say(Line::Kind::Note, fetch->errorString());
+        qWarning("download failed: %s", qPrintable(fetch->errorString()));
         say(Line::Kind::Failure, QStringLiteral("download failed"));
         break;
     case PackageFetch::Outcome::SignatureInvalid:
@@ -251,6 +244,7 @@ void UpdateRun::fetchFinished(PackageFetch::Outcome outcome)
         say(Line::Kind::Failure, QStringLiteral("update package rejected"));
         break;
     }
+    say(Line::Kind::Note, fetch->reason());
     emit finished(Outcome::Failed);
 }
 
@@ -259,7 +253,7 @@ void UpdateRun::consent(bool yes)
     if (current != Stage::Asking)
         return;
     if (!yes) {
-        fetch->release();
+        fetch->decline();
         gate.close();
         setStage(Stage::Idle);
         emit finished(Outcome::Declined);
@@ -332,6 +326,7 @@ void UpdateRun::useFinished(PackageUse::Outcome outcome)
         qWarning("update could not be started: %s: %s", qPrintable(use->program()),
                  qPrintable(use->errorString()));
         say(Line::Kind::Failure, QStringLiteral("update could not be started: ") + use->program());
+        say(Line::Kind::Note, FailureText::notStarted(use->startProblem()));
         return emit finished(Outcome::Failed);
     case PackageUse::Outcome::NotInstalled:
         // Left during the install, which is undone as far as it could be.
@@ -354,4 +349,5 @@ void UpdateRun::showInstallFailure()
         setStage(current);
     }
     say(Line::Kind::Failure, use->failureLine());
+    say(Line::Kind::Note, FailureText::rejected(use->error()));
 }

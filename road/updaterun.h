@@ -98,8 +98,8 @@ signals:
     void finished(UpdateRun::Outcome outcome);
 
 private:
-    void setStage(Stage next);
-    void say(Line::Kind kind, const QString &text);
+    void setStage(Stage next) { emit stageChanged(current = next); }
+    void say(Line::Kind kind, const QString &text) { emit line(Line { kind, text }); }
     void checkFinished(const UpdateCheck::Result &result);
     void summarize();
     bool openGate();

@@ -1,7 +1,8 @@
 // Drives the update dialog as a user would, from inside a copy of this program that the tests
 // place in a temporary application directory:
-//   roadprobe <deadline ms> <manifest url> <installed version> <yes|no|cancel|alter> [key]
-// "cancel" answers Yes, then presses cancel while the package is being unpacked. "alter" first
+//   roadprobe <deadline ms> <manifest url> <installed version> <yes|no|again|cancel|alter> [key]
+// "again" answers No, presses "update" once more and answers Yes. "cancel" answers Yes, then
+// presses cancel while the package is being unpacked. "alter" first
 // changes a byte of the downloaded package in place, its time stamp kept, then answers Yes. With a
 // key it is a signed build. Retries come after 20 ms. ROAD_LIMIT_MS, when set, shortens the network
 // time limits (no byte for that long, or too slow over twice that long) and allows one retry, so
@@ -93,7 +94,8 @@ int main(int argc, char *argv[])
     currentVersion = QString::fromUtf8(argv[3]);
     const bool cancelInstall = qstrcmp(argv[4], "cancel") == 0;
     const bool alter = qstrcmp(argv[4], "alter") == 0;
-    const bool answerYes = cancelInstall || alter || qstrcmp(argv[4], "yes") == 0;
+    bool again = qstrcmp(argv[4], "again") == 0;
+    const bool answerYes = cancelInstall || alter || again || qstrcmp(argv[4], "yes") == 0;
     publicKey = argc == 6 ? QString::fromUtf8(argv[5]) : QString();
     requireExpiry = qEnvironmentVariableIntValue("ROAD_REQUIRE_EXPIRY") == 1;
     NetworkLimits::retryDelayMs = 20;
@@ -135,7 +137,11 @@ int main(int argc, char *argv[])
             questionAnswered = true;
             if (alter)
                 std::printf("altered=%d\n", alterInPlace());
-            box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
+            box->button(answerYes && !again ? QMessageBox::Yes : QMessageBox::No)->click();
+            if (again)
+                QTimer::singleShot(0, update,
+                                   [update] { QTest::mouseClick(update, Qt::LeftButton); });
+            again = false;
         } else if (stayedOpen(log->toPlainText(), questionAnswered, !answerYes)) {
             QCoreApplication::exit(3);
         }

@@ -49,7 +49,8 @@ void checkAndUpdate(UpdaterDialog *dialog)
     std::printf("check-answered=%d\n", answered);
     dialog->findChild<QPushButton *>(QStringLiteral("btn_update"))->click();
     const bool ended = QTest::qWaitFor(
-            [log] { return log->toPlainText().endsWith(QLatin1String("download failed")); }, 30000);
+            [log] { return log->toPlainText().contains(QLatin1String("\ndownload failed\n")); },
+            30000);
     std::printf("update-ended=%d\n", ended);
 }
 

@@ -131,7 +131,8 @@ private slots:
     void resume();
     void resumeAcrossPresses();
     void cancelEndsAsFailure();
-    void destroyedMidTransferLeavesNoPart();
+    void destroyedMidTransfer_data();
+    void destroyedMidTransfer();
     void leftoversAreCleaned_data();
     void leftoversAreCleaned();
     void earlierPackageBecomesDatedBackup();
@@ -741,7 +742,7 @@ void tst_Downloader::resumeAcrossPresses()
 
 void tst_Downloader::cancelEndsAsFailure()
 {
-    // Resumable, and yet nothing is kept.
+    // Resumable: what arrived is kept, and the next download goes on from it.
     HttpTestServer::Response slow = resumable(1024 * 1024, "\"v1\"");
     slow.pieceSize = 4096;
     slow.pauseMs = 20;
@@ -759,17 +760,34 @@ void tst_Downloader::cancelEndsAsFailure()
     QCOMPARE(downloader.errorString(), QStringLiteral("cancelled"));
     QCOMPARE(downloader.error(), E::Cancelled);
     QVERIFY(!downloader.succeeded());
-    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden),
+             QStringList({ "partial-download.txt", "pkg.zip.part" }));
+    const qint64 kept = QFileInfo(target.filePath("pkg.zip.part")).size();
     QTest::qWait(100);
     QCOMPARE(recorder.finishedCount(), 1);
+
+    downloader.download(server->url("/pkg").toString());
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.finishedCount(), 2, 30000);
+    QVERIFY(downloader.succeeded());
+    QCOMPARE(server->lastRequestHeader("Range"), "bytes=" + QByteArray::number(kept) + '-');
 }
 
-void tst_Downloader::destroyedMidTransferLeavesNoPart()
+// As the window closing during a download ends it: a file that can be resumed is kept with its
+// record, any other goes.
+void tst_Downloader::destroyedMidTransfer_data()
 {
+    QTest::addColumn<QByteArray>("validator");
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("no validator") << QByteArray() << QStringList();
+    QTest::newRow("resumable") << QByteArray("\"v1\"")
+                               << QStringList({ "partial-download.txt", "pkg.zip.part" });
+}
+
+void tst_Downloader::destroyedMidTransfer()
+{
+    QFETCH(QByteArray, validator);
     const qint64 arrived = 3 * 1024 * 1024;
-    HttpTestServer::Response response = package(QByteArray());
-    response.generatedSize = 64 * 1024 * 1024;
-    response.stopAfter = arrived;
+    HttpTestServer::Response response = resumable(64 * 1024 * 1024, validator, arrived);
     response.cut = HttpTestServer::Cut::Stall;
     server->respond("/pkg", response);
     const QString part = target.filePath("pkg.zip.part");
@@ -784,7 +802,7 @@ void tst_Downloader::destroyedMidTransferLeavesNoPart()
         QTRY_COMPARE(QFileInfo(part).size(), arrived);
         QCOMPARE(recorder.finishedCount(), 0);
     }
-    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
+    QTEST(target.entryList(QDir::Files | QDir::Hidden), "kept");
 }
 
 void tst_Downloader::leftoversAreCleaned_data()
@@ -807,6 +825,8 @@ void tst_Downloader::leftoversAreCleaned()
                                    "a partial file of another run"));
     if (backupExists)
         QVERIFY(testsupport::writeFile(dated(final), "backup"));
+    // One dated copy is kept, the newest.
+    QVERIFY(testsupport::writeFile(target.filePath("old.zip_2020-01-31"), "an older copy"));
 
     Downloader downloader(nullptr);
     Recorder recorder(downloader);

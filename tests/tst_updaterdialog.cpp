@@ -302,7 +302,7 @@ void tst_UpdaterDialog::checkChoosesPackage()
     QTRY_VERIFY(!downloader->succeeded()
                 && child<QPlainTextEdit>(dialog, "show")
                            ->toPlainText()
-                           .endsWith(QLatin1String("download failed")));
+                           .contains(QLatin1String("\ndownload failed\n")));
 }
 
 void tst_UpdaterDialog::messages()
@@ -365,6 +365,7 @@ void tst_UpdaterDialog::logCanBeRead()
     QCOMPARE(QApplication::clipboard()->text(), text + QStringLiteral("\ndownload failed"));
 }
 
+// Each failure's line, then why (HOST: the manifest's host and port).
 void tst_UpdaterDialog::failedCheckKeepsState_data()
 {
     QTest::addColumn<QString>("path");
@@ -372,15 +373,32 @@ void tst_UpdaterDialog::failedCheckKeepsState_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("404") << "/missing.json" << 404 << QByteArray("{}") << "check error";
-    QTest::newRow("refused") << "refused" << 0 << QByteArray() << "check error";
+    const QString missing = "check error\nthe server answered 404 Not Found";
+    QTest::newRow("404") << "/missing.json" << 404 << QByteArray("{}") << missing;
+    QTest::newRow("refused") << "refused" << 0 << QByteArray()
+                             << "check error\ncannot reach HOST: connection refused";
+    QTest::newRow("unknown host") << "unknown host" << 0 << QByteArray()
+                                  << "check error\ncannot reach HOST: host not found";
     // A manifest that Qt would read from the disk is never asked for.
-    QTest::newRow("file address") << "file" << 0 << QByteArray() << "check error";
-    QTest::newRow("empty body") << "/empty.json" << 200 << QByteArray() << "reply doc is null";
-    QTest::newRow("not json") << "/html.json" << 200 << QByteArray("<html>moved</html>")
-                              << "reply doc is null";
+    QTest::newRow("file address") << "file" << 0 << QByteArray()
+                                  << "check error\nthe address is not an http or https address";
+    QTest::newRow("empty body") << "/empty.json" << 200 << QByteArray()
+                                << "reply doc is null\nthe server sent an empty answer instead of "
+                                   "the update information";
+    QTest::newRow("not json") << "/html.json" << 200 << QByteArray("{\n  \"a\": <html>\n}")
+                              << "reply doc is null\nthe update information is not valid JSON "
+                                 "(line 2, column 8)";
     QTest::newRow("slower than the deadline") << "/slow.json" << 200 << QByteArray(4096, ' ')
-                                              << "check error";
+                                              << "check error\nno answer from HOST within 1 s";
+    // Signed: the manifest itself is served, its signature is not, or not the publisher's.
+    QTest::newRow("signature missing") << "/updates.json" << 0 << QByteArray()
+                                       << "manifest signature invalid\nno signature "
+                                          "was published beside the update "
+                                          "information (404)";
+    QTest::newRow("signed with another key")
+            << "/updates.json" << 0 << QByteArray("other")
+            << "manifest signature invalid\nthe update information was signed with a key this "
+               "updater does not trust";
 }
 
 void tst_UpdaterDialog::failedCheckKeepsState()
@@ -390,14 +408,30 @@ void tst_UpdaterDialog::failedCheckKeepsState()
     QFETCH(QByteArray, body);
     QFETCH(QString, message);
 
-    server.respond(QStringLiteral("/updates.json"),
-                   json(manifest(server, QStringLiteral("1.3.0"))));
+    const QByteArray served = manifest(server, QStringLiteral("1.3.0"));
+    server.respond(QStringLiteral("/updates.json"), json(served));
+    // Signed rows: the first check's signature is good, the second's as the row says.
+    const bool isSigned = status == 0 && path.startsWith(QLatin1Char('/'));
+    const QString signature = QStringLiteral("/updates.json.minisig");
+    if (isSigned) {
+        publicKey = testsupport::fixtureKey(QStringLiteral("publisher"));
+        server.respond(signature,
+                       json(testsupport::minisignSignature("publisher", served, "updates.json")));
+    }
     UpdaterDialog dialog;
+    publicKey.clear();
     check(dialog, QStringLiteral("0.0"));
     QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
 
     QTemporaryDir folder;
-    if (path == QLatin1String("refused")) {
+    if (isSigned) {
+        HttpTestServer::Response other = json(
+                testsupport::minisignSignature(QString::fromLatin1(body), served, "updates.json"));
+        other.status = body.isEmpty() ? 404 : 200;
+        server.respond(signature, other);
+    } else if (path == QLatin1String("unknown host")) {
+        manifestUrl = QStringLiteral("http://updates.invalid:1995/updates.json");
+    } else if (path == QLatin1String("refused")) {
         // A port that was free a moment ago refuses the connection.
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
@@ -420,6 +454,8 @@ void tst_UpdaterDialog::failedCheckKeepsState()
         server.respond(path, response);
         manifestUrl = server.url(path).toString();
     }
+    const QUrl asked(manifestUrl);
+    message.replace("HOST", asked.host() + ':' + QString::number(asked.port()));
     QCOMPARE(check(dialog, QStringLiteral("1.3.0")), message);
     QVERIFY(child<QPushButton>(dialog, "btn_update")->isEnabled());
 
@@ -427,7 +463,7 @@ void tst_UpdaterDialog::failedCheckKeepsState()
     const int before = server.requests().size();
     pressUpdate(dialog);
     QTRY_COMPARE(server.requests().size(), before + 1);
-    QCOMPARE(server.requests().last(), QStringLiteral("/full.exe"));
+    QCOMPARE(server.requests().last(), isSigned ? "/full.exe.minisig" : "/full.exe");
 }
 
 void tst_UpdaterDialog::lastReplyWins()
@@ -503,8 +539,11 @@ void tst_UpdaterDialog::unknownTotalShowsBusyIndicator()
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 0);
     // One log line for each such report (the press itself logs that no address is known).
-    QVERIFY(child<QPlainTextEdit>(dialog, "show")->toPlainText().endsWith(
-            QStringLiteral("download failed\nDownloading Updates...\nDownloading Updates...")));
+    QVERIFY(child<QPlainTextEdit>(dialog, "show")
+                    ->toPlainText()
+                    .endsWith(QStringLiteral(
+                            "download failed\nthe update information names no package for this "
+                            "update\nDownloading Updates...\nDownloading Updates...")));
     QCOMPARE(child<QLabel>(dialog, "label_2")->text(), sizeLine);
 }
 
@@ -569,7 +608,8 @@ void tst_UpdaterDialog::secondPressKeepsClock()
     QVERIFY(!update->isEnabled());
     pressUpdate(dialog);
     auto *log = child<QPlainTextEdit>(dialog, "show");
-    QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().endsWith(QLatin1String("download failed")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(log->toPlainText().contains(QLatin1String("\ndownload failed\n")),
+                             20000);
     QCOMPARE(server.requests().count(QStringLiteral("/inc.zip")), before + 1);
     QVERIFY(update->isEnabled());
 

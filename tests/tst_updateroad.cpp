@@ -26,6 +26,7 @@ private slots:
     void init();
     void incrementalPackage();
     void fullPackage();
+    void answerNo_data();
     void answerNo();
     void failedDownload_data();
     void failedDownload();
@@ -151,6 +152,10 @@ void tst_UpdateRoad::incrementalPackage()
                  zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) },
                        { "docs/notes.txt", notes } }),
                  "Morvane-1.1.0.zip");
+    // What earlier updates left: a package, its dated copy, a partial download and its record.
+    for (const char *left : { "Morvane-1.0.0.zip", "Morvane-1.0.0.zip_2026-01-31",
+                              "Morvane-0.9.zip.part", "partial-download.txt" })
+        QVERIFY(writeFile(downloaded(QLatin1String(left)), "left"));
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
     QCOMPARE(road.exitCode, 0); // the updater quit after starting the companion
@@ -168,8 +173,12 @@ void tst_UpdateRoad::incrementalPackage()
     QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
     QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
                               roadDeadlineMs);
-    // The package stays in the updater's own folder, never among the program's files.
-    QVERIFY(QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
+    // The package stays in the updater's own folder, never among the program's files, and it
+    // alone stays there beside the lock.
+    const QStringList kept = QDir(file(QStringLiteral("updater-downloads")))
+                                     .entryList(QDir::Files | QDir::Hidden)
+                                     .filter(QRegularExpression("^(?!updater\\.lock)"));
+    QCOMPARE(kept, QStringList(QStringLiteral("Morvane-1.1.0.zip")));
     QVERIFY(!QFile::exists(file(QStringLiteral("Morvane-1.1.0.zip"))));
 }
 
@@ -187,17 +196,54 @@ void tst_UpdateRoad::fullPackage()
     QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.0.0", appDir->path()));
 }
 
+// No keeps the package; a second press takes it again without downloading it, in a signed build
+// once its signature, fetched anew, verifies over it.
+void tst_UpdateRoad::answerNo_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("isSigned");
+    QTest::newRow("no") << "no" << false;
+    QTest::newRow("no, then yes") << "again" << false;
+    QTest::newRow("signed, no, then yes") << "again" << true;
+}
+
 void tst_UpdateRoad::answerNo()
 {
-    servePackage(QStringLiteral("/Morvane-1.1.0.zip"),
-                 zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } }), "Morvane-1.1.0.zip");
+    QFETCH(QString, reply);
+    QFETCH(bool, isSigned);
+    const QByteArray package = zip({ { "Morvane.exe", marker("1.1.0", appDir->path()) } });
+    servePackage(QStringLiteral("/Morvane-1.1.0.zip"), package, "Morvane-1.1.0.zip");
+    if (isSigned) {
+        const QString publisher = QStringLiteral("publisher");
+        const QByteArray served
+                = manifest({ { "latest-version", "1.1.0" },
+                             { "download-url",
+                               server->url(QStringLiteral("/Morvane-1.1.0.zip")).toString() } });
+        server->respond(QStringLiteral("/updates.json"), answer(served));
+        server->respond(QStringLiteral("/updates.json.minisig"),
+                        answer(minisignSignature(publisher, served, "updates.json")));
+        server->respond(QStringLiteral("/Morvane-1.1.0.zip.minisig"),
+                        answer(minisignSignature(publisher, package, "Morvane-1.1.0.zip")));
+    }
     const Tree before = application();
 
-    const ProbeRun road = drive(QStringLiteral("1.0.0"), "no");
-    QCOMPARE(road.exitCode, 3); // the dialog stays open
+    const ProbeRun road
+            = drive(QStringLiteral("1.0.0"), qPrintable(reply), isSigned ? publisherKey : "");
+    const bool again = reply == QLatin1String("again");
+    QCOMPARE(road.exitCode, again ? 0 : 3); // the dialog stays open after No
     QCOMPARE(road.value(QStringLiteral("question")),
              QStringLiteral("update|download finished|start update?"));
     QVERIFY(road.value(QStringLiteral("label_3")).startsWith(QLatin1String("total time: ")));
+    QCOMPARE(server->requests().count(QStringLiteral("/Morvane-1.1.0.zip")), 1);
+    QCOMPARE(road.values(QStringLiteral("log")).contains("using the package downloaded before"),
+             again);
+    QCOMPARE(server->requests().count(QStringLiteral("/Morvane-1.1.0.zip.minisig")),
+             isSigned ? 2 : 0);
+    if (again) {
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
+                                  roadDeadlineMs);
+        return;
+    }
     QCOMPARE(application(), before);
     QVERIFY(QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
 }
@@ -208,13 +254,20 @@ void tst_UpdateRoad::failedDownload_data()
     QTest::addColumn<qint64>("stopAfter");
     QTest::addColumn<bool>("emptyBody");
     QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("why"); // the end of the line after "download failed"
 
-    QTest::newRow("not found") << 404 << qint64(-1) << false << "HTTP status 404";
-    QTest::newRow("cut short") << 200 << qint64(5000) << false << "RemoteHostClosedError";
+    QTest::newRow("not found") << 404 << qint64(-1) << false << "ContentNotFoundError"
+                               << "the server answered 404 Not Found";
+    QTest::newRow("cut short") << 200 << qint64(5000) << false << "RemoteHostClosedError"
+                               << " was lost 6 times";
     QTest::newRow("cut short, asked again")
-            << 200 << qint64(5000) << false << "connection lost, starting again (5 of 5)";
-    QTest::newRow("redirect") << 302 << qint64(-1) << false << "HTTP status 302";
-    QTest::newRow("empty") << 200 << qint64(-1) << true << "empty body";
+            << 200 << qint64(5000) << false << "connection lost, starting again (5 of 5)"
+            << " was lost 6 times";
+    QTest::newRow("redirect") << 302 << qint64(-1) << false << "download failed"
+                              << "the server answered 302, a redirect, which the updater does "
+                                 "not follow";
+    QTest::newRow("empty") << 200 << qint64(-1) << true << "Downloading Updates..."
+                           << "the server sent an empty file";
 }
 
 void tst_UpdateRoad::failedDownload()
@@ -223,6 +276,7 @@ void tst_UpdateRoad::failedDownload()
     QFETCH(qint64, stopAfter);
     QFETCH(bool, emptyBody);
     QFETCH(QString, logged);
+    QFETCH(QString, why);
 
     // Small: Qt 5.15 ends a body of some hundred KiB that the server cut short without an error.
     HttpTestServer::Response package
@@ -240,7 +294,8 @@ void tst_UpdateRoad::failedDownload()
     QCOMPARE(road.exitCode, 3);
     const QStringList log = road.values(QStringLiteral("log"));
     QVERIFY2(log.filter(logged).size() == 1, qPrintable(log.join(QLatin1Char('|'))));
-    QCOMPARE(log.last(), QStringLiteral("download failed"));
+    QCOMPARE(log.value(log.size() - 2), QStringLiteral("download failed"));
+    QVERIFY2(log.last().endsWith(why), qPrintable(log.last()));
     QVERIFY(!log.contains(QStringLiteral("download finished")));
     QCOMPARE(road.value(QStringLiteral("question")), QStringLiteral("<missing>"));
     QCOMPARE(application(), before);
@@ -275,7 +330,10 @@ void tst_UpdateRoad::refusedPackage()
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
     QCOMPARE(road.exitCode, 3);
-    QCOMPARE(road.values(QStringLiteral("log")).last(), QStringLiteral("update package rejected"));
+    const QStringList log = road.values(QStringLiteral("log"));
+    QCOMPARE(log.mid(log.size() - 2),
+             QStringList({ "update package rejected",
+                           "the package is damaged or unsafe; nothing was changed" }));
     // Only the downloaded package itself is new; nothing was started.
     QCOMPARE(application(), before);
     QCOMPARE(readFile(downloaded(QStringLiteral("Morvane-1.1.0.zip"))), archive);
@@ -289,8 +347,10 @@ void tst_UpdateRoad::missingCompanion()
 
     const ProbeRun road = drive(QStringLiteral("1.0.0"), "yes");
     QCOMPARE(road.exitCode, 3);
-    QCOMPARE(road.values(QStringLiteral("log")).last(),
-             QStringLiteral("update could not be started: ") + file(QStringLiteral("Morvane.exe")));
+    const QStringList log = road.values(QStringLiteral("log"));
+    QCOMPARE(log.mid(log.size() - 2),
+             QStringList({ "update could not be started: " + file(QStringLiteral("Morvane.exe")),
+                           "the program is not there; install Morvane again" }));
     QCOMPARE(readFile(file(QStringLiteral("docs/notes.txt"))), QByteArray("notes"));
 }
 
@@ -373,7 +433,7 @@ void tst_UpdateRoad::hostileServer_data()
     HttpTestServer::Response r;
     r = answer(manifest({ { "latest-version", "1.1.0" } }));
     QTest::newRow("manifest: no package address") << manifestPath << r << "1.0.0"
-                                                  << "no package address";
+                                                  << "names no package for this update";
 
     r = answer(package);
     r.stopAfter = 0;
@@ -381,12 +441,12 @@ void tst_UpdateRoad::hostileServer_data()
     QTest::newRow("manifest: stall after headers") << manifestPath << r << "1.0.0"
                                                    << "check error";
     QTest::newRow("package: stall after headers") << packagePath << r << "1.0.0"
-                                                  << "no data for 1 s";
+                                                  << " within 1 s";
     r = answer(package);
     r.stopAfter = 100;
     r.cut = HttpTestServer::Cut::Stall;
     QTest::newRow("package: stall mid-body") << packagePath << r << "1.0.0"
-                                             << "no data for 1 s";
+                                             << " within 1 s";
     r = answer(QByteArray(1 << 20, 'd'));
     r.pieceSize = 1;
     r.pauseMs = 200;
@@ -400,7 +460,7 @@ void tst_UpdateRoad::hostileServer_data()
                                          << "compressed answer";
     r = answer(package.left(package.size() / 2), 206);
     QTest::newRow("package: 206") << packagePath << r << "1.0.0"
-                                  << "HTTP status 206";
+                                  << "does not match its own headers";
     r = answer(QByteArray(2 << 20, ' '));
     QTest::newRow("manifest: 2 MiB") << manifestPath << r << "1.0.0"
                                      << "check error";
@@ -462,8 +522,8 @@ void tst_UpdateRoad::unwritableFolder_data()
     QTest::addColumn<QString>("mounted"); // relative to the application folder
     QTest::addColumn<qint64>("bytes"); // 0: the folder itself, read-only
     QTest::addColumn<QString>("shown");
-    QTest::newRow("download folder full") << "updater-downloads" << qint64(256 << 10)
-                                          << "disk full";
+    QTest::newRow("download folder full")
+            << "updater-downloads" << qint64(256 << 10) << "not enough disk space: 65 MB needed, ";
     // Root here, elevated already: nothing to ask for, nothing downloaded.
     QTest::newRow("application folder read-only")
             << "." << qint64(0) << "administrator rights are needed to update";
@@ -723,8 +783,8 @@ void tst_UpdateRoad::deltaPackage()
     QCOMPARE(log.contains(QStringLiteral(
                      "the delta does not fit this installation, downloading the whole package")),
              fallsBack);
-    QCOMPARE(log.contains(QStringLiteral("the delta does not fit this installation and the "
-                                         "update information names no whole package")),
+    QCOMPARE(log.contains(QStringLiteral(
+                     "the delta does not fit this installation and no whole package is named")),
              downloadUrl != QLatin1String("zip"));
     QCOMPARE(server->requests().contains(QStringLiteral("/Morvane-1.1.0.zip")), fallsBack);
     // Never fetched again as the whole package.
@@ -734,7 +794,7 @@ void tst_UpdateRoad::deltaPackage()
                  int(fault.contains(QLatin1String("altered"))) + int(fault.contains("both")));
     if (!installs) {
         QCOMPARE(road.exitCode, 3);
-        QCOMPARE(log.last(), QStringLiteral("download failed"));
+        QCOMPARE(log.value(log.size() - 2), QStringLiteral("download failed"));
         // Yes was said to the delta, which was refused on the way in.
         QCOMPARE(road.value(QStringLiteral("question")) == QLatin1String("<missing>"),
                  !fault.endsWith(QLatin1String("user edit")));

@@ -14,6 +14,17 @@
 class ReleaseTrust
 {
 public:
+    // Why the last verification failed, as a kind; `why` has the detail.
+    enum class Problem {
+        None,
+        Unreadable, // not a minisign signature
+        KeyUnusable, // the built-in key
+        OtherKey,
+        OtherFile, // the trusted comment names another file
+        Mismatch, // the bytes are not those signed
+        NotTaken, // no package signature was taken for the address
+    };
+
     explicit ReleaseTrust(const QString &publicKey);
 
     bool isSigned() const { return signedBuild; }
@@ -32,6 +43,7 @@ public:
     bool verifyPackage(const QByteArray &digest, const QUrl &address, QString *why) const;
     // Drops the package signature kept, as each fetch starts.
     void forgetPackageSignature();
+    Problem problem() const { return lastProblem; }
 
 private:
     // signature parsed, from the built-in key and naming fileName; null otherwise.
@@ -43,6 +55,7 @@ private:
     MinisignKey key;
     MinisignSignature packageSignature;
     QUrl signedAddress; // what packageSignature was fetched for
+    mutable Problem lastProblem = Problem::None;
 };
 
 #endif // RELEASETRUST_H

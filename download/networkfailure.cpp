@@ -1,0 +1,46 @@
+#include "download/networkfailure.h"
+
+#include <QNetworkReply>
+#include <QUrl>
+
+NetworkFailure NetworkFailure::of(const QNetworkReply &reply)
+{
+    NetworkFailure failure;
+    failure.host = hostOf(reply);
+    failure.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    switch (reply.error()) {
+    case QNetworkReply::NoError:
+        failure.cause = Cause::None;
+        break;
+    case QNetworkReply::ConnectionRefusedError:
+        failure.cause = Cause::ConnectionRefused;
+        break;
+    case QNetworkReply::HostNotFoundError:
+        failure.cause = Cause::HostNotFound;
+        break;
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::UnknownNetworkError:
+        failure.cause = Cause::Lost;
+        break;
+    case QNetworkReply::SslHandshakeFailedError:
+        failure.cause = Cause::Secure;
+        break;
+    case QNetworkReply::ProtocolUnknownError:
+        failure.cause = Cause::NotWebAddress;
+        break;
+    default:
+        // An answer with a status of its own says more than Qt's code for it.
+        failure.cause = failure.status != 0 ? Cause::Status : Cause::Other;
+        break;
+    }
+    return failure;
+}
+
+QString NetworkFailure::hostOf(const QNetworkReply &reply)
+{
+    const QUrl url = reply.request().url();
+    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+    return url.host() + QLatin1Char(':') + QString::number(port);
+}
