@@ -48,8 +48,8 @@ int runRoad(const CommandLine &line, RunLog *log)
     ConsoleRoad road(line);
     if (log)
         log->follow(road.run());
-    QObject::connect(&road, &ConsoleRoad::done, qApp, &QCoreApplication::exit,
-                     Qt::QueuedConnection);
+    QObject::connect(&road, &ConsoleRoad::done, QCoreApplication::instance(),
+                     &QCoreApplication::exit, Qt::QueuedConnection);
     road.start(line.version);
     return QCoreApplication::exec();
 }
