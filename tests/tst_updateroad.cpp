@@ -256,7 +256,9 @@ void tst_UpdateRoad::failedDownload_data()
     QTest::addColumn<QString>("logged");
     QTest::addColumn<QString>("why"); // the end of the line after "download failed"
 
-    QTest::newRow("not found") << 404 << qint64(-1) << false << "ContentNotFoundError"
+    // Whether Qt's own key of a 404 is logged depends on whether its body ends before the
+    // refusal's abort: the line after "download failed" is what counts.
+    QTest::newRow("not found") << 404 << qint64(-1) << false << "download failed"
                                << "the server answered 404 Not Found";
     QTest::newRow("cut short") << 200 << qint64(5000) << false << "RemoteHostClosedError"
                                << " was lost 6 times";
