@@ -9,6 +9,8 @@
 //                                  once staging began, FOLDER of the target becomes a link to
 //                                  OUTSIDE (the folder itself moves beside the target); no kill
 //     installprobe recover TARGET undo N             once recovery put replaced file N back
+//     installprobe recover TARGET undo next          once recovery put back the first file it
+//                                  undoes (the highest N whose backup is there at the start)
 //     installprobe install|recover ... tidy N        once the staging folder of N entries, done
 //                                  with, has lost one of its bucket folders
 //     installprobe hold TARGET SECONDS               holds the update lock of TARGET, says "held"
@@ -75,7 +77,16 @@ int main(int argc, char **argv)
     const QString target = arguments.at(install ? 2 : 1);
     const QString point = arguments.at(install ? 3 : 2);
     const QString value = arguments.value(install ? 4 : 3);
-    const int index = value.toInt();
+    int index = value.toInt();
+    // The point is taken before the work starts; a kill lands a little after its point, so a
+    // fixed N may already be past.
+    if (point == "undo" && value == "next") {
+        const QString folder = stagingFolder(target);
+        for (int i = 0; i < 100000 && !folder.isEmpty(); ++i) {
+            if (exists(inBucket(folder, i, StagingLayout::backupName(i))))
+                index = i;
+        }
+    }
 
     // Seen once, so that "undo" waits for the backup to be put back, not for it to be missing.
     bool backupSeen = false;
