@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QUrl>
 
 bool Network::isWebAddress(const QUrl &url)
@@ -30,9 +31,28 @@ QNetworkReply *Network::get(QNetworkRequest request, QObject *owner)
     request.setRawHeader("Accept-Encoding", "identity");
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
+    // Set on every request, so that nothing a caller put there can loosen it; no error is ever
+    // ignored.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!trusted().isEmpty())
+        tls.setCaCertificates(trusted());
+    request.setSslConfiguration(tls);
     QNetworkReply *reply = manager()->get(request);
     reply->setParent(owner);
     return reply;
+}
+
+void Network::setTrustedCertificates(const QList<QSslCertificate> &certificates)
+{
+    trusted() = certificates;
+}
+
+QList<QSslCertificate> &Network::trusted()
+{
+    static QList<QSslCertificate> certificates;
+    return certificates;
 }
 
 QNetworkAccessManager *Network::manager()

@@ -1,7 +1,9 @@
 #ifndef NETWORK_H
 #define NETWORK_H
 
+#include <QList>
 #include <QNetworkRequest>
+#include <QSslCertificate>
 #include <QString>
 
 class QNetworkAccessManager;
@@ -10,7 +12,8 @@ class QUrl;
 
 // The program's one door to the network. Every GET goes through get(), so that the manifest,
 // its signature and the packages pass the same rules: http or https only, no compression (so
-// nothing is ever inflated in memory), no redirection followed. One QNetworkAccessManager serves
+// nothing is ever inflated in memory), no redirection followed, TLS 1.2 or newer with the peer's
+// certificate and name always checked. One QNetworkAccessManager serves
 // the whole process, as Qt advises; it is made on first use as the application's child.
 class Network
 {
@@ -28,9 +31,13 @@ public:
     // finishes from the event loop with ProtocolUnknownError and refusal() as its errorString(),
     // so that it fails where any other reply fails.
     static QNetworkReply *get(QNetworkRequest request, QObject *owner);
+    // The certificates that an https server's chain must lead to, in place of the system's trust
+    // store; none (the default) for the system's store. Set before the first get().
+    static void setTrustedCertificates(const QList<QSslCertificate> &certificates);
 
 private:
     static QNetworkAccessManager *manager();
+    static QList<QSslCertificate> &trusted();
 };
 
 #endif // NETWORK_H
