@@ -10,6 +10,7 @@
 //         the manifest and a chunked package from a server in this process
 //     bench_dialog --write-site DIRECTORY --site-url URL [--size BYTES]
 //         writes the manifest and the package for a server at URL that serves DIRECTORY
+//     --ca FILE: for an https URL, the CAs (PEM) that the dialog and curl trust, and no others
 //
 // Diagnostics: --no-theme leaves out the dark stylesheet, --hidden never shows the dialog,
 // --no-progress cuts the progress display off the download.
@@ -18,6 +19,7 @@
 #include "benchsupport.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
+#include "download/network.h"
 #include "road/settings.h"
 
 #include <QApplication>
@@ -225,6 +227,7 @@ int main(int argc, char **argv)
             { "runs", "Downloads per client (default 3).", "n", "3" },
             { "site-url", "Root address of a server that serves a --write-site layout.", "url" },
             { "write-site", "Write the manifest and the package under this directory.", "dir" },
+            { "ca", "Trust only the CAs of this PEM file for https (dialog and curl).", "file" },
             { "rows", "Append the result row for bench/run's table to this file.", "file" },
             { "label", "Row label (default: after the source).", "text" },
             { "no-theme", "Leave the dark stylesheet out." },
@@ -245,6 +248,16 @@ int main(int argc, char **argv)
             return 2;
         }
         return 0;
+    }
+
+    const QString caFile = parser.value("ca");
+    if (!caFile.isEmpty()) {
+        const QList<QSslCertificate> authorities = QSslCertificate::fromPath(caFile);
+        if (authorities.isEmpty()) {
+            out << "bench_dialog: no certificate in " << caFile << Qt::endl;
+            return 2;
+        }
+        Network::setTrustedCertificates(authorities);
     }
 
     Options options;
@@ -291,9 +304,9 @@ int main(int argc, char **argv)
         bench::CurlRun b;
         if (i % 2 == 0) {
             a = viaDialog(options);
-            b = bench::curl(packageUrl, curlCopy);
+            b = bench::curl(packageUrl, curlCopy, caFile);
         } else {
-            b = bench::curl(packageUrl, curlCopy);
+            b = bench::curl(packageUrl, curlCopy, caFile);
             a = viaDialog(options);
         }
         out << QString::asprintf("  run %d: dialog %.3f s %s (%d progress reports, %d paint "

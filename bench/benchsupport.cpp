@@ -88,17 +88,18 @@ QString cpuSpent(const QMap<QString, double> &before, const QMap<QString, double
     return parts.join(QStringLiteral(", "));
 }
 
-CurlRun curl(const QUrl &url, const QString &path)
+CurlRun curl(const QUrl &url, const QString &path, const QString &caFile)
 {
     QTemporaryFile peakFile;
     peakFile.open();
+    QStringList arguments { "-f", "%M", "-o", peakFile.fileName(), "curl", "-sS", "-o", path };
+    if (!caFile.isEmpty())
+        arguments << "--cacert" << caFile;
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     QElapsedTimer timer;
     timer.start();
-    process.start(
-            QStringLiteral("/usr/bin/time"),
-            { "-f", "%M", "-o", peakFile.fileName(), "curl", "-sS", "-o", path, url.toString() });
+    process.start(QStringLiteral("/usr/bin/time"), arguments << url.toString());
     process.waitForFinished(-1);
     CurlRun run;
     run.seconds = timer.nsecsElapsed() / 1e9;

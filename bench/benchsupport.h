@@ -43,8 +43,8 @@ struct CurlRun
 };
 // curl fetches url to path under /usr/bin/time, which reports curl's own peak (a child of this
 // process would otherwise count the memory of the fork it started from); the copy is then checked
-// and removed.
-CurlRun curl(const QUrl &url, const QString &path);
+// and removed. For an https url, caFile (when given) is the only CA curl trusts.
+CurlRun curl(const QUrl &url, const QString &path, const QString &caFile = QString());
 
 // An HttpTestServer living in its own thread, so that serving shares no event loop (and, on two
 // cores, as little as possible of a core) with the client under test. setup runs in that thread
