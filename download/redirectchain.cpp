@@ -44,9 +44,9 @@ RedirectChain::Step RedirectChain::judge(int status, const QByteArray &location)
         return refuse(NetworkFailure::Cause::Malformed, to,
                       QStringLiteral("HTTP status %1 without a usable Location").arg(status));
     if (!Network::isWebAddress(to))
-        return refuse(NetworkFailure::Cause::RedirectScheme, to,
-                      QStringLiteral("redirected to %1, not an http or https address")
-                              .arg(shown(to)));
+        return refuse(
+                NetworkFailure::Cause::RedirectScheme, to,
+                QStringLiteral("redirected to %1, not an http or https address").arg(shown(to)));
     // Once secure, the rest of the way stays secure: an http hop could be read and changed.
     if (from.scheme() == QLatin1String("https") && to.scheme() == QLatin1String("http"))
         return refuse(NetworkFailure::Cause::RedirectInsecure, to,

@@ -30,8 +30,8 @@ QString shown(const QByteArray &value)
 void statusFailure(const QNetworkReply &reply, NetworkFailure &values)
 {
     const QUrl target = RedirectChain::target(reply);
-    values.cause = target.isValid() ? NetworkFailure::Cause::Redirected
-                                    : NetworkFailure::Cause::Status;
+    values.cause
+            = target.isValid() ? NetworkFailure::Cause::Redirected : NetworkFailure::Cause::Status;
     values.address = target.isValid() ? RedirectChain::shown(target) : QString();
 }
 

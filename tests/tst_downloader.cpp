@@ -399,8 +399,8 @@ void tst_Downloader::hostileServers_data()
     moved.status = 302;
     moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("file:///etc/hostname")));
     row("302 to file://", E::Refused)
-            << moved << QString() << "redirected to file:///etc/hostname, not an http or https"
-            << 0 << 0;
+            << moved << QString() << "redirected to file:///etc/hostname, not an http or https" << 0
+            << 0;
 
     HttpTestServer::Response partial = package("half of it");
     partial.status = 206;
@@ -783,8 +783,8 @@ void tst_Downloader::redirects_data()
             << QStringList("302 " + blob)
             << QList<HttpTestServer::Response> { stored(300 * 1024), stored(-1) }
             << "Morvane-1.3.zip" << QString();
-    QTest::newRow("six hops") << QStringList { "302 /h1", "302 /h2", "302 /h3", "302 /h4",
-                                               "302 /h5", "302 " + blob }
+    QTest::newRow("six hops") << QStringList { "302 /h1", "302 /h2", "302 /h3",
+                                               "302 /h4", "302 /h5", "302 " + blob }
                               << whole << QString() << "more than 5 redirects";
     QTest::newRow("a loop") << QStringList { "302 /h1", "302 /releases/Morvane-1.3.zip" } << whole
                             << QString() << "redirected in a loop back to http://127.0.0.1:";
@@ -841,8 +841,8 @@ void tst_Downloader::redirects()
     QCOMPARE(asked.size(), stored.size() * (hops.size() + 1));
     const bool resumed = stored.size() > 1;
     const HttpTestServer &last = hops.last().contains(base) ? storage : *server;
-    QCOMPARE(last.lastRequestHeader("If-Range"), resumed ? stored.first().headers.last().second
-                                                         : QByteArray());
+    QCOMPARE(last.lastRequestHeader("If-Range"),
+             resumed ? stored.first().headers.last().second : QByteArray());
     QCOMPARE(last.lastRequestHeader("Range"), resumed ? QByteArray("bytes=307200-") : QByteArray());
     QCOMPARE(recorder.progress.last(), qMakePair(size, size));
     // An abandoned hop is no error of the network.

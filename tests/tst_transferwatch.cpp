@@ -196,7 +196,8 @@ void tst_TransferWatch::redirectRules_data()
             << tls << QStringList("308 //cdn.example/a") << follow << Cause::None
             << "https://cdn.example/a";
     QTest::newRow("304 is the answer itself")
-            << tls << QStringList("304 /b") << int(RedirectChain::Step::Final) << Cause::None << tls;
+            << tls << QStringList("304 /b") << int(RedirectChain::Step::Final) << Cause::None
+            << tls;
     QTest::newRow("a fragment makes no other address")
             << tls << QStringList("302 /Morvane-1.3.zip#x") << refuse << Cause::RedirectLoop << tls;
     QTest::newRow("data: address") << tls << QStringList("302 data:text/plain,x") << refuse

@@ -268,9 +268,8 @@ void tst_UpdateRoad::failedDownload_data()
     QTest::newRow("redirect to file://")
             << 302 << qint64(-1) << false << "download failed"
             << "the server redirected to file:///bin/sh, which is not an http or https address";
-    QTest::newRow("redirect loop")
-            << 307 << qint64(-1) << false << "download failed"
-            << "the server's redirects go round in a loop";
+    QTest::newRow("redirect loop") << 307 << qint64(-1) << false << "download failed"
+                                   << "the server's redirects go round in a loop";
     QTest::newRow("empty") << 200 << qint64(-1) << true << "Downloading Updates..."
                            << "the server sent an empty file";
 }
