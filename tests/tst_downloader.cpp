@@ -749,8 +749,7 @@ void tst_Downloader::redirects_data()
     // Answered in turn at the manifest's address and then at /h1, /h2...: "<status> <Location>",
     // {storage} standing for the other host's http://127.0.0.1:<port>.
     QTest::addColumn<QStringList>("hops");
-    // The other host's answers to its signed address, in turn; the same host answers it too.
-    QTest::addColumn<QList<HttpTestServer::Response>>("stored");
+    QTest::addColumn<QList<HttpTestServer::Response>>("stored"); // in turn, at both hosts
     QTest::addColumn<QString>("name"); // the saved name; empty: the download fails
     QTest::addColumn<QString>("reason"); // how errorString() starts on failure
 
@@ -764,11 +763,9 @@ void tst_Downloader::redirects_data()
     };
     const QList<HttpTestServer::Response> whole { stored(-1) };
     const QString blob = QStringLiteral("{storage}/blob/x7Qz?sig=1");
-    QTest::newRow("same host") << QStringList("301 /blob/x7Qz?sig=1") << whole << "Morvane-1.3.zip"
-                               << QString();
     QTest::newRow("other host") << QStringList("302 " + blob) << whole << "Morvane-1.3.zip"
                                 << QString();
-    QTest::newRow("relative Location, 303")
+    QTest::newRow("same host, relative Location, 303")
             << QStringList("303 ../blob/x7Qz?sig=1") << whole << "Morvane-1.3.zip" << QString();
     QTest::newRow("five hops, 307 and 308")
             << QStringList { "307 /h1", "308 /h2", "302 h3", "301 /h4", "307 " + blob } << whole
@@ -790,8 +787,6 @@ void tst_Downloader::redirects_data()
                             << QString() << "redirected in a loop back to http://127.0.0.1:";
     QTest::newRow("to file://") << QStringList("302 file:///etc/passwd") << whole << QString()
                                 << "redirected to file:///etc/passwd, not an http or https";
-    QTest::newRow("without a Location") << QStringList("302") << whole << QString()
-                                        << "HTTP status 302 without a usable Location";
 }
 
 void tst_Downloader::redirects()
@@ -807,8 +802,7 @@ void tst_Downloader::redirects()
         HttpTestServer::Response hop = package("a redirect's own page", "hop.html");
         hop.status = hops.at(i).section(' ', 0, 0).toInt();
         const QString location = hops.at(i).section(' ', 1).replace("{storage}", base);
-        if (!location.isEmpty())
-            hop.headers = { { "Location", location.toUtf8() } };
+        hop.headers = { { "Location", location.toUtf8() } };
         server->respond(i == 0 ? origin : QStringLiteral("/h%1").arg(i), hop);
     }
     storage.respond(blob, stored);
@@ -825,27 +819,21 @@ void tst_Downloader::redirects()
         QFETCH(QString, reason);
         QVERIFY2(downloader.errorString().startsWith(reason), qPrintable(downloader.errorString()));
         QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
-        QVERIFY(asked.size() <= 6);
         return;
     }
     QVERIFY2(downloader.succeeded(), qPrintable(downloader.errorString()));
-    const qint64 size = stored.last().generatedSize;
-    const QByteArray served = HttpTestServer::generated(0, size);
+    const QByteArray served = HttpTestServer::generated(0, stored.last().generatedSize);
     QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList(name));
     QVERIFY(testsupport::readFile(target.filePath(name)) == served);
     QCOMPARE(downloader.digest(), blake2b(served));
-    // Every request starts at the manifest's address; a resumed one asks for the rest of the
-    // same file there.
+    // Every request starts at the manifest's address.
     QCOMPARE(asked.count(origin), stored.size());
     QCOMPARE(asked.count(blob), stored.size());
     QCOMPARE(asked.size(), stored.size() * (hops.size() + 1));
-    const bool resumed = stored.size() > 1;
-    const HttpTestServer &last = hops.last().contains(base) ? storage : *server;
-    QCOMPARE(last.lastRequestHeader("If-Range"),
-             resumed ? stored.first().headers.last().second : QByteArray());
-    QCOMPARE(last.lastRequestHeader("Range"), resumed ? QByteArray("bytes=307200-") : QByteArray());
-    QCOMPARE(recorder.progress.last(), qMakePair(size, size));
-    // An abandoned hop is no error of the network.
+    if (stored.size() > 1) {
+        QCOMPARE(storage.lastRequestHeader("If-Range"), QByteArray("\"s3\""));
+        QCOMPARE(storage.lastRequestHeader("Range"), QByteArray("bytes=307200-"));
+    }
     QCOMPARE(recorder.events, QStringList("finished"));
 }
 

@@ -176,47 +176,31 @@ void tst_TransferWatch::redirectRules_data()
 {
     QTest::addColumn<QString>("origin");
     QTest::addColumn<QStringList>("answers"); // "<status> <Location>", in turn
-    QTest::addColumn<int>("step"); // of the last answer
     QTest::addColumn<Cause>("cause"); // of a refusal
     QTest::addColumn<QString>("current"); // where the chain stands then
 
-    const int follow = int(RedirectChain::Step::Follow);
-    const int refuse = int(RedirectChain::Step::Refuse);
     const QString tls = "https://updates.example/Morvane-1.3.zip";
-    QTest::newRow("https to http") << tls << QStringList("302 http://cdn.example/a") << refuse
-                                   << Cause::RedirectInsecure << tls;
-    QTest::newRow("https to another https host")
-            << tls << QStringList("307 https://cdn.example/a?sig=1") << follow << Cause::None
-            << "https://cdn.example/a?sig=1";
+    QTest::newRow("https to http")
+            << tls << QStringList("302 http://cdn.example/a") << Cause::RedirectInsecure << tls;
     QTest::newRow("http to https and back")
             << "http://updates.example/m.zip"
-            << QStringList { "301 https://cdn.example/a", "302 http://cdn.example/b" } << refuse
+            << QStringList { "301 https://cdn.example/a", "302 http://cdn.example/b" }
             << Cause::RedirectInsecure << "https://cdn.example/a";
     QTest::newRow("relative from https stays secure")
-            << tls << QStringList("308 //cdn.example/a") << follow << Cause::None
-            << "https://cdn.example/a";
-    QTest::newRow("304 is the answer itself")
-            << tls << QStringList("304 /b") << int(RedirectChain::Step::Final) << Cause::None
-            << tls;
-    QTest::newRow("a fragment makes no other address")
-            << tls << QStringList("302 /Morvane-1.3.zip#x") << refuse << Cause::RedirectLoop << tls;
-    QTest::newRow("data: address") << tls << QStringList("302 data:text/plain,x") << refuse
-                                   << Cause::RedirectScheme << tls;
-    QTest::newRow("flood of a Location") << tls << QStringList("302 /" + QString(5000, 'a'))
-                                         << refuse << Cause::Malformed << tls;
+            << tls << QStringList("308 //cdn.example/a") << Cause::None << "https://cdn.example/a";
+    QTest::newRow("304 is the answer itself") << tls << QStringList("304 /b") << Cause::None << tls;
+    QTest::newRow("flood of a Location")
+            << tls << QStringList("302 /" + QString(5000, 'a')) << Cause::Malformed << tls;
 }
 
-// The chain's decisions, without a server: https above all, which a local test server does not
-// speak.
+// The chain's decisions without a server: https above all, which the test server does not speak.
 void tst_TransferWatch::redirectRules()
 {
     QFETCH(QString, origin);
     QFETCH(QStringList, answers);
     RedirectChain chain { QUrl(origin) };
-    RedirectChain::Step step = RedirectChain::Step::Final;
     for (const QString &answer : answers)
-        step = chain.judge(answer.section(' ', 0, 0).toInt(), answer.section(' ', 1).toUtf8());
-    QTEST(int(step), "step");
+        chain.judge(answer.section(' ', 0, 0).toInt(), answer.section(' ', 1).toUtf8());
     QTEST(chain.failure().cause, "cause");
     QTEST(chain.current().toString(), "current");
 }
