@@ -101,16 +101,26 @@ bool Downloader::lockFolder()
     return true;
 }
 
+// Every request starts at the address asked for: one the server redirected to may have expired
+// since (signed storage addresses do), and the saved name and record belong to the first.
 void Downloader::startReply()
 {
+    transfer->chain = RedirectChain(url);
+    sendHop();
+}
+
+// Each hop is asked as the first, with the same range and limits.
+void Downloader::sendHop()
+{
     Transfer &t = *transfer;
-    QNetworkRequest request(url);
+    QNetworkRequest request(t.chain.current());
     t.policy.prepare(request);
     QNetworkReply *const reply = Network::get(request, this);
     reply->setReadBufferSize(NetworkLimits::readBufferBytes);
     t.reply = reply;
     t.answered = false;
     t.accepted = false;
+    t.hopping = false;
     // The watch first, so that it has judged the headers before the handlers below see them.
     t.watch = new TransferWatch(reply);
     // Every handler checks that its reply is still the current one: a handler of doFinished may
@@ -161,8 +171,20 @@ void Downloader::headersArrived()
     Transfer &t = *transfer;
     t.answered = true;
     last.status = t.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // Only the file's own bytes are written: a redirect is not followed, an error page or a part
+    // Only the file's own bytes are written: a redirect's body is dropped, an error page or a part
     // not asked for is no package, and an answer dropped for a retry is no part of it.
+    switch (t.chain.judge(last.status, t.reply->rawHeader("Location"))) {
+    case RedirectChain::Step::Follow:
+        t.hopping = true;
+        abortLater();
+        return;
+    case RedirectChain::Step::Refuse:
+        t.fail(Error::Refused, t.chain.errorString(), t.chain.failure());
+        abortLater();
+        return;
+    case RedirectChain::Step::Final:
+        break;
+    }
     switch (t.policy.judge(ResumePolicy::Answer::of(*t.reply))) {
     case ResumePolicy::Step::Stop:
         fail(Error::Refused, t.policy.errorString(), Cause::Status);
@@ -219,6 +241,11 @@ void Downloader::saveArrived(bool evenIfBacklogged)
 void Downloader::replyFinished()
 {
     Transfer &t = *transfer;
+    if (t.hopping && !t.failed()) {
+        t.reply->deleteLater();
+        last.status = 0;
+        return sendHop();
+    }
     saveArrived(true);
     if (last.status == 0)
         last.status = t.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

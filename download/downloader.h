@@ -20,7 +20,8 @@ struct Transfer;
 
 // Fetches one http or https URL into the updater's own download folder (folderName() inside
 // the application directory), under the name the server gives in its Content-Disposition
-// header (or, lacking a usable one, the last segment of the URL's path). Bytes go to
+// header (or, lacking a usable one, the last segment of the URL's path, never of an address it is
+// redirected to). Redirects are followed as RedirectChain allows. Bytes go to
 // "<name>.part" as they arrive; a transfer that ends well is renamed to "<name>", and an
 // earlier file of that name becomes its dated backup "<name>_yyyy-MM-dd". A body that the network
 // cuts short after some bytes is asked for again (NetworkLimits::retryCount times, doRetry before
@@ -134,6 +135,7 @@ private:
 
     bool lockFolder();
     void startReply();
+    void sendHop();
     void headersArrived();
     void saveArrived(bool evenIfBacklogged);
     void replyFinished();

@@ -12,7 +12,8 @@ class QUrl;
 
 // The program's one door to the network. Every GET goes through get(), so that the manifest,
 // its signature and the packages pass the same rules: http or https only, no compression (so
-// nothing is ever inflated in memory), no redirection followed, TLS 1.2 or newer with the peer's
+// nothing is ever inflated in memory), no redirection followed by Qt (a package's fetch follows
+// them hop by hop, each through here, as RedirectChain allows), TLS 1.2 or newer with the peer's
 // certificate and name always checked. One QNetworkAccessManager serves
 // the whole process, as Qt advises; it is made on first use as the application's child.
 class Network

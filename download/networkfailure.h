@@ -24,6 +24,11 @@ struct NetworkFailure
         Secure, // no secure connection could be made
         Empty, // an empty body where a file was expected
         Malformed, // an answer that breaks its own headers
+        Redirected, // a redirect where none is followed, to address
+        TooManyRedirects, // more than limit redirects
+        RedirectLoop, // a redirect back to an address asked before, address
+        RedirectScheme, // a redirect to address, which is no http or https address
+        RedirectInsecure, // a redirect from https to the http address
         Other,
     };
 
@@ -36,6 +41,7 @@ struct NetworkFailure
     int status = 0;
     QString host;
     qint64 limit = 0;
+    QString address; // where a redirect leads
 };
 
 #endif // NETWORKFAILURE_H

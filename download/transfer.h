@@ -2,6 +2,7 @@
 #define TRANSFER_H
 
 #include "download/downloadstatus.h"
+#include "download/redirectchain.h"
 #include "download/resumepolicy.h"
 #include "platform/fileidentity.h"
 #include "platform/nativedir.h"
@@ -100,6 +101,10 @@ struct Transfer
     ResumePolicy policy; // what each answer means for the next request
     bool answered = false; // the current reply's headers have been judged
     bool accepted = false; // and its body belongs to the file
+    // The redirects of the current request, which starts at the address asked for each time;
+    // hopping: the current reply is a redirect that is followed.
+    RedirectChain chain;
+    bool hopping = false;
     qint64 base = 0; // bytes in the file before the current answer's body
     Download::Error kind = Download::Error::NoError;
     QString reason; // empty while nothing went wrong

@@ -1,6 +1,7 @@
 #include "download/transferwatch.h"
 
 #include "download/networklimits.h"
+#include "download/redirectchain.h"
 
 #include <QNetworkReply>
 
@@ -22,6 +23,16 @@ QString shown(const QByteArray &value)
     for (const char c : value.left(40))
         text += c >= 0x20 && c < 0x7f ? QLatin1Char(c) : QLatin1Char('?');
     return text;
+}
+
+// An answer with a status but the one asked for; a redirect, where none is followed, names where
+// it leads, so that a publisher sees the misconfiguration.
+void statusFailure(const QNetworkReply &reply, NetworkFailure &values)
+{
+    const QUrl target = RedirectChain::target(reply);
+    values.cause
+            = target.isValid() ? NetworkFailure::Cause::Redirected : NetworkFailure::Cause::Status;
+    values.address = target.isValid() ? RedirectChain::shown(target) : QString();
 }
 
 } // namespace
@@ -113,12 +124,12 @@ TransferWatch::Error TransferWatch::judge(QString &line, NetworkFailure *failure
         const bool refused
                 = (status != 0 && !usable) || reply->error() == QNetworkReply::ProtocolUnknownError;
         if (status != 0 && !usable)
-            values.cause = NetworkFailure::Cause::Status;
+            statusFailure(*reply, values);
         return refused ? Error::Refused : Error::Network;
     }
     if (!usable) {
         line = QStringLiteral("HTTP status %1").arg(status);
-        values.cause = NetworkFailure::Cause::Status;
+        statusFailure(*reply, values);
         return Error::Refused;
     }
     values.cause = NetworkFailure::Cause::None;

@@ -81,6 +81,20 @@ QString FailureText::network(const NetworkFailure &failure)
         return tr("the server sent an empty file");
     case Cause::Malformed:
         return tr("the server's answer does not match its own headers");
+    case Cause::Redirected:
+        return tr("the update server redirects the update information to %1; redirects are not "
+                  "followed")
+                .arg(failure.address);
+    case Cause::TooManyRedirects:
+        return tr("the server redirected more than %1 times").arg(failure.limit);
+    case Cause::RedirectLoop:
+        return tr("the server's redirects go round in a loop");
+    case Cause::RedirectScheme:
+        return tr("the server redirected to %1, which is not an http or https address")
+                .arg(failure.address);
+    case Cause::RedirectInsecure:
+        return tr("the server redirected from a secure (https) address to an insecure one: %1")
+                .arg(failure.address);
     case Cause::None:
     case Cause::Other:
         break;

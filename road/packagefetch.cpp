@@ -4,9 +4,9 @@
 #include "road/progresstext.h"
 
 #include "download/downloader.h"
+#include "download/followedget.h"
 #include "download/network.h"
 #include "download/networklimits.h"
-#include "download/transferwatch.h"
 #include "platform/fileidentity.h"
 #include "platform/heldfile.h"
 #include "verify/filedigest.h"
@@ -84,23 +84,23 @@ void PackageFetch::start(const QString &url, PackageKind kind)
     }
     QUrl signatureUrl = address;
     signatureUrl.setPath(address.path() + QLatin1String(".minisig"));
-    QNetworkReply *reply = Network::get(QNetworkRequest(signatureUrl), this);
-    auto *watch = new TransferWatch(reply, NetworkLimits::signatureMaxBytes);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, watch, url, signedFor = address] {
-        reply->deleteLater();
+    // Beside the package as the update information names it, wherever its host sends that.
+    auto *get = new FollowedGet(signatureUrl, NetworkLimits::signatureMaxBytes, this);
+    connect(get, &FollowedGet::finished, this, [this, get, url, signedFor = address] {
+        get->deleteLater();
         // A signature that arrives after another fetch started belongs to none.
         if (signedFor != address)
             return;
-        QString problem = watch->errorString();
+        QString problem = get->errorString();
         if (problem.isEmpty())
-            trust.acceptPackageSignature(reply->readAll(), signedFor, &problem);
+            trust.acceptPackageSignature(get->body(), signedFor, &problem);
         if (problem.isEmpty() && reusing)
             startKept();
         else if (problem.isEmpty())
             startDownload(url);
         else
             finish(Outcome::SignatureInvalid, problem,
-                   FailureText::signature(FailureText::Subject::Package, watch->failure(),
+                   FailureText::signature(FailureText::Subject::Package, get->failure(),
                                           trust.problem()));
     });
 }

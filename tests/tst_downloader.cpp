@@ -130,6 +130,8 @@ private slots:
     void resume_data();
     void resume();
     void resumeAcrossPresses();
+    void redirects_data();
+    void redirects();
     void cancelEndsAsFailure();
     void destroyedMidTransfer_data();
     void destroyedMidTransfer();
@@ -395,8 +397,10 @@ void tst_Downloader::hostileServers_data()
 
     HttpTestServer::Response moved = package("elsewhere");
     moved.status = 302;
-    moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("/pkg")));
-    row("302, not followed", E::Refused) << moved << QString() << "HTTP status 302" << 0 << 0;
+    moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("file:///etc/hostname")));
+    row("302 to file://", E::Refused)
+            << moved << QString() << "redirected to file:///etc/hostname, not an http or https" << 0
+            << 0;
 
     HttpTestServer::Response partial = package("half of it");
     partial.status = 206;
@@ -738,6 +742,99 @@ void tst_Downloader::resumeAcrossPresses()
     // The download before the last took pkg.zip to its backup, as every download does.
     QCOMPARE(target.entryList(QDir::Files),
              QStringList({ "other.zip", QFileInfo(dated(target.filePath("pkg.zip"))).fileName() }));
+}
+
+void tst_Downloader::redirects_data()
+{
+    // Answered in turn at the manifest's address and then at /h1, /h2...: "<status> <Location>",
+    // {storage} standing for the other host's http://127.0.0.1:<port>.
+    QTest::addColumn<QStringList>("hops");
+    QTest::addColumn<QList<HttpTestServer::Response>>("stored"); // in turn, at both hosts
+    QTest::addColumn<QString>("name"); // the saved name; empty: the download fails
+    QTest::addColumn<QString>("reason"); // how errorString() starts on failure
+
+    const qint64 size = 1024 * 1024 + 7;
+    const QByteArray tag = "\"s3\"";
+    // Storage names nothing but its own random address.
+    const auto stored = [tag, size](qint64 cutAfter) {
+        HttpTestServer::Response response = resumable(size, tag, cutAfter);
+        response.headers.removeFirst();
+        return response;
+    };
+    const QList<HttpTestServer::Response> whole { stored(-1) };
+    const QString blob = QStringLiteral("{storage}/blob/x7Qz?sig=1");
+    QTest::newRow("other host") << QStringList("302 " + blob) << whole << "Morvane-1.3.zip"
+                                << QString();
+    QTest::newRow("same host, relative Location, 303")
+            << QStringList("303 ../blob/x7Qz?sig=1") << whole << "Morvane-1.3.zip" << QString();
+    QTest::newRow("five hops, 307 and 308")
+            << QStringList { "307 /h1", "308 /h2", "302 h3", "301 /h4", "307 " + blob } << whole
+            << "Morvane-1.3.zip" << QString();
+    QList<HttpTestServer::Response> named = whole;
+    named.first().headers.prepend(
+            { "Content-Disposition", "attachment; filename=\"Morvane-1.3-full.zip\"" });
+    QTest::newRow("the final answer names it")
+            << QStringList("302 " + blob) << named << "Morvane-1.3-full.zip" << QString();
+    // Cut on the storage side: the retry asks the manifest's address again, then the rest.
+    QTest::newRow("resume after a redirect")
+            << QStringList("302 " + blob)
+            << QList<HttpTestServer::Response> { stored(300 * 1024), stored(-1) }
+            << "Morvane-1.3.zip" << QString();
+    QTest::newRow("six hops") << QStringList { "302 /h1", "302 /h2", "302 /h3",
+                                               "302 /h4", "302 /h5", "302 " + blob }
+                              << whole << QString() << "more than 5 redirects";
+    QTest::newRow("a loop") << QStringList { "302 /h1", "302 /releases/Morvane-1.3.zip" } << whole
+                            << QString() << "redirected in a loop back to http://127.0.0.1:";
+    QTest::newRow("to file://") << QStringList("302 file:///etc/passwd") << whole << QString()
+                                << "redirected to file:///etc/passwd, not an http or https";
+}
+
+void tst_Downloader::redirects()
+{
+    QFETCH(QStringList, hops);
+    QFETCH(QList<HttpTestServer::Response>, stored);
+    QFETCH(QString, name);
+    HttpTestServer storage;
+    const QString origin = QStringLiteral("/releases/Morvane-1.3.zip");
+    const QString blob = QStringLiteral("/blob/x7Qz?sig=1");
+    const QString base = storage.url(QString()).toString();
+    for (int i = 0; i < hops.size(); ++i) {
+        HttpTestServer::Response hop = package("a redirect's own page", "hop.html");
+        hop.status = hops.at(i).section(' ', 0, 0).toInt();
+        const QString location = hops.at(i).section(' ', 1).replace("{storage}", base);
+        hop.headers = { { "Location", location.toUtf8() } };
+        server->respond(i == 0 ? origin : QStringLiteral("/h%1").arg(i), hop);
+    }
+    storage.respond(blob, stored);
+    server->respond(blob, stored);
+
+    Downloader downloader(nullptr);
+    downloader.setHashing(true);
+    Recorder recorder(downloader);
+    QVERIFY(fetch(downloader, recorder, server->url(origin)));
+
+    const QStringList asked = server->requests() + storage.requests();
+    if (name.isEmpty()) {
+        QCOMPARE(downloader.error(), E::Refused);
+        QFETCH(QString, reason);
+        QVERIFY2(downloader.errorString().startsWith(reason), qPrintable(downloader.errorString()));
+        QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList());
+        return;
+    }
+    QVERIFY2(downloader.succeeded(), qPrintable(downloader.errorString()));
+    const QByteArray served = HttpTestServer::generated(0, stored.last().generatedSize);
+    QCOMPARE(target.entryList(QDir::Files | QDir::Hidden), QStringList(name));
+    QVERIFY(testsupport::readFile(target.filePath(name)) == served);
+    QCOMPARE(downloader.digest(), blake2b(served));
+    // Every request starts at the manifest's address.
+    QCOMPARE(asked.count(origin), stored.size());
+    QCOMPARE(asked.count(blob), stored.size());
+    QCOMPARE(asked.size(), stored.size() * (hops.size() + 1));
+    if (stored.size() > 1) {
+        QCOMPARE(storage.lastRequestHeader("If-Range"), QByteArray("\"s3\""));
+        QCOMPARE(storage.lastRequestHeader("Range"), QByteArray("bytes=307200-"));
+    }
+    QCOMPARE(recorder.events, QStringList("finished"));
 }
 
 void tst_Downloader::cancelEndsAsFailure()

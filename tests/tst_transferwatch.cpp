@@ -1,5 +1,6 @@
 #include "download/network.h"
 #include "download/networklimits.h"
+#include "download/redirectchain.h"
 #include "download/transferwatch.h"
 #include "httptestserver.h"
 
@@ -11,6 +12,8 @@
 
 Q_DECLARE_METATYPE(HttpTestServer::Response)
 using E = TransferWatch::Error;
+using Cause = NetworkFailure::Cause;
+Q_DECLARE_METATYPE(Cause)
 
 class tst_TransferWatch : public QObject
 {
@@ -23,6 +26,8 @@ private slots:
     void requestAsksForIdentityAndStaysPut();
     void webAddresses_data();
     void webAddresses();
+    void redirectRules_data();
+    void redirectRules();
 };
 
 void tst_TransferWatch::initTestCase()
@@ -165,6 +170,39 @@ void tst_TransferWatch::webAddresses()
     QCOMPARE(watch->error(), E::Refused);
     QCOMPARE(watch->errorString(), refusal);
     QCOMPARE(reply->readAll(), QByteArray());
+}
+
+void tst_TransferWatch::redirectRules_data()
+{
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<QStringList>("answers"); // "<status> <Location>", in turn
+    QTest::addColumn<Cause>("cause"); // of a refusal
+    QTest::addColumn<QString>("current"); // where the chain stands then
+
+    const QString tls = "https://updates.example/Morvane-1.3.zip";
+    QTest::newRow("https to http")
+            << tls << QStringList("302 http://cdn.example/a") << Cause::RedirectInsecure << tls;
+    QTest::newRow("http to https and back")
+            << "http://updates.example/m.zip"
+            << QStringList { "301 https://cdn.example/a", "302 http://cdn.example/b" }
+            << Cause::RedirectInsecure << "https://cdn.example/a";
+    QTest::newRow("relative from https stays secure")
+            << tls << QStringList("308 //cdn.example/a") << Cause::None << "https://cdn.example/a";
+    QTest::newRow("304 is the answer itself") << tls << QStringList("304 /b") << Cause::None << tls;
+    QTest::newRow("flood of a Location")
+            << tls << QStringList("302 /" + QString(5000, 'a')) << Cause::Malformed << tls;
+}
+
+// The chain's decisions without a server: https above all, which the test server does not speak.
+void tst_TransferWatch::redirectRules()
+{
+    QFETCH(QString, origin);
+    QFETCH(QStringList, answers);
+    RedirectChain chain { QUrl(origin) };
+    for (const QString &answer : answers)
+        chain.judge(answer.section(' ', 0, 0).toInt(), answer.section(' ', 1).toUtf8());
+    QTEST(chain.failure().cause, "cause");
+    QTEST(chain.current().toString(), "current");
 }
 
 QTEST_GUILESS_MAIN(tst_TransferWatch)

@@ -265,9 +265,11 @@ void tst_UpdateRoad::failedDownload_data()
     QTest::newRow("cut short, asked again")
             << 200 << qint64(5000) << false << "connection lost, starting again (5 of 5)"
             << " was lost 6 times";
-    QTest::newRow("redirect") << 302 << qint64(-1) << false << "download failed"
-                              << "the server answered 302, a redirect, which the updater does "
-                                 "not follow";
+    QTest::newRow("redirect to file://")
+            << 302 << qint64(-1) << false << "download failed"
+            << "the server redirected to file:///bin/sh, which is not an http or https address";
+    QTest::newRow("redirect loop") << 307 << qint64(-1) << false << "download failed"
+                                   << "the server's redirects go round in a loop";
     QTest::newRow("empty") << 200 << qint64(-1) << true << "Downloading Updates..."
                            << "the server sent an empty file";
 }
@@ -286,8 +288,10 @@ void tst_UpdateRoad::failedDownload()
                                : zip({ { "Morvane.exe", "never started" },
                                        { "big.bin", QByteArray(20000, 'b') } }),
                      status);
+    // A 302 leads out of the web, a 307 back to where it came from.
+    const QByteArray location = status == 302 ? "file:///bin/sh" : "/Morvane-1.1.0.zip";
     package.headers = { { "Content-Disposition", "attachment; filename=\"Morvane-1.1.0.zip\"" },
-                        { "Location", "/elsewhere.zip" } };
+                        { "Location", location } };
     package.stopAfter = stopAfter;
     server->respond(QStringLiteral("/Morvane-1.1.0.zip"), package);
     const Tree before = application();
@@ -433,6 +437,14 @@ void tst_UpdateRoad::hostileServer_data()
     const QString packagePath = QStringLiteral("/Morvane-1.1.0.zip");
     const QByteArray package = zip({ { "Morvane.exe", "#!/bin/sh\n" } });
     HttpTestServer::Response r;
+    r = answer(manifest({ { "latest-version", "1.1.0" } }));
+    r = answer("moved");
+    r.status = 301;
+    r.headers = { { "Location", "http://storage.invalid/updates.json" } };
+    QTest::newRow("manifest: redirected")
+            << manifestPath << r << "1.0.0"
+            << "the update server redirects the update information to "
+               "http://storage.invalid/updates.json; redirects are not followed";
     r = answer(manifest({ { "latest-version", "1.1.0" } }));
     QTest::newRow("manifest: no package address") << manifestPath << r << "1.0.0"
                                                   << "names no package for this update";
@@ -582,6 +594,12 @@ void tst_UpdateRoad::signedRoad_data()
                                                 << "manifest signature invalid";
     QTest::newRow("package's signature as the manifest's") << "manifest named otherwise"
                                                            << "manifest signature invalid";
+    // Signed storage: the package and its signature each one hop away, under random names.
+    QTest::newRow("package and signature redirected") << "redirect package"
+                                                      << "download finished";
+    QTest::newRow("manifest signature redirected")
+            << "redirect manifest signature"
+            << "the update server redirects the update information to ";
     QTest::newRow("older manifest replayed") << "replay"
                                              << "current software is up-to-date";
     // "expires VALUE": the manifest carries it, a number being hours from now.
@@ -653,6 +671,21 @@ void tst_UpdateRoad::signedRoad()
     servePackage(packagePath, served, "Morvane-1.1.0.zip");
     if (attack != QLatin1String("no package signature"))
         server->respond(packagePath + QLatin1String(".minisig"), answer(packageSignature));
+    const auto redirect = [this](const QString &from, const QString &to, const QByteArray &body) {
+        HttpTestServer::Response hop = answer("moved");
+        hop.status = 302;
+        hop.headers = { { "Location", to.toUtf8() } };
+        server->respond(from, hop);
+        server->respond(to, answer(body));
+    };
+    if (attack == QLatin1String("redirect package")) {
+        redirect(packagePath, QStringLiteral("/store/a81f?sig=1"), served);
+        redirect(packagePath + QLatin1String(".minisig"), QStringLiteral("/store/c3d9?sig=2"),
+                 packageSignature);
+    } else if (attack == QLatin1String("redirect manifest signature")) {
+        redirect(QStringLiteral("/updates.json.minisig"), QStringLiteral("/store/e5b0"),
+                 manifestSignature);
+    }
     const Tree before = application();
 
     const bool alter = attack == QLatin1String("alter before yes");
@@ -671,6 +704,8 @@ void tst_UpdateRoad::signedRoad()
         QTRY_COMPARE_WITH_TIMEOUT(readFile(file(QStringLiteral("started"))), QByteArray("1.1.0\n"),
                                   roadDeadlineMs);
         QCOMPARE(readFile(file(QStringLiteral("Morvane.exe"))), marker("1.1.0", appDir->path()));
+        // Named as the update information names it, not as the storage does.
+        QVERIFY(QFile::exists(downloaded(QStringLiteral("Morvane-1.1.0.zip"))));
         return;
     }
     QCOMPARE(road.exitCode, 3);
