@@ -1,5 +1,6 @@
-"""HTTP as the updater speaks it, for the publishing tools: one request at a time, redirections not
-followed, bodies bounded, and the checks of an answer that the updater would make."""
+"""HTTP as the updater speaks it, for the publishing tools: one request at a time, redirections
+followed only for packages and as the updater follows them, bodies bounded, and the checks of an
+answer that the updater would make."""
 
 import http.client
 import ssl
@@ -10,6 +11,9 @@ SOCKET_TIMEOUT = 30
 # Cache-Control values under which no cache hands out an old manifest unasked.
 FRESH = {"no-cache", "no-store", "max-age=0"}
 PIECE = 1 << 20
+# What the updater follows for a package, its signature and a resume, and how often.
+REDIRECTS = {301, 302, 303, 307, 308}
+MAX_REDIRECTS = 5
 
 
 class Failure(Exception):
@@ -28,7 +32,7 @@ class Reply:
 
 def get(url, method="GET", headers=None, limit=0, sink=None):
     """One request, redirections not followed, at most `limit` bytes of body read (into `sink`,
-    a file, when given)."""
+    a file, when given); a redirection's body is not read."""
     parts = urllib.parse.urlsplit(url)
     try:
         port = parts.port
@@ -46,11 +50,35 @@ def get(url, method="GET", headers=None, limit=0, sink=None):
         connection.request(method, target,
                            headers={"Accept-Encoding": "identity", **(headers or {})})
         response = connection.getresponse()
+        if response.status in REDIRECTS:
+            return Reply(response, b"")
         return Reply(response, read_body(response, limit, sink))
     except (OSError, ValueError, http.client.HTTPException) as error:
         raise Failure(f"no answer ({error})") from error
     finally:
         connection.close()
+
+
+def follow(url, **options):
+    """A package's request as the updater makes it: redirections followed, at most five, to http
+    or https only, never from https back to http, never round a loop. The final answer."""
+    seen = [urllib.parse.urldefrag(url).url]
+    while True:
+        reply = get(url, **options)
+        if reply.status not in REDIRECTS:
+            return reply
+        target = urllib.parse.urljoin(url, reply.header("Location"))
+        scheme = urllib.parse.urlsplit(target).scheme
+        if len(seen) > MAX_REDIRECTS:
+            raise Failure(f"more than {MAX_REDIRECTS} redirections")
+        if scheme not in ("http", "https"):
+            raise Failure(f"redirected to {target}, not an http:// or https:// address")
+        if scheme == "http" and urllib.parse.urlsplit(url).scheme == "https":
+            raise Failure(f"redirected from https:// to {target}")
+        if urllib.parse.urldefrag(target).url in seen:
+            raise Failure(f"redirected round a loop, back to {target}")
+        seen.append(urllib.parse.urldefrag(target).url)
+        url = target
 
 
 def read_body(response, limit, sink):
@@ -94,7 +122,7 @@ def resume(url, head, size):
     if not (etag or modified):
         raise Failure("neither a strong ETag nor Last-Modified: a lost download starts again")
     validator = etag or modified
-    reply = get(url, headers={"Range": "bytes=0-0", "If-Range": validator}, limit=1)
+    reply = follow(url, headers={"Range": "bytes=0-0", "If-Range": validator}, limit=1)
     plain(reply, status=206)
     expected = f"bytes 0-0/{size}"
     if reply.header("Content-Range") != expected:
