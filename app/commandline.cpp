@@ -37,40 +37,37 @@ bool CommandLine::isHeadless(int argc, char **argv)
 bool CommandLine::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-            "Updates Morvane in the folder of this program. Without an option, or with the "
-            "installed version alone, it opens its window."));
+    parser.setApplicationDescription(
+            tr("Updates Morvane in the folder of this program. Without an option, or with the "
+               "installed version alone, it opens its window."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption(
             QStringLiteral("version"),
-            QStringLiteral("Shows this updater's version, its server and its signing key."));
+            tr("Shows this updater's version, its server and its signing key."));
     const QCommandLineOption check(QStringLiteral("check"),
-                                   QStringLiteral("Tells whether an update is available; exit "
-                                                  "status 0 up to date, 10 available, 1 failure."),
-                                   QStringLiteral("VERSION"));
+                                   tr("Tells whether an update is available; exit "
+                                      "status 0 up to date, 10 available, 1 failure."),
+                                   tr("VERSION"));
     const QCommandLineOption update(
             QStringLiteral("update"),
-            QStringLiteral("Downloads, verifies and installs the update without asking, then "
-                           "starts Morvane; exit status 0 when up to date afterwards."),
-            QStringLiteral("VERSION"));
-    const QCommandLineOption noStartOption(
-            QStringLiteral("no-start"), QStringLiteral("With --update: Morvane is not started."));
+            tr("Downloads, verifies and installs the update without asking, then "
+               "starts Morvane; exit status 0 when up to date afterwards."),
+            tr("VERSION"));
+    const QCommandLineOption noStartOption(QStringLiteral("no-start"),
+                                           tr("With --update: Morvane is not started."));
     const QCommandLineOption dryRun(
             QStringLiteral("dry-run"),
-            QStringLiteral("Fetches and verifies the update and tells what it would change in "
-                           "--app-dir, changing nothing."),
-            QStringLiteral("VERSION"));
+            tr("Fetches and verifies the update and tells what it would change in "
+               "--app-dir, changing nothing."),
+            tr("VERSION"));
     const QCommandLineOption appDirOption(QStringLiteral("app-dir"),
-                                          QStringLiteral("The folder --dry-run plans against."),
-                                          QStringLiteral("DIR"));
-    const QCommandLineOption log(
-            QStringLiteral("log"),
-            QStringLiteral("Appends the log's lines, with their times, to FILE."),
-            QStringLiteral("FILE"));
+                                          tr("The folder --dry-run plans against."), tr("DIR"));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 tr("Appends the log's lines, with their times, to FILE."),
+                                 tr("FILE"));
     parser.addOptions({ versionOption, check, update, noStartOption, dryRun, appDirOption, log });
     parser.addPositionalArgument(QStringLiteral("version"),
-                                 QStringLiteral("The installed version, for the window."),
-                                 QStringLiteral("[version]"));
+                                 tr("The installed version, for the window."), tr("[version]"));
     help = parser.helpText();
     const QString first = arguments.value(1);
     if (first == QLatin1String("-?") || first == QLatin1String("/?")) {
@@ -118,15 +115,14 @@ bool CommandLine::take(const QCommandLineParser &parser)
     appDir = parser.value(QStringLiteral("app-dir"));
     logFile = parser.value(QStringLiteral("log"));
     if (chosen > 1)
-        why = QStringLiteral(
-                "--help, --version, --check, --update and --dry-run exclude each other");
+        why = tr("--help, --version, --check, --update and --dry-run exclude each other");
     else if (positional.size() > (mode == Mode::Window ? 1 : 0))
-        why = QStringLiteral("unexpected argument: ") + positional.last();
+        why = tr("unexpected argument: %1").arg(positional.last());
     else if (takesVersion && version.isEmpty())
-        why = QStringLiteral("the installed version is missing");
+        why = tr("the installed version is missing");
     else if (noStart && mode != Mode::Update)
-        why = QStringLiteral("--no-start goes with --update");
+        why = tr("--no-start goes with --update");
     else if ((mode == Mode::DryRun) != !appDir.isEmpty())
-        why = QStringLiteral("--dry-run and --app-dir go together");
+        why = tr("--dry-run and --app-dir go together");
     return why.isEmpty();
 }

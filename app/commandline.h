@@ -1,6 +1,7 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,8 @@ class QCommandLineParser;
 // nothing after it is read. Otherwise the options are those of --help.
 class CommandLine
 {
+    Q_DECLARE_TR_FUNCTIONS(CommandLine)
+
 public:
     enum class Mode {
         Window, // the dialog

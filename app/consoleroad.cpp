@@ -125,7 +125,7 @@ void ConsoleRoad::showProgress(qint64 received, qint64 total)
     if (percent < 0 || percent == lastPercent)
         return;
     lastPercent = percent;
-    Console::err(QStringLiteral("downloading %1 %").arg(percent));
+    Console::err(tr("downloading %1 %").arg(percent));
 }
 
 void ConsoleRoad::runFinished(UpdateRun::Outcome outcome)
@@ -142,8 +142,8 @@ void ConsoleRoad::runFinished(UpdateRun::Outcome outcome)
         Console::out(QStringLiteral("updated to %1").arg(latest));
         return emit done(upToDate);
     case UpdateRun::Outcome::Restarting:
-        Console::err(QStringLiteral("the update goes on in a copy with administrator rights, "
-                                    "whose outcome is not known here"));
+        Console::err(tr("the update goes on in a copy with administrator rights, whose outcome is "
+                        "not known here"));
         return emit done(failed);
     // A dry run's No, once planned.
     case UpdateRun::Outcome::Declined:

@@ -5,6 +5,7 @@
 #include "app/consoleroad.h"
 #include "app/runlog.h"
 #include "app/theme.h"
+#include "app/translation.h"
 #include "dialog/updaterdialog.h"
 #include "install/installrecovery.h"
 #include "road/settings.h"
@@ -68,6 +69,7 @@ int runUpdater(int &argc, char **argv)
     const std::unique_ptr<QCoreApplication> app = CommandLine::isHeadless(argc, argv)
             ? Console::application(argc, argv)
             : std::make_unique<QApplication>(argc, argv);
+    loadTranslation();
     // QApplication has taken its own options out of arguments(), which has them in Unicode,
     // where Windows gives argv in the ANSI code page.
     CommandLine line;
@@ -75,7 +77,8 @@ int runUpdater(int &argc, char **argv)
     if (!understood || line.mode != CommandLine::Mode::Window)
         Console::attach();
     if (!understood) {
-        Console::err(line.errorString() + QStringLiteral("\nupdater --help tells the options"));
+        Console::err(
+                CommandLine::tr("%1\nupdater --help tells the options").arg(line.errorString()));
         return usageError;
     }
     // Without a version the compiled-in "0.0.0" stays, which asks for the full package.
@@ -89,7 +92,7 @@ int runUpdater(int &argc, char **argv)
     if (!line.logFile.isEmpty()) {
         log = std::make_unique<RunLog>();
         if (!log->open(line.logFile)) {
-            Console::err(QStringLiteral("cannot open the log %1: %2")
+            Console::err(CommandLine::tr("cannot open the log %1: %2")
                                  .arg(line.logFile, log->errorString()));
             return usageError;
         }
@@ -110,6 +113,6 @@ int runUpdater(int &argc, char **argv)
             return runWindow(log.get());
         break;
     }
-    Console::err(QStringLiteral("these options open no window and ask for nothing to be done"));
+    Console::err(CommandLine::tr("these options open no window and ask for nothing to be done"));
     return usageError;
 }

@@ -13,7 +13,7 @@ UpdaterDialog::UpdaterDialog(QWidget *parent)
     , run(new UpdateRun(QCoreApplication::applicationDirPath(), true, this))
 {
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("Updater"));
+    setWindowTitle(tr("Updater"));
     ui->btn_update->setEnabled(false);
     ui->versionInput->setText(currentVersion);
     // The log takes no input, yet every line of it can be reached: read-only, not disabled, so
@@ -65,9 +65,9 @@ void UpdaterDialog::on_btn_update_clicked()
 
 void UpdaterDialog::ask()
 {
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, QStringLiteral("update"), QStringLiteral("download finished\nstart update?"),
-            QMessageBox::Yes | QMessageBox::No);
+    const QMessageBox::StandardButton answer
+            = QMessageBox::question(this, tr("update"), tr("download finished\nstart update?"),
+                                    QMessageBox::Yes | QMessageBox::No);
     run->consent(answer == QMessageBox::Yes);
 }
 
@@ -96,7 +96,7 @@ void UpdaterDialog::showProgress(qint64 received, qint64 total)
         // An empty body: a busy indicator and a line in the log.
         ui->progressBar->setMaximum(0);
         ui->progressBar->setValue(-1);
-        ui->show->appendPlainText(tr("Downloading Updates") + QLatin1String("..."));
+        ui->show->appendPlainText(tr("Downloading Updates..."));
         return;
     }
     const int percent = ProgressText::percent(received, total);

@@ -18,8 +18,8 @@ bool Network::isWebAddress(const QUrl &url)
 QString Network::refusal(const QUrl &url)
 {
     if (url.isEmpty())
-        return QStringLiteral("no address");
-    return isWebAddress(url) ? QString() : QStringLiteral("not an http or https address");
+        return tr("no address");
+    return isWebAddress(url) ? QString() : tr("not an http or https address");
 }
 
 QNetworkReply *Network::get(QNetworkRequest request, QObject *owner)

@@ -1,6 +1,7 @@
 #ifndef NETWORK_H
 #define NETWORK_H
 
+#include <QCoreApplication>
 #include <QList>
 #include <QNetworkRequest>
 #include <QSslCertificate>
@@ -18,6 +19,8 @@ class QUrl;
 // the whole process, as Qt advises; it is made on first use as the application's child.
 class Network
 {
+    Q_DECLARE_TR_FUNCTIONS(Network)
+
 public:
     Network() = delete;
 

@@ -2,6 +2,7 @@
 #define LOCKFILE_H
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <QtGlobal>
 
@@ -13,6 +14,8 @@
 // inside a parent folder the caller trusts.
 class LockFile
 {
+    Q_DECLARE_TR_FUNCTIONS(LockFile)
+
 public:
     enum class Result { Taken, Held, Unusable };
 

@@ -93,8 +93,7 @@ LockFile::Result LockFile::acquire(const QString &parent, const QString &folderN
     const QString folderPath = parent + QLatin1Char('/') + folderName;
     const int dir = openLockFolder(parent, folderName, true);
     if (dir < 0)
-        return unusable(
-                why(QStringLiteral("the download folder %1 cannot be used").arg(folderPath)));
+        return unusable(why(tr("the download folder %1 cannot be used").arg(folderPath)));
     const QByteArray native = QFile::encodeName(fileName);
     // Rounds, as another updater may take over or remove the same stale lock meanwhile.
     for (int round = 0; round < 4; ++round) {
@@ -142,7 +141,7 @@ LockFile::Result LockFile::acquire(const QString &parent, const QString &folderN
     }
     ::close(dir);
     if (detail.isEmpty())
-        detail = QStringLiteral("the update lock in %1 keeps changing").arg(folderPath);
+        detail = tr("the update lock in %1 keeps changing").arg(folderPath);
     return Result::Unusable;
 }
 

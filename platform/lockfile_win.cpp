@@ -72,9 +72,8 @@ LockFile::Result LockFile::acquire(const QString &parent, const QString &folderN
     NativeHandle dir;
     NTSTATUS status = openLockFolder(parent, folderName, true, &dir);
     if (!NT_SUCCESS(status))
-        return unusable(
-                describe(QStringLiteral("the download folder %1 cannot be used").arg(folderPath),
-                         textOf(status)));
+        return unusable(describe(tr("the download folder %1 cannot be used").arg(folderPath),
+                                 textOf(status)));
     // Rounds, as another updater may take over or remove the same stale lock meanwhile.
     for (int round = 0; round < 4; ++round) {
         {

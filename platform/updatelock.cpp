@@ -67,8 +67,7 @@ bool UpdateLock::tryLock()
     const QString parent = parentOf(folder);
     if (parent.isEmpty()) {
         lastError = Error::Unusable;
-        detail = QStringLiteral("the download folder %1 cannot be used: its parent is missing")
-                         .arg(folder);
+        detail = tr("the download folder %1 cannot be used: its parent is missing").arg(folder);
         return false;
     }
     path = lockPathIn(parent, folder);
@@ -149,15 +148,12 @@ QString UpdateLock::heldText(const QByteArray &holder)
     static const QRegularExpression written(
             QStringLiteral("^([1-9][0-9]{0,9})\n([A-Za-z0-9._-]{1,253})\n$"));
     const QRegularExpressionMatch match = written.match(QString::fromLatin1(holder));
-    const QString running = QStringLiteral("another update is running");
     if (!match.hasMatch())
-        return running;
+        return tr("another update is running");
     const QString host = match.captured(2);
-    return running
-            + QStringLiteral(" (pid %1 on %2)")
-                      .arg(match.captured(1),
-                           host == QSysInfo::machineHostName() ? QStringLiteral("this computer")
-                                                               : host);
+    return host == QSysInfo::machineHostName()
+            ? tr("another update is running (pid %1 on this computer)").arg(match.captured(1))
+            : tr("another update is running (pid %1 on %2)").arg(match.captured(1), host);
 }
 
 bool UpdateLock::isLockFileName(const QString &name)

@@ -1,6 +1,7 @@
 #ifndef UPDATELOCK_H
 #define UPDATELOCK_H
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <memory>
@@ -16,6 +17,8 @@ class LockFile;
 // it.
 class UpdateLock
 {
+    Q_DECLARE_TR_FUNCTIONS(UpdateLock)
+
 public:
     enum class Error { NoError, HeldElsewhere, Unusable };
 

@@ -3,11 +3,8 @@
 #include "road/settings.h"
 #include "road/versionrule.h"
 
-#include <QCoreApplication>
-
 PackageChoice::PackageChoice(const Manifest &manifest, const QString &installed)
 {
-    const auto tr = [](const char *text) { return QCoreApplication::translate("UpdateRun", text); };
     // A misspelled platform name or a version nothing can be compared with is the publisher's
     // mistake, not an installation that is up to date.
     if (!manifest.hasEntry || manifest.latestVersion.isEmpty()) {
@@ -32,10 +29,12 @@ PackageChoice::PackageChoice(const Manifest &manifest, const QString &installed)
     } else {
         url = manifest.downloadUrl;
     }
-    summary = offered ? tr("current version is : v") + installed + tr("\nlatest version : v")
-                    + manifest.latestVersion + tr("\nmodify time : ") + manifest.modifyTime
-                    + tr("\nchangelog: ") + manifest.changelog
-                    + tr("\nclick update button to update")
-                      : tr("current software is up-to-date") + tr("\nversion: v") + installed
-                    + tr("\nclick cancel button to quit");
+    // In one pass: a "%1" in the publisher's changelog stays as written.
+    summary = offered ? tr("current version is : v%1\nlatest version : v%2\nmodify time : "
+                           "%3\nchangelog: %4\nclick update button to update")
+                                .arg(installed, manifest.latestVersion, manifest.modifyTime,
+                                     manifest.changelog)
+                      : tr("current software is up-to-date\nversion: v%1\nclick cancel button "
+                           "to quit")
+                                .arg(installed);
 }

@@ -4,6 +4,7 @@
 #include "install/packagekind.h"
 #include "road/manifest.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 // Whether a manifest offers an update over the installed version, and which package it is: the
@@ -11,6 +12,8 @@
 // patches, the zip otherwise.
 class PackageChoice
 {
+    Q_DECLARE_TR_FUNCTIONS(PackageChoice)
+
 public:
     PackageChoice() = default;
     PackageChoice(const Manifest &manifest, const QString &installed);

@@ -48,8 +48,7 @@ void PackageFetch::noteDeltaSize(qint64 total)
     if (current != PackageKind::Delta || sizeNoted || total <= 0)
         return;
     sizeNoted = true;
-    emit note(QStringLiteral("downloading the delta from %1 (%2)")
-                      .arg(deltaFrom, ProgressText::size(total)));
+    emit note(tr("downloading the delta from %1 (%2)").arg(deltaFrom, ProgressText::size(total)));
 }
 
 PackageFetch::~PackageFetch()
@@ -193,7 +192,7 @@ bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
     qWarning("delta not used: %s", qPrintable(problem));
     release();
     if (signatureInvalid)
-        emit note(QStringLiteral("package signature invalid"));
+        emit note(tr("package signature invalid"));
     if (!wholeUsable()) {
         why = QStringLiteral("the delta does not fit this installation and the update "
                              "information names no whole package");
@@ -201,8 +200,7 @@ bool PackageFetch::fallBack(const QString &problem, bool signatureInvalid)
         emit finished(Outcome::DownloadFailed);
         return true;
     }
-    emit note(QStringLiteral(
-            "the delta does not fit this installation, downloading the whole package"));
+    emit note(tr("the delta does not fit this installation, downloading the whole package"));
     emit fellBack();
     start(whole, PackageKind::Incremental);
     return true;

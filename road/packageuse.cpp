@@ -121,19 +121,19 @@ QString PackageUse::failureLine() const
 {
     switch (lastError) {
     case PackageInstaller::Error::RollBackIncomplete:
-        return QStringLiteral("the update could not be undone completely");
+        return tr("the update could not be undone completely");
     case PackageInstaller::Error::Busy:
-        return QStringLiteral("another update is running");
+        return tr("another update is running");
     case PackageInstaller::Error::NoSpace:
-        return QStringLiteral("not enough disk space");
+        return tr("not enough disk space");
     case PackageInstaller::Error::WriteFailed:
-        return QStringLiteral("could not write the update");
+        return tr("could not write the update");
     case PackageInstaller::Error::NoError:
     case PackageInstaller::Error::Refused:
     case PackageInstaller::Error::Cancelled:
         break;
     }
-    return QStringLiteral("update package rejected");
+    return tr("update package rejected");
 }
 
 // A delta's result is checked against its declared size and digest before any move, so a

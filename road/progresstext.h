@@ -3,14 +3,17 @@
 
 #include "download/downloader.h"
 
+#include <QCoreApplication>
 #include <QNetworkReply>
 #include <QString>
 
 // The texts of the download progress display, as pure functions of byte counts and
-// milliseconds: the dialog reads the clocks. Words are translated in the dialog's context.
+// milliseconds: the dialog reads the clocks.
 // A total of 0 or less means the server announced no size.
 class ProgressText
 {
+    Q_DECLARE_TR_FUNCTIONS(ProgressText)
+
 public:
     // Position of the bar in percent (0 to 100), or -1 for a busy bar when the total is unknown.
     static int percent(qint64 received, qint64 total);

@@ -41,15 +41,15 @@ bool UpdateRun::reportRecovery(InstallRecovery::Outcome outcome, const QString &
     // Recovery has warned why; update() tries again, with the rights it needs.
     case InstallRecovery::Outcome::LockUnusable:
         say(Line::Kind::Failure,
-            QStringLiteral("an interrupted update cannot be undone: the application folder "
-                           "cannot be changed now"));
+            tr("an interrupted update cannot be undone: the application folder cannot be "
+               "changed now"));
         return false;
     // Recovery has warned with the folder it kept.
     case InstallRecovery::Outcome::Unreadable:
     case InstallRecovery::Outcome::Incomplete:
         blockUpdate(outcome == InstallRecovery::Outcome::Unreadable
-                            ? QStringLiteral("an interrupted update could not be undone")
-                            : QStringLiteral("the update could not be undone completely"));
+                            ? tr("an interrupted update could not be undone")
+                            : tr("the update could not be undone completely"));
         break;
     }
     return false;
@@ -81,14 +81,14 @@ void UpdateRun::checkFinished(const UpdateCheck::Result &result)
     case UpdateCheck::Outcome::TransferFailed:
     case UpdateCheck::Outcome::Unusable:
         qWarning("check error: %s", qPrintable(result.detail));
-        say(Line::Kind::Summary, QStringLiteral("check error\n") + result.reason);
+        say(Line::Kind::Summary, tr("check error\n%1").arg(result.reason));
         return emit checked(false);
     case UpdateCheck::Outcome::SignatureInvalid:
         qWarning("manifest signature invalid: %s", qPrintable(result.detail));
-        say(Line::Kind::Summary, QStringLiteral("manifest signature invalid\n") + result.reason);
+        say(Line::Kind::Summary, tr("manifest signature invalid\n%1").arg(result.reason));
         return emit checked(false);
     case UpdateCheck::Outcome::NotJson:
-        say(Line::Kind::Summary, QStringLiteral("reply doc is null\n") + result.reason);
+        say(Line::Kind::Summary, tr("reply doc is null\n%1").arg(result.reason));
         return emit checked(false);
     case UpdateCheck::Outcome::Expired:
         qWarning("manifest refused: %s", qPrintable(result.detail));
@@ -133,11 +133,11 @@ void UpdateRun::update()
     // fetched as.
     const PackageChoice picked = chosen;
     if (picked.needFull)
-        say(Line::Kind::Note, QStringLiteral("need full"));
+        say(Line::Kind::Note, tr("need full"));
     if (current == Stage::Downloading)
         return;
     if (picked.url.isEmpty()) {
-        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        say(Line::Kind::Failure, tr("download failed"));
         say(Line::Kind::Note, FailureText::noPackageAddress());
         return emit finished(Outcome::Failed);
     }
@@ -172,14 +172,14 @@ bool UpdateRun::openGate()
     case UpdateGate::Outcome::Open:
         break;
     case UpdateGate::Outcome::Restarting:
-        say(Line::Kind::Note, QStringLiteral("starting again with administrator rights"));
+        say(Line::Kind::Note, tr("starting again with administrator rights"));
         emit finished(Outcome::Restarting);
         return false;
     // Nothing started again: the elevated copy was refused, or no one can be asked here.
     case UpdateGate::Outcome::Refused:
     case UpdateGate::Outcome::NeedsAdministrator:
         qWarning("no administrator rights: %s", qPrintable(gate.errorString()));
-        say(Line::Kind::Failure, QStringLiteral("administrator rights are needed to update"));
+        say(Line::Kind::Failure, tr("administrator rights are needed to update"));
         emit finished(Outcome::Failed);
         return false;
     case UpdateGate::Outcome::HeldElsewhere:
@@ -191,7 +191,7 @@ bool UpdateRun::openGate()
     case UpdateGate::Outcome::LockUnusable:
         qWarning("update lock unusable: %s", qPrintable(gate.errorString()));
         say(Line::Kind::Note, gate.errorString());
-        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        say(Line::Kind::Failure, tr("download failed"));
         emit finished(Outcome::Failed);
         return false;
     }
@@ -220,7 +220,7 @@ void UpdateRun::fetchFinished(PackageFetch::Outcome outcome)
     }
     switch (outcome) {
     case PackageFetch::Outcome::Held:
-        say(Line::Kind::Note, QStringLiteral("download finished"));
+        say(Line::Kind::Note, tr("download finished"));
         // Asked unless Yes was said already, to a delta that did not fit, whose whole package
         // this is.
         if (current != Stage::Installing && current != Stage::Closing) {
@@ -232,16 +232,16 @@ void UpdateRun::fetchFinished(PackageFetch::Outcome outcome)
         return;
     case PackageFetch::Outcome::DownloadFailed:
         qWarning("download failed: %s", qPrintable(fetch->errorString()));
-        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        say(Line::Kind::Failure, tr("download failed"));
         break;
     case PackageFetch::Outcome::SignatureInvalid:
         qWarning("package signature invalid: %s", qPrintable(fetch->errorString()));
-        say(Line::Kind::Note, QStringLiteral("package signature invalid"));
-        say(Line::Kind::Failure, QStringLiteral("download failed"));
+        say(Line::Kind::Note, tr("package signature invalid"));
+        say(Line::Kind::Failure, tr("download failed"));
         break;
     case PackageFetch::Outcome::Rejected:
         qWarning("update package rejected: %s", qPrintable(fetch->errorString()));
-        say(Line::Kind::Failure, QStringLiteral("update package rejected"));
+        say(Line::Kind::Failure, tr("update package rejected"));
         break;
     }
     say(Line::Kind::Note, fetch->reason());
@@ -282,7 +282,7 @@ bool UpdateRun::leave()
     if (current == Stage::Closing)
         return false;
     if (current == Stage::Installing && use->cancel()) {
-        say(Line::Kind::Note, QStringLiteral("cancelling the update..."));
+        say(Line::Kind::Note, tr("cancelling the update..."));
         setStage(Stage::Closing);
         return false;
     }
@@ -325,7 +325,7 @@ void UpdateRun::useFinished(PackageUse::Outcome outcome)
     case PackageUse::Outcome::NotStarted:
         qWarning("update could not be started: %s: %s", qPrintable(use->program()),
                  qPrintable(use->errorString()));
-        say(Line::Kind::Failure, QStringLiteral("update could not be started: ") + use->program());
+        say(Line::Kind::Failure, tr("update could not be started: %1").arg(use->program()));
         say(Line::Kind::Note, FailureText::notStarted(use->startProblem()));
         return emit finished(Outcome::Failed);
     case PackageUse::Outcome::NotInstalled:
@@ -343,7 +343,7 @@ void UpdateRun::showInstallFailure()
     const QString reason = use->errorString();
     qWarning("update not installed: %s", qPrintable(reason));
     if (use->error() == PackageInstaller::Error::RollBackIncomplete)
-        return blockUpdate(QStringLiteral("the update could not be undone completely: ") + reason);
+        return blockUpdate(tr("the update could not be undone completely: %1").arg(reason));
     if (use->error() == PackageInstaller::Error::Busy) {
         heldElsewhere = true;
         setStage(current);

@@ -2,7 +2,8 @@
 # Sourced by the other scripts.
 
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev python3-qdarkstyle libarchive-dev libssl-dev
-    binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix fonts-dejavu-core minisign zstd libzstd-dev)
+    binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix fonts-dejavu-core minisign zstd libzstd-dev
+    qttools5-dev-tools qttranslations5-l10n)
 FUZZ_PACKAGES=(clang libfuzzer-14-dev)
 BENCH_PACKAGES=(libarchive-tools unzip)
 # scripts/test-windows: the Windows programs run under Wine.

@@ -1,7 +1,7 @@
 // The real start-up, observed from inside: reports what the user would see of the dialog and
 // whether the theme was in force before the dialog was built, then presses "cancel". With
 // PROBE_MANIFEST_URL set it first presses "check" against that address, then "update". Either
-// way it reports the log.
+// way it reports the log, in the language the start-up chose.
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
 #include "download/networklimits.h"
@@ -14,6 +14,7 @@
 #include <QNetworkProxyFactory>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -47,11 +48,12 @@ void checkAndUpdate(UpdaterDialog *dialog)
     dialog->findChild<QPushButton *>(QStringLiteral("btn_check"))->click();
     const bool answered = QTest::qWaitFor([log] { return !log->toPlainText().isEmpty(); }, 30000);
     std::printf("check-answered=%d\n", answered);
-    dialog->findChild<QPushButton *>(QStringLiteral("btn_update"))->click();
-    const bool ended = QTest::qWaitFor(
-            [log] { return log->toPlainText().contains(QLatin1String("\ndownload failed\n")); },
-            30000);
-    std::printf("update-ended=%d\n", ended);
+    auto *update = dialog->findChild<QPushButton *>(QStringLiteral("btn_update"));
+    if (!update->isEnabled())
+        return;
+    QSignalSpy finished(dialog->updateRun(), &UpdateRun::finished);
+    update->click();
+    std::printf("update-ended=%d\n", finished.wait(30000));
 }
 
 void reportAndCancel()
@@ -68,6 +70,14 @@ void reportAndCancel()
                             .constData());
         const QImage image = dialog->grab().toImage();
         std::printf("background=%s\n", qPrintable(image.pixelColor(2, image.height() / 2).name()));
+        std::printf("button=%s\n",
+                    dialog->findChild<QPushButton *>(QStringLiteral("btn_update"))
+                            ->text()
+                            .toUtf8()
+                            .constData());
+        // What the question box's Yes button says: Qt's own catalogue.
+        std::printf("yes=%s\n",
+                    QCoreApplication::translate("QPlatformTheme", "&Yes").toUtf8().constData());
         if (qEnvironmentVariableIsSet("PROBE_MANIFEST_URL"))
             checkAndUpdate(dialog);
         const QString log

@@ -16,6 +16,8 @@ private slots:
     void themeAppliedBeforeDialog();
     void missingTheme();
     void checkAndDownloadThroughSystemProxy();
+    void language_data();
+    void language();
 };
 
 void tst_Startup::versionArgument_data()
@@ -99,6 +101,76 @@ void tst_Startup::checkAndDownloadThroughSystemProxy()
     const QStringList log = run.values(QStringLiteral("log"));
     QVERIFY2(log.contains(QStringLiteral("latest version : v1.3.0")), qPrintable(log.join('|')));
     QCOMPARE(log.value(log.size() - 2), QStringLiteral("download failed"));
+}
+
+void tst_Startup::language_data()
+{
+    QTest::addColumn<QByteArray>("locale"); // LC_ALL and LANG
+    QTest::addColumn<QByteArray>("languages"); // LANGUAGE, the order of the UI languages
+    QTest::addColumn<QString>("installed"); // 1.3.0 is the latest; 0.0.0 finds no manifest
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("yes");
+
+    const QStringList upToDate { "current software is up-to-date", "version: v1.3.0",
+                                 "click cancel button to quit" };
+    const QStringList checkError { "check error", "the server answered 404 Not Found" };
+    const QStringList german { QString::fromUtf8("Die Software ist auf dem neuesten Stand"),
+                               "Version: v1.3.0",
+                               QString::fromUtf8("Klicken Sie auf \u201eAbbrechen\u201c, um zu "
+                                                 "beenden") };
+    const QStringList germanError { QString::fromUtf8("Fehler bei der Pr\u00fcfung"),
+                                    "der Server antwortete mit 404 Not Found" };
+    const auto row = [](const char *name, const char *locale, const char *languages,
+                        const char *installed, const QStringList &log, bool inGerman) {
+        QTest::newRow(name) << QByteArray(locale) << QByteArray(languages) << installed << log
+                            << (inGerman ? "Aktualisieren" : "update")
+                            << (inGerman ? "&Ja" : "&Yes");
+    };
+    row("German, up to date", "de_DE.UTF-8", "", "1.3.0", german, true);
+    row("Austrian German finds German, check error", "de_AT.UTF-8", "", "0.0.0", germanError, true);
+    row("French, up to date", "fr_FR.UTF-8", "", "1.3.0", upToDate, false);
+    row("French, check error", "fr_FR.UTF-8", "", "0.0.0", checkError, false);
+    row("English, up to date", "en_US.UTF-8", "", "1.3.0", upToDate, false);
+    // The order of several languages is LANGUAGE's, which only Unix reads.
+#ifndef Q_OS_WIN
+    row("English before German", "de_DE.UTF-8", "en_GB:de_DE", "1.3.0", upToDate, false);
+    row("French before German", "fr_FR.UTF-8", "fr_FR:de_DE", "1.3.0", german, true);
+#endif
+}
+
+// The system's locale is read once at start, so each language is a child of its own.
+void tst_Startup::language()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QByteArray, languages);
+    QFETCH(QString, installed);
+    QFETCH(QStringList, log);
+    QFETCH(QString, button);
+    QFETCH(QString, yes);
+
+    HttpTestServer server;
+    HttpTestServer::Response manifest;
+    manifest.body = testsupport::manifest({ { "latest-version", "1.3.0" },
+                                            { "download-url", "http://127.0.0.1:9/inc.zip" },
+                                            { "full-url", "http://127.0.0.1:9/full.exe" } });
+    server.respond(QStringLiteral("/updates.json"), manifest);
+    const QString path = installed == QLatin1String("0.0.0") ? "/missing.json" : "/updates.json";
+    const char *const names[] = { "LC_ALL", "LANG", "LANGUAGE", "PROBE_MANIFEST_URL" };
+    const QByteArray values[] = { locale, locale, languages, server.url(path).toString().toUtf8() };
+    QByteArray kept[4];
+    for (int i = 0; i < 4; ++i) {
+        kept[i] = qEnvironmentVariableIsSet(names[i]) ? qgetenv(names[i]) : QByteArray();
+        qputenv(names[i], values[i]);
+    }
+    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE), { installed });
+    for (int i = 0; i < 4; ++i)
+        kept[i].isNull() ? qunsetenv(names[i]) : qputenv(names[i], kept[i]);
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.values(QStringLiteral("log")), log);
+    QCOMPARE(run.value(QStringLiteral("button")), button);
+    QCOMPARE(run.value(QStringLiteral("yes")), yes);
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)
