@@ -60,8 +60,9 @@ class Nginx:
         self.start()
 
     def start(self):
-        self.process = subprocess.Popen(["timeout", str(int(left())), "nginx", "-q", "-e", "error.log", "-g",
-                                         "daemon off;", "-p", self.folder, "-c", "nginx.conf"])
+        self.process = subprocess.Popen(["timeout", str(int(left())), "nginx", "-q", "-e",
+                                         "error.log", "-g", "daemon off;", "-p", self.folder,
+                                         "-c", "nginx.conf"])
         while self.process.poll() is None:
             with socket.socket() as client:
                 if client.connect_ex(("127.0.0.1", self.port)) == 0:
@@ -155,8 +156,8 @@ class EdgeCache(unittest.TestCase):
         self.edge.start()
         self.assertIn("updated to 1.2.0", self.walk(self.top / "a", "--update", "1.0.0",
                                                     "--no-start"))
-        # Asked with the rest's range and the package's ETag, which nginx makes of the file's time and
-        # size; answered from the slices, and the files installed are the release's.
+        # Asked with the rest's range and the package's ETag, which nginx makes of the file's time
+        # and size; answered from the slices, and the files installed are the release's.
         stat = (self.top / "site/packages" / package).stat()
         resumed = self.edge.log(package)[-1]
         self.assertEqual(resumed[0], "206", resumed)
