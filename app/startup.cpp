@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/builtintrust.h"
 #include "app/commandline.h"
 #include "app/console.h"
 #include "app/consoleroad.h"
@@ -12,6 +13,7 @@
 #include "verify/minisignkey.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QNetworkProxyFactory>
 #include <QUrl>
 
@@ -55,6 +57,19 @@ int runRoad(const CommandLine &line, RunLog *log)
     return QCoreApplication::exec();
 }
 
+// Before any request, in every mode: what https trusts is the publisher's choice, and a build
+// whose certificates cannot be read says so rather than trust the system's store instead.
+bool applyTrust(QCoreApplication *app)
+{
+    if (BuiltInTrust::apply())
+        return true;
+    Console::attach();
+    Console::err(BuiltInTrust::unreadableText());
+    if (qobject_cast<QApplication *>(app))
+        QMessageBox::critical(nullptr, QStringLiteral("updater"), BuiltInTrust::unreadableText());
+    return false;
+}
+
 } // namespace
 
 int runUpdater(int &argc, char **argv)
@@ -87,6 +102,8 @@ int runUpdater(int &argc, char **argv)
     // Every request goes the way the system sends other programs' traffic; Qt on Windows
     // otherwise connects directly, which networks that only let a proxy out refuse.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
+    if (!applyTrust(app.get()))
+        return usageError;
 
     std::unique_ptr<RunLog> log;
     if (!line.logFile.isEmpty()) {

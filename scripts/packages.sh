@@ -5,6 +5,8 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev python3-qdarkstyle libarchive-dev lib
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix fonts-dejavu-core minisign zstd libzstd-dev
     qttools5-dev-tools qttranslations5-l10n)
 FUZZ_PACKAGES=(clang libfuzzer-14-dev)
+# The tests that run real servers: nginx, with its slice module, for the edge cache.
+TEST_PACKAGES=(nginx-light)
 BENCH_PACKAGES=(libarchive-tools unzip)
 # scripts/test-windows: the Windows programs run under Wine.
 WINDOWS_PACKAGES=(wine wine64)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """docs/publishing.md as a publisher reads it: its blocks marked <!-- runnable --> run in order in
 an empty folder with the test's host, port and key, the command probe (the argument) standing in
-for build/updater; and its nginx block compared with tools/nginx-site.conf.in."""
+for build/updater; and its nginx blocks compared with tools/nginx-site.conf.in and
+tools/nginx-edge.conf.in."""
 
 import os
 import re
@@ -33,14 +34,23 @@ def fenced_after(marker, fence):
 
 
 class RunnableDocs(unittest.TestCase):
-    def test_printed_nginx_block_is_the_template(self):
-        template = (SOURCE / "tools/nginx-site.conf.in").read_text()
-        block = template[template.index("server {"):]
-        for placeholder, value in (("@LISTEN@", "1995"), ("@SERVER_NAME@", "updates.example.com"),
-                                   ("@ROOT@", "/srv/updates")):
-            block = block.replace(placeholder, value)
-        self.assertEqual(fenced_after("the same as the template):\n", "nginx"),
-                         [block])
+    def test_printed_nginx_blocks_are_the_templates(self):
+        rows = [("nginx-site.conf.in", "the same as the template):\n",
+                 {"@LISTEN@": "1995", "@SERVER_NAME@": "updates.example.com",
+                  "@ROOT@": "/srv/updates"}),
+                ("nginx-edge.conf.in", "the same as the edge's template):\n",
+                 {"@CACHE@": "/var/cache/nginx/morvane", "@LISTEN@": "1995 ssl",
+                  "@SERVER_NAME@": "updates.example.com", "@ORIGIN_NAME@": "origin.example.com",
+                  "@ORIGIN@": "https://origin.example.com:1995",
+                  "@ORIGIN_CA@": "/etc/nginx/origin-ca.pem"})]
+        for template, marker, values in rows:
+            with self.subTest(template):
+                # What follows the template's opening comment.
+                block = (SOURCE / "tools" / template).read_text().split("\n\n", 1)[1]
+                for placeholder, value in values.items():
+                    block = block.replace(placeholder, value)
+                self.assertNotIn("@", block)
+                self.assertEqual(fenced_after(marker, "nginx"), [block])
 
     @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
     def test_runnable_blocks(self):
