@@ -3,6 +3,13 @@
 #include <QNetworkReply>
 #include <QUrl>
 
+namespace {
+
+// The reply's own property, so that the fault goes wherever the reply goes.
+constexpr char certificateProperty[] = "updaterCertificateFault";
+
+} // namespace
+
 NetworkFailure NetworkFailure::of(const QNetworkReply &reply)
 {
     NetworkFailure failure;
@@ -26,6 +33,8 @@ NetworkFailure NetworkFailure::of(const QNetworkReply &reply)
         break;
     case QNetworkReply::SslHandshakeFailedError:
         failure.cause = Cause::Secure;
+        failure.certificate = QSslError::SslError(
+                reply.property(certificateProperty).value<int>());
         break;
     case QNetworkReply::ProtocolUnknownError:
         failure.cause = Cause::NotWebAddress;
@@ -43,4 +52,15 @@ QString NetworkFailure::hostOf(const QNetworkReply &reply)
     const QUrl url = reply.request().url();
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
     return url.host() + QLatin1Char(':') + QString::number(port);
+}
+
+void NetworkFailure::watchCertificate(QNetworkReply *reply)
+{
+    // Nothing ignores the faults, so the handshake fails after this; only the first is kept, as
+    // a chain that is not trusted is also reported as of another name.
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply,
+                     [reply](const QList<QSslError> &errors) {
+                         if (!errors.isEmpty() && !reply->property(certificateProperty).isValid())
+                             reply->setProperty(certificateProperty, int(errors.first().error()));
+                     });
 }

@@ -1,6 +1,7 @@
 #ifndef NETWORKFAILURE_H
 #define NETWORKFAILURE_H
 
+#include <QSslError>
 #include <QString>
 
 class QNetworkReply;
@@ -29,6 +30,8 @@ struct NetworkFailure
 
     // The cause of a reply that failed at the network, by its error code.
     static NetworkFailure of(const QNetworkReply &reply);
+    // Keeps the first fault that reply's server certificate is found to have, for of().
+    static void watchCertificate(QNetworkReply *reply);
     // "host:port" of the reply's address, the port always given.
     static QString hostOf(const QNetworkReply &reply);
 
@@ -36,6 +39,9 @@ struct NetworkFailure
     int status = 0;
     QString host;
     qint64 limit = 0;
+    // What was wrong with the server's certificate when the cause is Secure; NoError when the
+    // handshake failed before any certificate was judged.
+    QSslError::SslError certificate = QSslError::NoError;
 };
 
 #endif // NETWORKFAILURE_H
