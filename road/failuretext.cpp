@@ -175,6 +175,12 @@ QString FailureText::unusableManifest()
               "uses");
 }
 
+QString FailureText::insecureAddress()
+{
+    return tr("insecure address in the update information: it came over https but names a "
+              "package to fetch over http");
+}
+
 QString FailureText::signature(Subject subject, const NetworkFailure &fetch,
                                ReleaseTrust::Problem problem)
 {
