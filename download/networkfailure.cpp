@@ -1,12 +1,22 @@
 #include "download/networkfailure.h"
 
 #include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QUrl>
 
 namespace {
 
 // The reply's own property, so that the fault goes wherever the reply goes.
 constexpr char certificateProperty[] = "updaterCertificateFault";
+
+// A server that speaks no TLS version the request allows may hang up on its hello, which Qt then
+// reports as a closed connection rather than a failed handshake. The peer is always verified,
+// so a session that was made has the server's certificate.
+bool hungUpOnHello(const QNetworkReply &reply)
+{
+    return reply.request().url().scheme() == QLatin1String("https")
+            && reply.sslConfiguration().peerCertificate().isNull();
+}
 
 } // namespace
 
@@ -26,6 +36,8 @@ NetworkFailure NetworkFailure::of(const QNetworkReply &reply)
         failure.cause = Cause::HostNotFound;
         break;
     case QNetworkReply::RemoteHostClosedError:
+        failure.cause = hungUpOnHello(reply) ? Cause::Secure : Cause::Lost;
+        break;
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::UnknownNetworkError:
