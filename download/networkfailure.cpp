@@ -45,8 +45,7 @@ NetworkFailure NetworkFailure::of(const QNetworkReply &reply)
         break;
     case QNetworkReply::SslHandshakeFailedError:
         failure.cause = Cause::Secure;
-        failure.certificate = QSslError::SslError(
-                reply.property(certificateProperty).value<int>());
+        failure.certificate = QSslError::SslError(reply.property(certificateProperty).value<int>());
         break;
     case QNetworkReply::ProtocolUnknownError:
         failure.cause = Cause::NotWebAddress;

@@ -834,20 +834,29 @@ void tst_UpdateRoad::secureServer_data()
     QTest::addColumn<QString>("why"); // the line after the failure; empty: update offered
 
     const int modern = QSsl::TlsV1_2OrLater;
-    QTest::newRow("trusted") << "server" << modern << "ca" << "same" << "";
-    QTest::newRow("unknown CA") << "unknown" << modern << "ca" << "same"
+    QTest::newRow("trusted") << "server" << modern << "ca"
+                             << "same"
+                             << "";
+    QTest::newRow("unknown CA") << "unknown" << modern << "ca"
+                                << "same"
                                 << "the server's certificate is not trusted";
-    QTest::newRow("expired") << "expired" << modern << "ca" << "same"
+    QTest::newRow("expired") << "expired" << modern << "ca"
+                             << "same"
                              << "the server's certificate has expired";
-    QTest::newRow("wrong name") << "wrongname" << modern << "ca" << "same"
+    QTest::newRow("wrong name") << "wrongname" << modern << "ca"
+                                << "same"
                                 << "the server's certificate was issued for another name";
-    QTest::newRow("TLS 1.0 only") << "server" << int(QSsl::TlsV1_0) << "ca" << "same"
+    QTest::newRow("TLS 1.0 only") << "server" << int(QSsl::TlsV1_0) << "ca"
+                                  << "same"
                                   << "offers no secure connection of TLS 1.2 or newer";
-    QTest::newRow("system store, no CA built in") << "server" << modern << "system" << "same"
+    QTest::newRow("system store, no CA built in") << "server" << modern << "system"
+                                                  << "same"
                                                   << "the server's certificate is not trusted";
-    QTest::newRow("package: expired") << "server" << modern << "ca" << "expired"
+    QTest::newRow("package: expired") << "server" << modern << "ca"
+                                      << "expired"
                                       << "the server's certificate has expired";
-    QTest::newRow("package: http") << "server" << modern << "ca" << "http"
+    QTest::newRow("package: http") << "server" << modern << "ca"
+                                   << "http"
                                    << "insecure address in the update information";
 }
 
