@@ -1,5 +1,6 @@
 #include "download/network.h"
 
+#include "download/networkfailure.h"
 #include "download/refusedreply.h"
 
 #include <QCoreApplication>
@@ -41,6 +42,7 @@ QNetworkReply *Network::get(QNetworkRequest request, QObject *owner)
     request.setSslConfiguration(tls);
     QNetworkReply *reply = manager()->get(request);
     reply->setParent(owner);
+    NetworkFailure::watchCertificate(reply);
     return reply;
 }
 

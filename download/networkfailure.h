@@ -1,6 +1,7 @@
 #ifndef NETWORKFAILURE_H
 #define NETWORKFAILURE_H
 
+#include <QSslError>
 #include <QString>
 
 class QNetworkReply;
@@ -34,6 +35,8 @@ struct NetworkFailure
 
     // The cause of a reply that failed at the network, by its error code.
     static NetworkFailure of(const QNetworkReply &reply);
+    // Keeps the first fault that reply's server certificate is found to have, for of().
+    static void watchCertificate(QNetworkReply *reply);
     // "host:port" of the reply's address, the port always given.
     static QString hostOf(const QNetworkReply &reply);
 
@@ -42,6 +45,9 @@ struct NetworkFailure
     QString host;
     qint64 limit = 0;
     QString address; // where a redirect leads
+    // What was wrong with the server's certificate when the cause is Secure; NoError when the
+    // handshake failed before any certificate was judged.
+    QSslError::SslError certificate = QSslError::NoError;
 };
 
 #endif // NETWORKFAILURE_H

@@ -119,10 +119,12 @@ TransferWatch::Error TransferWatch::judge(QString &line, NetworkFailure *failure
     }
     if (reply->error() != QNetworkReply::NoError) {
         line = reply->errorString();
-        // An answer with a status of its own, or an address of no scheme we fetch, is refused;
-        // anything else never arrived whole.
-        const bool refused
-                = (status != 0 && !usable) || reply->error() == QNetworkReply::ProtocolUnknownError;
+        // An answer with a status of its own, an address of no scheme we fetch, or a server that
+        // cannot prove who it is, is refused: asking again would not change it. Anything else
+        // never arrived whole.
+        const bool refused = (status != 0 && !usable)
+                || reply->error() == QNetworkReply::ProtocolUnknownError
+                || reply->error() == QNetworkReply::SslHandshakeFailedError;
         if (status != 0 && !usable)
             statusFailure(*reply, values);
         return refused ? Error::Refused : Error::Network;

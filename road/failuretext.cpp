@@ -49,6 +49,44 @@ QString statusText(int status)
                             : FailureText::tr("the server answered %1 %2").arg(status).arg(phrase);
 }
 
+// Why the handshake with host failed, by the first fault of its certificate.
+QString secureText(QSslError::SslError fault, const QString &host)
+{
+    switch (fault) {
+    case QSslError::NoError:
+        return FailureText::tr("the server %1 offers no secure connection of TLS 1.2 or newer")
+                .arg(host);
+    case QSslError::HostNameMismatch:
+        return FailureText::tr("the server's certificate was issued for another name");
+    case QSslError::CertificateExpired:
+        return FailureText::tr("the server's certificate has expired");
+    case QSslError::CertificateNotYetValid:
+        return FailureText::tr("the server's certificate is not valid yet; check the computer's "
+                               "date and time");
+    case QSslError::CertificateRevoked:
+        return FailureText::tr("the server's certificate has been revoked");
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::UnableToDecryptCertificateSignature:
+    case QSslError::UnableToDecodeIssuerPublicKey:
+    case QSslError::CertificateSignatureFailed:
+    case QSslError::InvalidCaCertificate:
+    case QSslError::PathLengthExceeded:
+    case QSslError::CertificateUntrusted:
+    case QSslError::CertificateRejected:
+    case QSslError::SubjectIssuerMismatch:
+    case QSslError::AuthorityIssuerSerialNumberMismatch:
+    case QSslError::CertificateBlacklisted:
+        return FailureText::tr("the server's certificate is not trusted");
+    default:
+        break;
+    }
+    return FailureText::tr("the server's certificate cannot be used for a secure connection");
+}
+
 } // namespace
 
 QString FailureText::network(const NetworkFailure &failure)
@@ -76,7 +114,7 @@ QString FailureText::network(const NetworkFailure &failure)
     case Cause::NotWebAddress:
         return tr("the address is not an http or https address");
     case Cause::Secure:
-        return tr("no secure connection to %1 could be made").arg(failure.host);
+        return secureText(failure.certificate, failure.host);
     case Cause::Empty:
         return tr("the server sent an empty file");
     case Cause::Malformed:
@@ -149,6 +187,12 @@ QString FailureText::unusableManifest()
 {
     return tr("the update information holds a version or an address longer than any release "
               "uses");
+}
+
+QString FailureText::insecureAddress()
+{
+    return tr("insecure address in the update information: it came over https but names a "
+              "package to fetch over http");
 }
 
 QString FailureText::signature(Subject subject, const NetworkFailure &fetch,

@@ -28,6 +28,8 @@ public:
     // A body that is not the JSON of the update information, with where it breaks.
     static QString notJson(const QByteArray &body);
     static QString unusableManifest();
+    // Update information read over https that names a package to fetch over http.
+    static QString insecureAddress();
     // A signature that was not published, could not be fetched, or does not vouch for subject.
     static QString signature(Subject subject, const NetworkFailure &fetch,
                              ReleaseTrust::Problem problem);

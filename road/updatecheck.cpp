@@ -28,7 +28,9 @@ void UpdateCheck::start(const QString &manifestUrl, const QString &platformKey)
 {
     const int round = ++lastRound;
     rounds[round].platformKey = platformKey;
-    rounds[round].fileName = QUrl(manifestUrl, QUrl::TolerantMode).fileName();
+    const QUrl address(manifestUrl, QUrl::TolerantMode);
+    rounds[round].fileName = address.fileName();
+    rounds[round].secure = address.scheme() == QLatin1String("https");
     QTimer::singleShot(NetworkLimits::checkDeadlineMs, this, [this, round] { expire(round); });
     send(manifestUrl, NetworkLimits::manifestMaxBytes, round, false);
     if (trust.isSigned())
@@ -123,6 +125,12 @@ UpdateCheck::Result UpdateCheck::judge(const Round &round) const
         result.reason = FailureText::unusableManifest();
         break;
     case Manifest::Status::Read:
+        result.detail = round.secure ? insecureAddress(result.manifest) : QString();
+        if (!result.detail.isEmpty()) {
+            result.outcome = Outcome::Unusable;
+            result.reason = FailureText::insecureAddress();
+            break;
+        }
         result.outcome = Outcome::Read;
         // Unsigned, anyone could have written the expiry as well.
         if (trust.isSigned())
@@ -132,6 +140,19 @@ UpdateCheck::Result UpdateCheck::judge(const Round &round) const
         break;
     }
     return result;
+}
+
+// What a manifest read over https must not lead to: a package, its signature or an installer
+// fetched over plain http, which anyone on the way could swap or, unsigned, change. Addresses
+// that are not web addresses at all are refused where they are fetched.
+QString UpdateCheck::insecureAddress(const Manifest &manifest)
+{
+    for (const QString &address : { manifest.downloadUrl, manifest.fullUrl, manifest.deltaUrl }) {
+        const QUrl url(address, QUrl::TolerantMode);
+        if (Network::isWebAddress(url) && url.scheme() != QLatin1String("https"))
+            return QStringLiteral("an http address in a manifest read over https: ") + address;
+    }
+    return QString();
 }
 
 // A signed manifest replayed long after its release would keep telling users they are up to

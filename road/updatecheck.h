@@ -29,7 +29,8 @@ public:
         SignatureInvalid, // signed build: its signature missing or not the publisher's
         Expired, // signed build: past its expiry, or without one where one is required
         NotJson, // no JSON to read
-        Unusable // JSON with values no publisher writes
+        Unusable // JSON with values no publisher writes, or an http address in one read
+                 // over https
     };
     struct Result
     {
@@ -56,6 +57,7 @@ private:
         int pending = 0;
         QString platformKey;
         QString fileName; // the manifest URL's last segment, which its signature must name
+        bool secure = false; // read over https, so every address it names must be too
         bool late = false; // the deadline passed before every reply was in
         QList<QPointer<QNetworkReply>> replies;
         QByteArray manifest;
@@ -71,6 +73,7 @@ private:
     void expire(int round);
     Result judge(const Round &round) const;
     static QString expiryProblem(const Manifest &manifest);
+    static QString insecureAddress(const Manifest &manifest);
 
     const ReleaseTrust &trust;
     // Presses still waiting for a reply, by their number.

@@ -1,5 +1,8 @@
 #include "httptestserver.h"
 
+#include <QFile>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -212,9 +215,42 @@ void HttpTestServer::respond(const QString &path, const QList<Response> &script)
     responses.insert(path, script);
 }
 
+bool HttpTestServer::useTls(const QString &certificateFile, const QString &keyFile,
+                            QSsl::SslProtocol protocol)
+{
+    QFile certificate(certificateFile);
+    QFile key(keyFile);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        return false;
+    tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certificate.readAll(), QSsl::Pem));
+    tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec, QSsl::Pem));
+    tls.setProtocol(protocol);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return !tls.localCertificate().isNull() && !tls.privateKey().isNull();
+}
+
+void HttpTestServer::incomingConnection(qintptr descriptor)
+{
+    if (tls.localCertificate().isNull())
+        return QTcpServer::incomingConnection(descriptor);
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setSslConfiguration(tls);
+    addPendingConnection(socket);
+    socket->startServerEncryption();
+}
+
 QUrl HttpTestServer::url(const QString &path) const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path));
+    const char *scheme = tls.localCertificate().isNull() ? "http" : "https";
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                        .arg(QLatin1String(scheme))
+                        .arg(serverPort())
+                        .arg(path));
 }
 
 QStringList HttpTestServer::requests() const

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSslConfiguration>
 #include <QStringList>
 #include <QTcpServer>
 #include <QUrl>
@@ -12,8 +13,8 @@
 // A scripted HTTP/1.1 server on 127.0.0.1 for tests and benchmarks. It listens on a free port
 // from construction until it is destroyed, answers each request with the response set for its
 // path (404 for any other path) and closes the connection after every response. A path may have a
-// script of responses instead, one per request in turn, the last for every request after. It
-// lives in the thread that creates it.
+// script of responses instead, one per request in turn, the last for every request after. With
+// useTls() it serves the same over https. It lives in the thread that creates it.
 //
 //     HttpTestServer server;
 //     HttpTestServer::Response package;
@@ -72,7 +73,13 @@ public:
     void respond(const QString &path, const Response &response);
     // Sets the script of responses to the later requests of path.
     void respond(const QString &path, const QList<Response> &script);
-    // http://127.0.0.1:<port><path>
+    // From now on every connection is TLS with the PEM certificate and key of these files, and
+    // only protocol is spoken (QSsl::TlsV1_0: a server that offers nothing newer; OpenSSL 3 then
+    // needs a security level of 0, which the process's OpenSSL configuration must give). False
+    // when either file cannot be read.
+    bool useTls(const QString &certificateFile, const QString &keyFile,
+                QSsl::SslProtocol protocol = QSsl::TlsV1_2OrLater);
+    // http://127.0.0.1:<port><path>, or https:// after useTls()
     QUrl url(const QString &path) const;
     // The paths of all requests received so far, in order of arrival.
     QStringList requests() const;
@@ -83,8 +90,13 @@ public:
     // prime length no piece size divides, so a lost or repeated piece changes what follows.
     static QByteArray generated(qint64 offset, qint64 size);
 
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
 private:
     Response route(const QByteArray &head);
+
+    QSslConfiguration tls; // without a certificate: plain http
 
     QHash<QString, QList<Response>> responses;
     QStringList received;

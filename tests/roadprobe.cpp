@@ -7,11 +7,13 @@
 // key it is a signed build. Retries come after 20 ms. ROAD_LIMIT_MS, when set, shortens the network
 // time limits (no byte for that long, or too slow over twice that long) and allows one retry, so
 // that hostile servers take seconds. ROAD_REQUIRE_EXPIRY=1 builds it as UPDATER_REQUIRE_EXPIRY
-// would. It presses "check", then "update" when it is offered,
+// would. ROAD_CA_FILE, when set, names the PEM certificates https trusts in place of the system's
+// store, as UPDATER_CA_FILE would. It presses "check", then "update" when it is offered,
 // answers the question, and reports what the dialog showed. Exit status: 0 when the updater quit by
 // itself, 3 when the dialog stayed open at the end of the road, 4 when the road had not ended by
 // the deadline: the test's own, so that a busy machine slows the road rather than failing it.
 #include "dialog/updaterdialog.h"
+#include "download/network.h"
 #include "download/networklimits.h"
 #include "road/settings.h"
 
@@ -98,6 +100,9 @@ int main(int argc, char *argv[])
     const bool answerYes = cancelInstall || alter || again || qstrcmp(argv[4], "yes") == 0;
     publicKey = argc == 6 ? QString::fromUtf8(argv[5]) : QString();
     requireExpiry = qEnvironmentVariableIntValue("ROAD_REQUIRE_EXPIRY") == 1;
+    if (qEnvironmentVariableIsSet("ROAD_CA_FILE"))
+        Network::setTrustedCertificates(
+                QSslCertificate::fromPath(qEnvironmentVariable("ROAD_CA_FILE")));
     NetworkLimits::retryDelayMs = 20;
     if (const int limit = qEnvironmentVariableIntValue("ROAD_LIMIT_MS")) {
         NetworkLimits::stallTimeoutMs = limit;

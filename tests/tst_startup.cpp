@@ -1,3 +1,4 @@
+#include "app/builtintrust.h"
 #include "httptestserver.h"
 #include "testplatform.h"
 #include "testsupport.h"
@@ -18,6 +19,8 @@ private slots:
     void checkAndDownloadThroughSystemProxy();
     void language_data();
     void language();
+    void builtInCertificates_data();
+    void builtInCertificates();
 };
 
 void tst_Startup::versionArgument_data()
@@ -174,4 +177,30 @@ void tst_Startup::language()
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)
+// What UPDATER_CA_FILE compiles in is taken whole or not at all: a certificate Qt cannot read
+// must not leave the others, or none, which would mean the system's store.
+void tst_Startup::builtInCertificates_data()
+{
+    using testsupport::fixture;
+    using testsupport::readFile;
+    const QByteArray ca = readFile(fixture(QStringLiteral("tls/ca.pem")));
+    const QByteArray server = readFile(fixture(QStringLiteral("tls/server.pem")));
+    QByteArray damaged = server;
+    damaged[damaged.indexOf('\n') + 20] = '*';
+    QTest::addColumn<QByteArray>("pem");
+    QTest::addColumn<int>("taken");
+    QTest::newRow("one") << ca << 1;
+    QTest::newRow("two, with text between") << ca + "# the server\n" + server << 2;
+    QTest::newRow("one damaged") << ca + damaged << 0;
+    QTest::newRow("one cut short") << ca + server.left(server.size() / 2) << 0;
+    QTest::newRow("a key only") << readFile(fixture(QStringLiteral("tls/server.key"))) << 0;
+}
+
+void tst_Startup::builtInCertificates()
+{
+    QFETCH(QByteArray, pem);
+    QFETCH(int, taken);
+    QCOMPARE(BuiltInTrust::certificatesOf(pem).size(), taken);
+}
+
 #include "tst_startup.moc"

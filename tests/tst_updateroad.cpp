@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,6 +44,8 @@ private slots:
     void signedRoad();
     void deltaPackage_data();
     void deltaPackage();
+    void secureServer_data();
+    void secureServer();
 
 private:
     QString file(const QString &name) const { return appDir->filePath(name); }
@@ -94,6 +97,11 @@ void tst_UpdateRoad::initTestCase()
 {
     publisherKey = fixtureKey(QStringLiteral("publisher"));
     QVERIFY(!publisherKey.isEmpty());
+    // OpenSSL reads its configuration once, at its first use: the test's servers may then speak
+    // TLS 1.0, and the roads, started later without it, keep the system's configuration.
+    qputenv("OPENSSL_CONF", fixture(QStringLiteral("tls/tls10.cnf")).toLocal8Bit());
+    QVERIFY(QSslSocket::supportsSsl());
+    qunsetenv("OPENSSL_CONF");
 }
 
 void tst_UpdateRoad::init()
@@ -851,3 +859,91 @@ void tst_UpdateRoad::deltaPackage()
 
 QTEST_GUILESS_MAIN(tst_UpdateRoad)
 #include "tst_updateroad.moc"
+
+void tst_UpdateRoad::secureServer_data()
+{
+    QTest::addColumn<QString>("certificate"); // of the server of the update information
+    QTest::addColumn<int>("protocol"); // the only one that server speaks
+    QTest::addColumn<QString>("trust"); // "ca": the tests' CA is built in; "system": none is
+    QTest::addColumn<QString>("package"); // "same" server, "http" to it, or "expired" elsewhere
+    QTest::addColumn<QString>("why"); // the line after the failure; empty: update offered
+
+    const int modern = QSsl::TlsV1_2OrLater;
+    QTest::newRow("trusted") << "server" << modern << "ca"
+                             << "same"
+                             << "";
+    QTest::newRow("unknown CA") << "unknown" << modern << "ca"
+                                << "same"
+                                << "the server's certificate is not trusted";
+    QTest::newRow("expired") << "expired" << modern << "ca"
+                             << "same"
+                             << "the server's certificate has expired";
+    QTest::newRow("wrong name") << "wrongname" << modern << "ca"
+                                << "same"
+                                << "the server's certificate was issued for another name";
+    QTest::newRow("TLS 1.0 only") << "server" << int(QSsl::TlsV1_0) << "ca"
+                                  << "same"
+                                  << "offers no secure connection of TLS 1.2 or newer";
+    QTest::newRow("system store, no CA built in") << "server" << modern << "system"
+                                                  << "same"
+                                                  << "the server's certificate is not trusted";
+    QTest::newRow("package: expired") << "server" << modern << "ca"
+                                      << "expired"
+                                      << "the server's certificate has expired";
+    QTest::newRow("package: http") << "server" << modern << "ca"
+                                   << "http"
+                                   << "insecure address in the update information";
+}
+
+void tst_UpdateRoad::secureServer()
+{
+    QFETCH(QString, certificate);
+    QFETCH(int, protocol);
+    QFETCH(QString, trust);
+    QFETCH(QString, package);
+    QFETCH(QString, why);
+
+    const auto tls = [](HttpTestServer *to, const QString &name, int protocol) {
+        return to->useTls(fixture("tls/" + name + ".pem"), fixture("tls/" + name + ".key"),
+                          QSsl::SslProtocol(protocol));
+    };
+    QVERIFY(tls(server.data(), certificate, protocol));
+    if (protocol == QSsl::TlsV1_0) {
+        // The row is only worth its name if the server does speak TLS 1.0.
+        QSslSocket client;
+        QSslConfiguration old = QSslConfiguration::defaultConfiguration();
+        old.setProtocol(QSsl::TlsV1_0);
+        old.setPeerVerifyMode(QSslSocket::VerifyNone);
+        client.setSslConfiguration(old);
+        QSignalSpy encrypted(&client, &QSslSocket::encrypted);
+        client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->serverPort());
+        QVERIFY(encrypted.wait(roadDeadlineMs));
+    }
+    HttpTestServer elsewhere;
+    QVERIFY(tls(&elsewhere, QStringLiteral("expired"), QSsl::TlsV1_2OrLater));
+    QUrl packageUrl = (package == QLatin1String("expired") ? elsewhere : *server)
+                              .url(QStringLiteral("/Morvane-1.1.0.zip"));
+    if (package == QLatin1String("http"))
+        packageUrl.setScheme(QStringLiteral("http"));
+    server->respond(QStringLiteral("/updates.json"),
+                    answer(manifest({ { "latest-version", "1.1.0" },
+                                      { "download-url", packageUrl.toString() } })));
+    const QByteArray zipped = zip({ { "Morvane.exe", "#!/bin/sh\n" } });
+    servePackage(QStringLiteral("/Morvane-1.1.0.zip"), zipped, "Morvane-1.1.0.zip");
+    elsewhere.respond(QStringLiteral("/Morvane-1.1.0.zip"), answer(zipped));
+    if (trust == QLatin1String("ca"))
+        qputenv("ROAD_CA_FILE", fixture(QStringLiteral("tls/ca.pem")).toLocal8Bit());
+    const ProbeRun road = drive(QStringLiteral("1.0.0"), "no");
+    qunsetenv("ROAD_CA_FILE");
+
+    const QStringList log = road.values(QStringLiteral("log"));
+    QCOMPARE(road.exitCode, 3);
+    QVERIFY2(why.isEmpty() == log.contains(QStringLiteral("download finished")),
+             qPrintable(log.join(QLatin1Char('|'))));
+    if (!why.isEmpty())
+        QVERIFY2(log.last().contains(why), qPrintable(log.join(QLatin1Char('|'))));
+    // Nothing is fetched over http, and a package only from a server that proved who it is.
+    QCOMPARE(server->requests().contains(QStringLiteral("/Morvane-1.1.0.zip")),
+             package == QLatin1String("same") && why.isEmpty());
+    QCOMPARE(elsewhere.requests(), QStringList());
+}
