@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>BuiltInTrust</name>
+    <message>
+        <source>The updater&apos;s built-in certificates cannot be read, so it cannot check any server. Install the updater again.</source>
+        <translation>Die eingebauten Zertifikate des Updaters lassen sich nicht lesen, daher kann er keinen Server prüfen. Installieren Sie den Updater neu.</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>Updates Morvane in the folder of this program. Without an option, or with the installed version alone, it opens its window.</source>
@@ -152,10 +159,6 @@ updater --help nennt die Optionen</translation>
         <translation>die Adresse ist keine http- oder https-Adresse</translation>
     </message>
     <message>
-        <source>no secure connection to %1 could be made</source>
-        <translation>zu %1 ließ sich keine sichere Verbindung aufbauen</translation>
-    </message>
-    <message>
         <source>the server sent an empty file</source>
         <translation>der Server schickte eine leere Datei</translation>
     </message>
@@ -302,6 +305,58 @@ updater --help nennt die Optionen</translation>
     <message>
         <source>%1 KB</source>
         <translation>%1 KB</translation>
+    </message>
+    <message>
+        <source>the server %1 offers no secure connection of TLS 1.2 or newer</source>
+        <translation>der Server %1 bietet keine sichere Verbindung mit TLS 1.2 oder neuer an</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate was issued for another name</source>
+        <translation>das Zertifikat des Servers wurde für einen anderen Namen ausgestellt</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate has expired</source>
+        <translation>das Zertifikat des Servers ist abgelaufen</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate is not valid yet; check the computer&apos;s date and time</source>
+        <translation>das Zertifikat des Servers ist noch nicht gültig; prüfen Sie Datum und Uhrzeit des Computers</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate has been revoked</source>
+        <translation>das Zertifikat des Servers wurde widerrufen</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate is not trusted</source>
+        <translation>dem Zertifikat des Servers wird nicht vertraut</translation>
+    </message>
+    <message>
+        <source>the server&apos;s certificate cannot be used for a secure connection</source>
+        <translation>das Zertifikat des Servers taugt nicht für eine sichere Verbindung</translation>
+    </message>
+    <message>
+        <source>the update server redirects the update information to %1; redirects are not followed</source>
+        <translation>der Update-Server leitet die Update-Informationen nach %1 um; Umleitungen wird nicht gefolgt</translation>
+    </message>
+    <message>
+        <source>the server redirected more than %1 times</source>
+        <translation>der Server hat mehr als %1-mal umgeleitet</translation>
+    </message>
+    <message>
+        <source>the server&apos;s redirects go round in a loop</source>
+        <translation>die Umleitungen des Servers drehen sich im Kreis</translation>
+    </message>
+    <message>
+        <source>the server redirected to %1, which is not an http or https address</source>
+        <translation>der Server hat nach %1 umgeleitet, einer Adresse, die weder http noch https ist</translation>
+    </message>
+    <message>
+        <source>the server redirected from a secure (https) address to an insecure one: %1</source>
+        <translation>der Server hat von einer sicheren (https) auf eine unsichere Adresse umgeleitet: %1</translation>
+    </message>
+    <message>
+        <source>insecure address in the update information: it came over https but names a package to fetch over http</source>
+        <translation>unsichere Adresse in den Update-Informationen: Sie kamen über https, nennen aber ein Paket, das über http geladen würde</translation>
     </message>
 </context>
 <context>
