@@ -1,4 +1,5 @@
 #include "download/downloader.h"
+#include "download/network.h"
 #include "download/networklimits.h"
 #include "httptestserver.h"
 #include "testplatform.h"
@@ -752,6 +753,7 @@ void tst_Downloader::redirects_data()
     QTest::addColumn<QList<HttpTestServer::Response>>("stored"); // in turn, at both hosts
     QTest::addColumn<QString>("name"); // the saved name; empty: the download fails
     QTest::addColumn<QString>("reason"); // how errorString() starts on failure
+    QTest::addColumn<bool>("secure"); // the manifest's address is https, the storage http
 
     const qint64 size = 1024 * 1024 + 7;
     const QByteArray tag = "\"s3\"";
@@ -764,29 +766,34 @@ void tst_Downloader::redirects_data()
     const QList<HttpTestServer::Response> whole { stored(-1) };
     const QString blob = QStringLiteral("{storage}/blob/x7Qz?sig=1");
     QTest::newRow("other host") << QStringList("302 " + blob) << whole << "Morvane-1.3.zip"
-                                << QString();
+                                << QString() << false;
     QTest::newRow("same host, relative Location, 303")
-            << QStringList("303 ../blob/x7Qz?sig=1") << whole << "Morvane-1.3.zip" << QString();
+            << QStringList("303 ../blob/x7Qz?sig=1") << whole << "Morvane-1.3.zip" << QString()
+            << false;
     QTest::newRow("five hops, 307 and 308")
             << QStringList { "307 /h1", "308 /h2", "302 h3", "301 /h4", "307 " + blob } << whole
-            << "Morvane-1.3.zip" << QString();
+            << "Morvane-1.3.zip" << QString() << false;
     QList<HttpTestServer::Response> named = whole;
     named.first().headers.prepend(
             { "Content-Disposition", "attachment; filename=\"Morvane-1.3-full.zip\"" });
     QTest::newRow("the final answer names it")
-            << QStringList("302 " + blob) << named << "Morvane-1.3-full.zip" << QString();
+            << QStringList("302 " + blob) << named << "Morvane-1.3-full.zip" << QString() << false;
     // Cut on the storage side: the retry asks the manifest's address again, then the rest.
     QTest::newRow("resume after a redirect")
             << QStringList("302 " + blob)
             << QList<HttpTestServer::Response> { stored(300 * 1024), stored(-1) }
-            << "Morvane-1.3.zip" << QString();
+            << "Morvane-1.3.zip" << QString() << false;
     QTest::newRow("six hops") << QStringList { "302 /h1", "302 /h2", "302 /h3",
                                                "302 /h4", "302 /h5", "302 " + blob }
-                              << whole << QString() << "more than 5 redirects";
+                              << whole << QString() << "more than 5 redirects" << false;
     QTest::newRow("a loop") << QStringList { "302 /h1", "302 /releases/Morvane-1.3.zip" } << whole
-                            << QString() << "redirected in a loop back to http://127.0.0.1:";
+                            << QString()
+                            << "redirected in a loop back to http://127.0.0.1:" << false;
     QTest::newRow("to file://") << QStringList("302 file:///etc/passwd") << whole << QString()
-                                << "redirected to file:///etc/passwd, not an http or https";
+                                << "redirected to file:///etc/passwd, not an http or https"
+                                << false;
+    QTest::newRow("https to http") << QStringList("302 " + blob) << whole << QString()
+                                   << "redirected from https to http://127.0.0.1:" << true;
 }
 
 void tst_Downloader::redirects()
@@ -794,6 +801,14 @@ void tst_Downloader::redirects()
     QFETCH(QStringList, hops);
     QFETCH(QList<HttpTestServer::Response>, stored);
     QFETCH(QString, name);
+    QFETCH(bool, secure);
+    if (secure) {
+        QVERIFY(server->useTls(testsupport::fixture("tls/server.pem"),
+                               testsupport::fixture("tls/server.key")));
+        Network::setTrustedCertificates(
+                QSslCertificate::fromPath(testsupport::fixture("tls/ca.pem")));
+    }
+    const auto trustSystem = qScopeGuard([] { Network::setTrustedCertificates({}); });
     HttpTestServer storage;
     const QString origin = QStringLiteral("/releases/Morvane-1.3.zip");
     const QString blob = QStringLiteral("/blob/x7Qz?sig=1");
