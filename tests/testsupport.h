@@ -48,9 +48,10 @@ struct ProbeRun
         if (!finished.wait(timeoutMs) || probe.exitStatus() != QProcess::NormalExit) {
             probe.kill();
             probe.waitForFinished();
-            // What the child said on its way down is all there is to go on.
-            qWarning("%s did not end normally: %s", qPrintable(program),
-                     probe.readAllStandardError().constData());
+            // What the child said on its way down, and how far it got, is all there is to go on.
+            qWarning("%s did not end normally: %s\n%s", qPrintable(program),
+                     probe.readAllStandardError().constData(),
+                     probe.readAllStandardOutput().constData());
             return result;
         }
         result.exitCode = probe.exitCode();
