@@ -1,22 +1,27 @@
-// The real start-up, observed from inside: reports what the user would see of the dialog and
-// whether the theme was in force before the dialog was built, then presses "cancel". With
-// PROBE_MANIFEST_URL set it first presses "check" against that address, then "update". Either
-// way it reports the log.
+// The real start-up, observed from inside: reports what the user would see of the dialog, whether
+// the theme was in force before the dialog was built and the picture in its first frame, then
+// presses "cancel". With PROBE_MANIFEST_URL set it first presses "check" against that address,
+// then "update". Either way it reports the log.
 #include "app/startup.h"
 #include "dialog/updaterdialog.h"
 #include "download/networklimits.h"
 #include "road/settings.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QEvent>
+#include <QHash>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkProxyFactory>
+#include <QPixmapCache>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -33,10 +38,68 @@ public:
             seen = true;
             std::printf("theme-before-dialog=%d\n", !qApp->styleSheet().isEmpty());
         }
+        // The picture in the first frame: grabbed once the repaint that first painted it is done.
+        if (event->type() == QEvent::Paint && watched->objectName() == QLatin1String("labelIcon")
+            && !frames.contains(watched)) {
+            auto *label = static_cast<QLabel *>(watched);
+            frames.insert(label, QImage());
+            QTimer::singleShot(0, label, [this, label] {
+                // A window of the raster platforms paints into an image.
+                const auto *store = dynamic_cast<QImage *>(label->backingStore()->paintDevice());
+                const qreal ratio = label->devicePixelRatioF();
+                const QRect area(label->mapTo(label->window(), QPoint()) * ratio,
+                                 label->size() * ratio);
+                frames.insert(label, store ? store->copy(area) : QImage());
+            });
+        }
         return false;
     }
     bool seen = false;
+    QHash<QObject *, QImage> frames;
 };
+
+FirstDialogEvent *observer = nullptr;
+
+// The largest difference in one channel between two pictures; 256 when their sizes differ or
+// there is none.
+int largestDifference(const QImage &one, const QImage &other)
+{
+    const QImage a = one.convertToFormat(QImage::Format_RGB32);
+    const QImage b = other.convertToFormat(QImage::Format_RGB32);
+    int largest = a.size() == b.size() && !a.isNull() ? 0 : 256;
+    for (int y = 0; y < a.height() && largest < 256; ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = std::max({ largest, std::abs(qRed(p) - qRed(q)),
+                                 std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q)) });
+        }
+    }
+    return largest;
+}
+
+// The first frame of a dialog's picture.
+QImage firstFrame(const UpdaterDialog *dialog)
+{
+    QObject *label = dialog->findChild<QLabel *>(QStringLiteral("labelIcon"));
+    return QTest::qWaitFor([label] { return !observer->frames.value(label).isNull(); }, 30000)
+            ? observer->frames.value(label)
+            : QImage();
+}
+
+// The first frame's picture against the first frame of another dialog whose label draws it from
+// the file itself, nothing cached; and against the dialog's background.
+void reportPicture(UpdaterDialog *dialog)
+{
+    const QImage frame = firstFrame(dialog);
+    QPixmapCache::clear();
+    UpdaterDialog uncached;
+    uncached.show();
+    std::printf("picture-difference=%d\n", largestDifference(frame, firstFrame(&uncached)));
+    QImage background(frame.size(), QImage::Format_RGB32);
+    background.fill(dialog->grab().toImage().pixel(2, dialog->height() / 2));
+    std::printf("picture-contrast=%d\n", largestDifference(frame, background));
+    std::printf("gl-integration-set=%d\n", qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"));
+}
 
 // Check, then update; the package is expected to fail, so that no question is asked.
 void checkAndUpdate(UpdaterDialog *dialog)
@@ -66,6 +129,7 @@ void reportAndCancel()
                             ->text()
                             .toUtf8()
                             .constData());
+        reportPicture(dialog);
         const QImage image = dialog->grab().toImage();
         std::printf("background=%s\n", qPrintable(image.pixelColor(2, image.height() / 2).name()));
         if (qEnvironmentVariableIsSet("PROBE_MANIFEST_URL"))
@@ -81,7 +145,8 @@ void reportAndCancel()
 
 void observeStartup()
 {
-    qApp->installEventFilter(new FirstDialogEvent(qApp));
+    observer = new FirstDialogEvent(qApp);
+    qApp->installEventFilter(observer);
     // Queued: runs once the event loop has started, with the dialog shown.
     QTimer::singleShot(0, qApp, reportAndCancel);
 }
