@@ -50,8 +50,7 @@ int runWindow(RunLog *log, PictureCache &picture, bool glLeftOut)
         log->follow(dialog.updateRun());
     dialog.reportRecovery(recovered, recovery.errorString());
     // The label takes its picture from the cache when the dialog is shown, not before.
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    picture.install(screen ? screen->devicePixelRatio() : 1.0);
+    picture.install();
     dialog.show();
     if (glLeftOut)
         qunsetenv(glIntegration);
@@ -94,8 +93,11 @@ int runUpdater(int &argc, char **argv)
             : std::make_unique<QApplication>(argc, argv);
     // The picture's reader had the image plugins looked for before the application object
     // existed, without the program's folder: they are looked for again, with it.
-    if (picture)
+    if (picture) {
         QCoreApplication::setLibraryPaths(QCoreApplication::libraryPaths());
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        picture->setPixelRatio(screen ? screen->devicePixelRatio() : 1.0);
+    }
     // QApplication has taken its own options out of arguments(), which has them in Unicode,
     // where Windows gives argv in the ANSI code page.
     CommandLine line;

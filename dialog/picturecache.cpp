@@ -37,30 +37,48 @@ PictureCache::PictureCache()
     if (!reader.canRead())
         return;
     try {
-        // In the format QPixmap keeps it in, so that what is drawn is what the file gives.
-        decoded = std::async(std::launch::async, [this] {
-            return reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        });
+        prepared = std::async(std::launch::async, [this] { return prepare(); });
     } catch (const std::system_error &) {
         // Without a thread the style decodes the picture itself, in the GUI thread.
     }
 }
 
-PictureCache::~PictureCache() = default;
-
-bool PictureCache::install(qreal ratio)
+PictureCache::~PictureCache()
 {
-    if (!decoded.valid())
-        return false;
-    QImage picture = decoded.get();
-    if (picture.isNull())
-        return false;
+    // A worker still waiting for the ratio would never end.
+    if (!ratioSet)
+        ratio.set_value(0);
+}
+
+void PictureCache::setPixelRatio(qreal pixelRatio)
+{
+    if (ratioSet)
+        return;
+    ratioSet = true;
+    ratio.set_value(pixelRatio);
+}
+
+QImage PictureCache::prepare()
+{
+    // In the format QPixmap keeps it in, so that what is drawn is what the file gives.
+    QImage picture = reader.read();
+    picture.convertTo(QImage::Format_ARGB32_Premultiplied);
+    const qreal drawnAt = ratioKnown.get();
+    if (picture.isNull() || drawnAt <= 0)
+        return QImage();
     // At a whole ratio the label covers whole pixels, and the style's scale of a pixmap of that
     // size changes nothing. At any other it lies across pixels and the style scales what it has
-    // once more, which would blur a picture scaled before: it gets the picture as the file has it.
-    if (ratio == std::round(ratio))
-        picture = scaled(picture, labelSize, ratio);
-    return QPixmapCache::insert(cacheKey(fileName), QPixmap::fromImage(std::move(picture)));
+    // once more, which would blur a picture scaled before: it gets the picture itself.
+    return drawnAt == std::round(drawnAt) ? scaled(picture, labelSize, drawnAt) : picture;
+}
+
+bool PictureCache::install()
+{
+    if (!prepared.valid())
+        return false;
+    QImage picture = prepared.get();
+    return !picture.isNull()
+            && QPixmapCache::insert(cacheKey(fileName), QPixmap::fromImage(std::move(picture)));
 }
 
 QString PictureCache::cacheKey(const QString &fileName)

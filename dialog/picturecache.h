@@ -25,11 +25,14 @@ public:
     PictureCache(const PictureCache &) = delete;
     PictureCache &operator=(const PictureCache &) = delete;
 
+    // Once, as soon as the screen is known: the device pixel ratio the label is drawn at. Once
+    // decoded, the picture is scaled for it on the worker thread, to the label's size times ratio
+    // when ratio is whole.
+    void setPixelRatio(qreal ratio);
     // In the GUI thread, before the label is polished (before the dialog is shown): waits for the
-    // decode and files the picture, scaled to the label's size times ratio when ratio is whole.
-    // False, and nothing filed, when the picture could not be decoded; the style then tries
-    // and fails itself.
-    bool install(qreal ratio);
+    // worker and files what it made. False, and nothing filed, when the picture could not be
+    // decoded; the style then tries and fails itself.
+    bool install();
 
     // The picture as the label's style sheet names it, and the size the label has.
     static const QString fileName;
@@ -41,8 +44,13 @@ public:
     static QImage scaled(const QImage &picture, const QSize &size, qreal ratio);
 
 private:
+    QImage prepare();
+
     QImageReader reader;
-    std::future<QImage> decoded;
+    std::promise<qreal> ratio;
+    std::future<qreal> ratioKnown = ratio.get_future();
+    bool ratioSet = false;
+    std::future<QImage> prepared;
 };
 
 #endif // PICTURECACHE_H
