@@ -34,16 +34,17 @@ public:
     // decoded; the style then tries and fails itself.
     bool install();
 
-    // The picture as the label's style sheet names it, and the size the label has.
+    // The picture as the label's style sheet names it.
     static const QString fileName;
-    static const QSize labelSize;
     // The key under which QPixmap::load(fileName) files what it loads in QPixmapCache.
     static QString cacheKey(const QString &fileName);
+
+private:
+    // The size the label has in the form.
+    static const QSize labelSize;
     // What the label's border-image draws on a device of that ratio: the picture scaled smoothly
     // to size times ratio, as premultiplied ARGB.
     static QImage scaled(const QImage &picture, const QSize &size, qreal ratio);
-
-private:
     QImage prepare();
 
     QImageReader reader;
