@@ -7,6 +7,7 @@
 #include "app/runlog.h"
 #include "app/theme.h"
 #include "app/translation.h"
+#include "dialog/picturecache.h"
 #include "dialog/updaterdialog.h"
 #include "install/installrecovery.h"
 #include "road/settings.h"
@@ -15,7 +16,10 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QNetworkProxyFactory>
+#include <QScreen>
 #include <QUrl>
+
+#include <optional>
 
 namespace {
 
@@ -30,7 +34,13 @@ void tellVersion()
                               : QStringLiteral("signed, key id ") + key.printableKeyId());
 }
 
-int runWindow(RunLog *log)
+// Under X the platform plugin loads GLX, and with it Mesa, for the first window unless told not
+// to: tens of milliseconds and MiB before the first paint, for a window that draws nothing with
+// OpenGL. Set before the application object, unset once the window exists, so that a program
+// started later gets the environment as it was.
+const char *const glIntegration = "QT_XCB_GL_INTEGRATION";
+
+int runWindow(RunLog *log, PictureCache &picture, bool glLeftOut)
 {
     loadStyleSheet();
     // Before the dialog can look at the folder: an install cut short by a crash is rolled back,
@@ -42,7 +52,11 @@ int runWindow(RunLog *log)
     if (log)
         log->follow(dialog.updateRun());
     dialog.reportRecovery(recovered, recovery.errorString());
+    // The label takes its picture from the cache when the dialog is shown, not before.
+    picture.install();
     dialog.show();
+    if (glLeftOut)
+        qunsetenv(glIntegration);
     return QCoreApplication::exec();
 }
 
@@ -70,21 +84,44 @@ bool applyTrust(QCoreApplication *app)
     return false;
 }
 
-} // namespace
-
-int runUpdater(int &argc, char **argv)
+// What only counts before the application object is made. True where OpenGL was left out here.
+bool beforeApplication(bool headless)
 {
     // Drawn at the screen's scale, 150 % as 150 %, not rounded to 200 %: the window, its picture
-    // and the log's lines keep their proportions. Only before the application object is made.
+    // and the log's lines keep their proportions.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
             Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    const bool glLeftOut = !headless && !qEnvironmentVariableIsSet(glIntegration);
+    if (glLeftOut)
+        qputenv(glIntegration, "none");
+    return glLeftOut;
+}
+
+} // namespace
+
+int runUpdater(int &argc, char **argv)
+{
     // Without a window nothing of the GUI is loaded, so that it runs where there is no screen.
-    const std::unique_ptr<QCoreApplication> app = CommandLine::isHeadless(argc, argv)
+    const bool headless = CommandLine::isHeadless(argc, argv);
+    // With a window, its picture is decoded meanwhile: that takes longer than the rest of the
+    // start-up until the dialog is shown.
+    std::optional<PictureCache> picture;
+    if (!headless)
+        picture.emplace();
+    const bool glLeftOut = beforeApplication(headless);
+    const std::unique_ptr<QCoreApplication> app = headless
             ? Console::application(argc, argv)
             : std::make_unique<QApplication>(argc, argv);
     loadTranslation();
+    // The picture's reader had the image plugins looked for before the application object
+    // existed, without the program's folder: they are looked for again, with it.
+    if (picture) {
+        QCoreApplication::setLibraryPaths(QCoreApplication::libraryPaths());
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        picture->setPixelRatio(screen ? screen->devicePixelRatio() : 1.0);
+    }
     // QApplication has taken its own options out of arguments(), which has them in Unicode,
     // where Windows gives argv in the ANSI code page.
     CommandLine line;
@@ -126,8 +163,8 @@ int runUpdater(int &argc, char **argv)
     case CommandLine::Mode::DryRun:
         return runRoad(line, log.get());
     case CommandLine::Mode::Window:
-        if (qobject_cast<QApplication *>(app.get()))
-            return runWindow(log.get());
+        if (picture)
+            return runWindow(log.get(), *picture, glLeftOut);
         break;
     }
     Console::err(CommandLine::tr("these options open no window and ask for nothing to be done"));

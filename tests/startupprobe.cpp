@@ -8,16 +8,21 @@
 #include "road/settings.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QEvent>
+#include <QHash>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkProxyFactory>
+#include <QPixmapCache>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -34,10 +39,64 @@ public:
             seen = true;
             std::printf("theme-before-dialog=%d\n", !qApp->styleSheet().isEmpty());
         }
+        // The picture in the first frame: grabbed once the repaint that first painted it is done.
+        if (event->type() == QEvent::Paint && watched->objectName() == QLatin1String("labelIcon")
+            && !frames.contains(watched)) {
+            auto *label = static_cast<QLabel *>(watched);
+            frames.insert(label, QImage());
+            QTimer::singleShot(0, label, [this, label] {
+                // A window of the raster platforms paints into an image.
+                const auto *store = dynamic_cast<QImage *>(label->backingStore()->paintDevice());
+                const qreal ratio = label->devicePixelRatioF();
+                const QRect area(label->mapTo(label->window(), QPoint()) * ratio,
+                                 label->size() * ratio);
+                frames.insert(label, store ? store->copy(area) : QImage());
+            });
+        }
         return false;
     }
     bool seen = false;
+    QHash<QObject *, QImage> frames;
 };
+
+FirstDialogEvent *observer = nullptr;
+
+// The largest difference in one channel between two pictures; 256 when their sizes differ or
+// there is none.
+int largestDifference(const QImage &one, const QImage &other)
+{
+    const QImage a = one.convertToFormat(QImage::Format_RGB32),
+                 b = other.convertToFormat(QImage::Format_RGB32);
+    if (a.isNull() || a.size() != b.size())
+        return 256;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.bytesPerLine(); ++x)
+            largest = std::max(largest, std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]));
+    }
+    return largest;
+}
+
+// The first frame of a dialog's picture.
+QImage firstFrame(const UpdaterDialog *dialog)
+{
+    QObject *label = dialog->findChild<QLabel *>(QStringLiteral("labelIcon"));
+    return QTest::qWaitFor([label] { return !observer->frames.value(label).isNull(); }, 30000)
+            ? observer->frames.value(label)
+            : QImage();
+}
+
+// The first frame's picture against the first frame of another dialog whose label draws it from
+// the file itself, nothing cached.
+void reportPicture(UpdaterDialog *dialog)
+{
+    const QImage frame = firstFrame(dialog);
+    QPixmapCache::clear();
+    UpdaterDialog uncached;
+    uncached.show();
+    std::printf("picture-difference=%d\n", largestDifference(frame, firstFrame(&uncached)));
+    std::printf("gl-integration-set=%d\n", qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"));
+}
 
 // Check, then update; the package is expected to fail, so that no question is asked.
 void checkAndUpdate(UpdaterDialog *dialog)
@@ -68,6 +127,7 @@ void reportAndCancel()
                             ->text()
                             .toUtf8()
                             .constData());
+        reportPicture(dialog);
         const QImage image = dialog->grab().toImage();
         std::printf("background=%s\n", qPrintable(image.pixelColor(2, image.height() / 2).name()));
         std::printf("button=%s\n",
@@ -91,7 +151,8 @@ void reportAndCancel()
 
 void observeStartup()
 {
-    qApp->installEventFilter(new FirstDialogEvent(qApp));
+    observer = new FirstDialogEvent(qApp);
+    qApp->installEventFilter(observer);
     // Queued: runs once the event loop has started, with the dialog shown.
     QTimer::singleShot(0, qApp, reportAndCancel);
 }

@@ -16,6 +16,8 @@ private slots:
     void versionArgument();
     void themeAppliedBeforeDialog();
     void missingTheme();
+    void firstFrameHasThePicture_data();
+    void firstFrameHasThePicture();
     void checkAndDownloadThroughSystemProxy();
     void language_data();
     void language();
@@ -69,6 +71,34 @@ void tst_Startup::missingTheme()
     QCOMPARE(run.value(QStringLiteral("version")), QStringLiteral("1.0.0"));
     // The platform's own look is light.
     QVERIFY(QColor(run.value(QStringLiteral("background"))).lightness() > 128);
+}
+
+void tst_Startup::firstFrameHasThePicture_data()
+{
+    QTest::addColumn<QByteArray>("scale");
+    // The offscreen screen's 100 dpi give it a ratio of 1.04: the label lies across pixels.
+    QTest::newRow("offscreen's own") << QByteArray();
+    QTest::newRow("100 %") << QByteArray("1");
+    QTest::newRow("200 %") << QByteArray("2");
+}
+
+// The picture is whole in the first frame, as its label draws it from the file. The variable the
+// start-up sets for the platform plugin is not left for the programs it starts.
+void tst_Startup::firstFrameHasThePicture()
+{
+    QFETCH(QByteArray, scale);
+    if (!scale.isEmpty()) {
+        // That scale alone, not multiplied by the screen's density.
+        qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+        qputenv("QT_SCALE_FACTOR", scale);
+    }
+    const ProbeRun run = ProbeRun::run(QStringLiteral(STARTUP_PROBE), { "1.0.0" });
+    qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
+    qunsetenv("QT_SCALE_FACTOR");
+    const QString difference = run.value(QStringLiteral("picture-difference"));
+    QVERIFY2(QStringList({ "0", "1", "2" }).contains(difference), qPrintable(difference));
+    QCOMPARE(run.value(QStringLiteral("gl-integration-set")),
+             QString::number(qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION")));
 }
 
 void tst_Startup::checkAndDownloadThroughSystemProxy()

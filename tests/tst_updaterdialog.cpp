@@ -1,4 +1,5 @@
 #include "app/theme.h"
+#include "dialog/picturecache.h"
 #include "dialog/updaterdialog.h"
 #include "download/downloader.h"
 #include "download/networklimits.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmapCache>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -34,6 +36,7 @@ private slots:
     void formStructure();
     void iconKeepsItsSize_data();
     void iconKeepsItsSize();
+    void pictureCacheKeyIsQPixmapLoads();
     void cancelCloses();
     void keyboardAndScreenReaders();
 
@@ -213,6 +216,16 @@ void tst_UpdaterDialog::iconKeepsItsSize()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(child<QLabel>(dialog, "labelIcon")->size(), QSize(200, 150));
+}
+
+// The label's style sheet finds the picture decoded ahead only under the key QPixmap::load uses.
+void tst_UpdaterDialog::pictureCacheKeyIsQPixmapLoads()
+{
+    QPixmapCache::clear();
+    const QPixmap loaded(PictureCache::fileName);
+    QPixmap found;
+    QVERIFY(QPixmapCache::find(PictureCache::cacheKey(PictureCache::fileName), &found));
+    QCOMPARE(found.cacheKey(), loaded.cacheKey());
 }
 
 // Tab walks the controls in reading order, each showing that it has the focus and heard by its
