@@ -45,8 +45,11 @@ public:
             auto *label = static_cast<QLabel *>(watched);
             frames.insert(label, QImage());
             QTimer::singleShot(0, label, [this, label] {
-                // A window of the raster platforms paints into an image.
-                const auto *store = dynamic_cast<QImage *>(label->backingStore()->paintDevice());
+                // A window of the raster platforms paints into an image; a window the platform
+                // could not make has no store at all.
+                QBackingStore *const backing = label->backingStore();
+                const auto *store
+                        = backing ? dynamic_cast<QImage *>(backing->paintDevice()) : nullptr;
                 const qreal ratio = label->devicePixelRatioF();
                 const QRect area(label->mapTo(label->window(), QPoint()) * ratio,
                                  label->size() * ratio);
