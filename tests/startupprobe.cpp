@@ -21,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,11 +46,13 @@ public:
             auto *label = static_cast<QLabel *>(watched);
             frames.insert(label, QImage());
             QTimer::singleShot(0, label, [this, label] {
-                // A window of the raster platforms paints into an image; a window the platform
-                // could not make has no store at all.
+                // A window of the raster platforms paints into an image. A window the platform
+                // could not make (Wine's windowless driver, at times) has no image to read.
+                const QWindow *const window = label->window()->windowHandle();
                 QBackingStore *const backing = label->backingStore();
-                const auto *store
-                        = backing ? dynamic_cast<QImage *>(backing->paintDevice()) : nullptr;
+                const auto *store = window && window->handle() && backing
+                        ? dynamic_cast<QImage *>(backing->paintDevice())
+                        : nullptr;
                 const qreal ratio = label->devicePixelRatioF();
                 const QRect area(label->mapTo(label->window(), QPoint()) * ratio,
                                  label->size() * ratio);
